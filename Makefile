@@ -1,0 +1,49 @@
+# Front over CMake. `make run` builds and starts the demo, `make test` builds and runs every test
+# (normal build, then address/undefined sanitizers, then bounded fuzzing). Both install what is
+# missing first.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+GENERATOR ?= Ninja
+export CCACHE_NOHASHDIR = 1
+
+.PHONY: all deps configure build run test test-main test-asan test-fuzz bench format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+configure:
+	cmake -S . -B $(BUILD) -G $(GENERATOR) -DVEXA_WERROR=ON
+
+build: deps configure
+	cmake --build $(BUILD)
+
+run: build
+	@if [ -x $(BUILD)/tileburst ]; then ./$(BUILD)/tileburst; \
+	else echo "The demo program is not written yet: everything else is built."; fi
+
+test: deps test-main test-asan test-fuzz
+
+test-main: configure
+	cmake --build $(BUILD)
+	ctest --test-dir $(BUILD) --output-on-failure
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -G $(GENERATOR) -DVEXA_WERROR=ON -DVEXA_SANITIZE=ON -DVEXA_BENCH=OFF
+	cmake --build $(ASAN_BUILD)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -LE e2e
+
+test-fuzz:
+	@./scripts/fuzz $(FUZZ_BUILD)
+
+bench: build
+	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

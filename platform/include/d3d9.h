@@ -1,0 +1,4 @@
+// Direct3D 9: the device, surfaces, textures, vertex buffers.
+#pragma once
+
+#include "windows.h"

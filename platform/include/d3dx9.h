@@ -1,0 +1,8 @@
+// D3DX 9: math, sprites, fonts, buffers, textures and image files, texture shaders.
+#pragma once
+
+#include "d3d9.h"
+#include "d3dx9math.h"
+#include "d3dx9core.h"
+#include "d3dx9tex.h"
+#include "d3dx9shader.h"
