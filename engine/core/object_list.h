@@ -1,0 +1,187 @@
+// ObjectList: the container of every kind of engine object.
+//
+// An ordered, intrusive, doubly linked list of records of one type. Each element is a two-word
+// link header (next, previous) followed by the record; callers only see the record's address,
+// which stays valid until that element is removed. New records are value-initialised, so plain
+// fields start zeroed and string fields empty. The list keeps a cursor: passes walk it with
+// Reset/Next and may remove the element they are visiting without losing their place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+template <class Record>
+class ObjectList {
+ public:
+  ObjectList() = default;
+  ~ObjectList() { Clear(); }
+  ObjectList(const ObjectList&) = delete;
+  ObjectList& operator=(const ObjectList&) = delete;
+
+  // Inserts a new record directly after the current element (at the head when the cursor is
+  // before the first element), makes it current and returns it.
+  Record* Add() {
+    Element* element = new Element();
+    if (current_ == nullptr) {
+      element->next = first_;
+      element->previous = nullptr;
+      if (first_ != nullptr) first_->previous = element;
+      first_ = element;
+      if (last_ == nullptr) last_ = element;
+      index_ = 0;
+    } else {
+      element->next = current_->next;
+      element->previous = current_;
+      if (current_->next != nullptr) {
+        current_->next->previous = element;
+      } else {
+        last_ = element;
+      }
+      current_->next = element;
+      ++index_;
+    }
+    current_ = element;
+    ++count_;
+    return &element->record;
+  }
+
+  // Puts the cursor before the first element.
+  void Reset() {
+    current_ = nullptr;
+    index_ = -1;
+  }
+
+  // Moves to the following element (from before the first: to the first) and returns it. At the
+  // end of the list: null, and the cursor stays on the last element.
+  Record* Next() {
+    Element* next = current_ == nullptr ? first_ : current_->next;
+    if (next == nullptr) return nullptr;
+    current_ = next;
+    ++index_;
+    return &current_->record;
+  }
+
+  Record* First() {
+    if (first_ == nullptr) return nullptr;
+    current_ = first_;
+    index_ = 0;
+    return &current_->record;
+  }
+
+  Record* Last() {
+    if (last_ == nullptr) return nullptr;
+    current_ = last_;
+    index_ = static_cast<int32_t>(count_) - 1;
+    return &current_->record;
+  }
+
+  // Moves the cursor to the element with zero-based `index`, walking from whichever of head,
+  // tail or current element is nearest. Out of range: cursor before the first, null.
+  Record* Select(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(count_)) {
+      Reset();
+      return nullptr;
+    }
+    const int64_t fromHead = index;
+    const int64_t fromTail = static_cast<int64_t>(count_) - 1 - index;
+    int64_t fromCurrent = INT64_MAX;
+    if (current_ != nullptr) fromCurrent = index > index_ ? index - index_ : index_ - index;
+
+    Element* element;
+    int64_t at;
+    if (fromCurrent <= fromHead && fromCurrent <= fromTail) {
+      element = current_;
+      at = index_;
+    } else if (fromHead <= fromTail) {
+      element = first_;
+      at = 0;
+    } else {
+      element = last_;
+      at = static_cast<int64_t>(count_) - 1;
+    }
+    while (at < index) {
+      element = element->next;
+      ++at;
+    }
+    while (at > index) {
+      element = element->previous;
+      --at;
+    }
+    current_ = element;
+    index_ = static_cast<int32_t>(index);
+    return &current_->record;
+  }
+
+  // The current record, or null when the cursor stands before the first element.
+  Record* Current() const { return current_ == nullptr ? nullptr : &current_->record; }
+  // Zero-based index of the current element; -1 before the first element.
+  int32_t Index() const { return index_; }
+  int32_t Count() const { return count_; }
+
+  // Removes the current element and destroys its record. Its predecessor becomes current, or the
+  // cursor goes before the first element, so the next Next() yields the element that followed
+  // the removed one. Does nothing when the cursor stands before the first element.
+  void Remove() {
+    Element* element = current_;
+    if (element == nullptr) return;
+    if (element->previous != nullptr) {
+      element->previous->next = element->next;
+    } else {
+      first_ = element->next;
+    }
+    if (element->next != nullptr) {
+      element->next->previous = element->previous;
+    } else {
+      last_ = element->previous;
+    }
+    current_ = element->previous;
+    --index_;
+    --count_;
+    delete element;
+  }
+
+  // Removes every element; the cursor goes before the (now absent) first element.
+  void Clear() {
+    Element* element = first_;
+    while (element != nullptr) {
+      Element* next = element->next;
+      delete element;
+      element = next;
+    }
+    first_ = last_ = current_ = nullptr;
+    count_ = 0;
+    index_ = -1;
+  }
+
+  // Whether `record` is the record of one of this list's elements. Leaves the cursor alone, so
+  // operations can validate a handle without disturbing a walk in progress.
+  bool Contains(const Record* record) const {
+    if (record == nullptr) return false;
+    for (const Element* element = first_; element != nullptr; element = element->next) {
+      if (&element->record == record) return true;
+    }
+    return false;
+  }
+
+  // Cursor-free iteration in list order, for code that must not disturb a walk (clean-up, tests).
+  // The visitor must not add or remove elements.
+  template <class Visitor>
+  void ForEach(Visitor&& visit) {
+    for (Element* element = first_; element != nullptr; element = element->next) {
+      visit(element->record);
+    }
+  }
+
+ private:
+  struct Element {
+    Element* next;
+    Element* previous;
+    Record record;
+  };
+
+  Element* first_ = nullptr;
+  Element* last_ = nullptr;
+  Element* current_ = nullptr;
+  int32_t count_ = 0;
+  int32_t index_ = -1;
+};
