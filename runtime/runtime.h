@@ -2,4 +2,6 @@
 // event poll.
 #pragma once
 
+#include "runtime/raster_image.h"
+#include "runtime/runtime_font.h"
 #include "runtime/window_service.h"
