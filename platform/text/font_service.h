@@ -57,7 +57,7 @@ struct Glyph {
 };
 
 // A face at one size and style. Faces are shared and live until the process ends; every member
-// is safe to call from any thread (one lock per face).
+// is safe to call from any thread (the service holds one lock around FreeType).
 class Face {
  public:
   virtual ~Face() = default;
