@@ -7,44 +7,6 @@
 
 #include "d3d9.h"
 
-// The Direct3D base records the math builds on. d3d9.h owns them; these guarded copies (the
-// *_DEFINED convention of the Direct3D headers) only stand in when it has not defined them.
-#ifndef D3DCOLOR_DEFINED
-#define D3DCOLOR_DEFINED
-typedef DWORD D3DCOLOR;
-#endif
-#ifndef D3DVECTOR_DEFINED
-#define D3DVECTOR_DEFINED
-typedef struct _D3DVECTOR {
-  float x;
-  float y;
-  float z;
-} D3DVECTOR;
-#endif
-#ifndef D3DCOLORVALUE_DEFINED
-#define D3DCOLORVALUE_DEFINED
-typedef struct _D3DCOLORVALUE {
-  float r;
-  float g;
-  float b;
-  float a;
-} D3DCOLORVALUE;
-#endif
-#ifndef D3DMATRIX_DEFINED
-#define D3DMATRIX_DEFINED
-typedef struct _D3DMATRIX {
-  union {
-    struct {
-      float _11, _12, _13, _14;
-      float _21, _22, _23, _24;
-      float _31, _32, _33, _34;
-      float _41, _42, _43, _44;
-    };
-    float m[4][4];
-  };
-} D3DMATRIX;
-#endif
-
 #define D3DX_PI ((FLOAT)3.141592654f)
 #define D3DX_1BYPI ((FLOAT)0.318309886f)
 #define D3DXToRadian(degree) ((degree) * (D3DX_PI / 180.0f))
