@@ -173,7 +173,17 @@ class FaceImpl final : public Face {
     FT_Library lib = Library();
     if (lib && !r.file.empty() && FT_New_Face(lib, r.file.c_str(), r.index, &face_) != 0)
       face_ = nullptr;
-    if (face_) FT_Select_Charmap(face_, FT_ENCODING_UNICODE);
+    if (face_) {
+      FT_Select_Charmap(face_, FT_ENCODING_UNICODE);
+      // fontconfig echoes the requested weight and slant for single-style families, so the
+      // weight and slant the file really has come from the file itself.
+      auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2));
+      if (os2 && os2->version != 0xFFFF && os2->usWeightClass >= 1 && os2->usWeightClass <= 1000)
+        r.realWeight = os2->usWeightClass;
+      else
+        r.realWeight = (face_->style_flags & FT_STYLE_FLAG_BOLD) ? 700 : 400;
+      r.realItalic = (face_->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+    }
 
     metrics_.family = r.family;
     metrics_.file = r.file;
