@@ -7,6 +7,7 @@
 cpSpace* Space = nullptr;
 int32_t BodyCount = 0;
 Sprite* Palette[kPaletteSize] = {};
+RuntimeId LogoImage = 0;
 
 namespace {
 
@@ -42,6 +43,19 @@ cpShape* AddCircleBody(double mass, double moment, double radius, cpVect positio
   return shape;
 }
 
+// The sprite of a banner pixel value. The banner is drawn on black in colours 1 to 4, so its
+// values are 0..4; any other value (an image drawn some other way) is built as a grid body rather
+// than reading past the palette or dropping a lit pixel from the banner's outline.
+Sprite* PaletteSprite(uint32_t value) {
+  return value < static_cast<uint32_t>(kPaletteSize) ? Palette[value] : Palette[0];
+}
+
+// Pixel to banner coordinate: 2.5 units per pixel around the image centre, rounded to the
+// nearest integer with ties to even (the default rounding mode of nearbyint).
+int32_t BannerCoordinate(int pixel, int size) {
+  return static_cast<int32_t>(std::nearbyint((pixel - size / 2.0) * 2.5));
+}
+
 }  // namespace
 
 bool InitPhysics() {
@@ -59,6 +73,22 @@ void FreePhysics() {
   cpSpaceFreeChildren(Space);
   cpSpaceFree(Space);
   Space = nullptr;
+}
+
+void BuildLogo() {
+  if (Space == nullptr) return;
+  if (BeginImageDrawing(LogoImage) == nullptr) return;
+  const int w = RasterImageWidth(LogoImage);
+  const int h = RasterImageHeight(LogoImage);
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = w - 1; x >= 0; --x) {
+      const uint32_t value = ReadPixel(x, y);
+      if (value == 0 && x % 8 != 0 && y % 8 != 0) continue;
+      if (AddBlock(BannerCoordinate(x, w), BannerCoordinate(y, h), PaletteSprite(value)))
+        BodyCount += 1;
+    }
+  }
+  EndDrawing();
 }
 
 cpShape* AddBlock(int32_t x, int32_t y, Sprite* sprite) {
