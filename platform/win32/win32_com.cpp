@@ -1,0 +1,4 @@
+// COM's base interface identifier, needed by every ComObject's QueryInterface.
+#include "unknwn.h"
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
