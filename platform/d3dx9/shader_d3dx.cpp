@@ -1,0 +1,238 @@
+// D3DXCompileShader (tx_1_0), D3DXCreateTextureShader, ID3DXTextureShader, D3DXFillTextureTX.
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "d3d9.h"
+#include "d3d9/pixel_format.h"
+#include "d3dx9/shader_bytecode.h"
+#include "d3dx9/shader_compiler.h"
+#include "d3dx9/shader_vm.h"
+#include "d3dx9core.h"
+#include "d3dx9shader.h"
+
+const IID IID_ID3DXConstantTable = {
+    0xab3c758f, 0x093e, 0x4356, {0xb7, 0x62, 0x4d, 0xb1, 0x8f, 0x1b, 0x3a, 0x01}};
+const IID IID_ID3DXTextureShader = {
+    0x3e3d67f8, 0xaa7a, 0x405d, {0xa8, 0x57, 0xba, 0x01, 0xd4, 0x75, 0x84, 0x26}};
+
+namespace {
+
+using vexa::shader::Program;
+
+HRESULT MakeBuffer(const void* data, size_t size, LPD3DXBUFFER* out) {
+  *out = nullptr;
+  LPD3DXBUFFER buf = nullptr;
+  HRESULT hr = D3DXCreateBuffer(DWORD(size), &buf);
+  if (FAILED(hr)) return hr;
+  if (size) std::memcpy(buf->GetBufferPointer(), data, size);
+  *out = buf;
+  return S_OK;
+}
+
+class TextureShader final : public ComObject<ID3DXTextureShader> {
+ public:
+  TextureShader(Program program, std::vector<uint32_t> code, std::vector<float> defaults)
+      : program_(std::move(program)),
+        code_(std::move(code)),
+        defaults_(defaults),
+        globals_(std::move(defaults)) {}
+
+  const Program& program() const { return program_; }
+  const std::vector<float>& globals() const { return globals_; }
+
+  HRESULT STDMETHODCALLTYPE GetFunction(LPD3DXBUFFER* pp) override {
+    if (!pp) return D3DERR_INVALIDCALL;
+    return MakeBuffer(code_.data(), code_.size() * 4, pp);
+  }
+  HRESULT STDMETHODCALLTYPE GetConstantBuffer(LPD3DXBUFFER* pp) override {
+    if (!pp) return D3DERR_INVALIDCALL;
+    return MakeBuffer(globals_.data(), globals_.size() * 4, pp);
+  }
+  HRESULT STDMETHODCALLTYPE GetDesc(D3DXCONSTANTTABLE_DESC* desc) override {
+    if (!desc) return D3DERR_INVALIDCALL;
+    desc->Creator = "Vexa tx_1_0 texture-shader compiler";
+    desc->Version = D3DXTX_VERSION(1, 0);
+    desc->Constants = 0;  // programs carry no constant table
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetConstantDesc(D3DXHANDLE, D3DXCONSTANT_DESC*, UINT* count) override {
+    if (count) *count = 0;
+    return D3DERR_INVALIDCALL;
+  }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstant(D3DXHANDLE, UINT) override { return nullptr; }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstantByName(D3DXHANDLE, LPCSTR) override { return nullptr; }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstantElement(D3DXHANDLE, UINT) override { return nullptr; }
+  HRESULT STDMETHODCALLTYPE SetDefaults() override {
+    globals_ = defaults_;
+    return S_OK;
+  }
+  // No constant has a handle, so every setter refuses.
+  HRESULT STDMETHODCALLTYPE SetValue(D3DXHANDLE, LPCVOID, UINT) override { return D3DERR_INVALIDCALL; }
+  HRESULT STDMETHODCALLTYPE SetBool(D3DXHANDLE, BOOL) override { return D3DERR_INVALIDCALL; }
+  HRESULT STDMETHODCALLTYPE SetBoolArray(D3DXHANDLE, const BOOL*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetInt(D3DXHANDLE, INT) override { return D3DERR_INVALIDCALL; }
+  HRESULT STDMETHODCALLTYPE SetIntArray(D3DXHANDLE, const INT*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetFloat(D3DXHANDLE, FLOAT) override { return D3DERR_INVALIDCALL; }
+  HRESULT STDMETHODCALLTYPE SetFloatArray(D3DXHANDLE, const FLOAT*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetVector(D3DXHANDLE, const D3DXVECTOR4*) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetVectorArray(D3DXHANDLE, const D3DXVECTOR4*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrix(D3DXHANDLE, const D3DXMATRIX*) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrixArray(D3DXHANDLE, const D3DXMATRIX*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrixPointerArray(D3DXHANDLE, const D3DXMATRIX**, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrixTranspose(D3DXHANDLE, const D3DXMATRIX*) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrixTransposeArray(D3DXHANDLE, const D3DXMATRIX*, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT STDMETHODCALLTYPE SetMatrixTransposePointerArray(D3DXHANDLE, const D3DXMATRIX**,
+                                                           UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
+
+ protected:
+  bool IsOwnInterface(REFIID riid) const override { return riid == IID_ID3DXTextureShader; }
+
+ private:
+  Program program_;
+  std::vector<uint32_t> code_;
+  std::vector<float> defaults_;
+  std::vector<float> globals_;
+};
+
+// Channel value as the fill stores it: clamped to [0, 1] (NaN as 0), times 255, plus 0.5,
+// truncated.
+inline uint32_t Channel(float v) {
+  v = v > 0.f ? (v < 1.f ? v : 1.f) : 0.f;
+  return uint32_t(v * 255.f + 0.5f);
+}
+
+}  // namespace
+
+HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMACRO* pDefines,
+                                 LPD3DXINCLUDE pInclude, LPCSTR pFunctionName, LPCSTR pProfile,
+                                 DWORD Flags, LPD3DXBUFFER* ppShader, LPD3DXBUFFER* ppErrorMsgs,
+                                 LPD3DXCONSTANTTABLE* ppConstantTable) {
+  if (ppShader) *ppShader = nullptr;
+  if (ppErrorMsgs) *ppErrorMsgs = nullptr;
+  if (ppConstantTable) *ppConstantTable = nullptr;
+  if ((!pSrcData && SrcDataLen) || !pFunctionName || !pProfile) return D3DERR_INVALIDCALL;
+  vexa::shader::CompileOutput out;
+  try {
+    out = vexa::shader::Compile(std::string_view(pSrcData ? pSrcData : "", SrcDataLen),
+                                pFunctionName, pProfile);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  if (ppErrorMsgs && !out.messages.empty()) {
+    // The text is handed out zero-terminated.
+    HRESULT hr = MakeBuffer(out.messages.c_str(), out.messages.size() + 1, ppErrorMsgs);
+    if (FAILED(hr)) return hr;
+  }
+  if (!out.ok) return E_FAIL;
+  if (ppShader) {
+    HRESULT hr = MakeBuffer(out.code.data(), out.code.size() * 4, ppShader);
+    if (FAILED(hr)) {
+      if (ppErrorMsgs) SafeRelease(*ppErrorMsgs);
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT WINAPI D3DXCreateTextureShader(const DWORD* pFunction,
+                                       LPD3DXTEXTURESHADER* ppTextureShader) {
+  if (!ppTextureShader) return D3DERR_INVALIDCALL;
+  *ppTextureShader = nullptr;
+  if (!pFunction) return D3DERR_INVALIDCALL;
+  const size_t size = vexa::shader::ClaimedSize(pFunction);
+  if (size == 0) return D3DERR_INVALIDCALL;
+  try {
+    Program program;
+    std::string why;
+    if (!vexa::shader::Decode(pFunction, size, &program, &why)) return D3DERR_INVALIDCALL;
+    vexa::shader::Machine machine(program);
+    if (!machine.Init()) return D3DERR_INVALIDCALL;
+    std::vector<uint32_t> code(pFunction, pFunction + size / 4);
+    *ppTextureShader = new TextureShader(std::move(program), std::move(code), machine.Globals());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT WINAPI D3DXFillTextureTX(LPDIRECT3DTEXTURE9 pTexture, LPD3DXTEXTURESHADER pTextureShader) {
+  if (!pTexture || !pTextureShader) return D3DERR_INVALIDCALL;
+  auto* shader = dynamic_cast<TextureShader*>(pTextureShader);
+  if (!shader) return D3DERR_INVALIDCALL;
+  const DWORD levels = pTexture->GetLevelCount();
+  std::vector<D3DSURFACE_DESC> descs(levels);
+  for (DWORD l = 0; l < levels; ++l) {
+    if (FAILED(pTexture->GetLevelDesc(l, &descs[l]))) return D3DERR_INVALIDCALL;
+    if (!FormatIsColour(descs[l].Format) || FormatBytesPerPixel(descs[l].Format) == 0)
+      return D3DERR_INVALIDCALL;
+  }
+  // Every level is evaluated before any is written, so a shader that runs out of its loop
+  // budget leaves the texture as it was.
+  std::vector<std::vector<uint32_t>> texels(levels);
+  try {
+    vexa::shader::Machine machine(shader->program());
+    machine.SetGlobals(shader->globals());
+    int64_t budget = vexa::shader::kFillBudget;
+    for (DWORD l = 0; l < levels; ++l) {
+      const UINT w = descs[l].Width, h = descs[l].Height;
+      texels[l].resize(size_t(w) * h);
+      const float sx = 1.f / float(w), sy = 1.f / float(h);
+      uint32_t* out = texels[l].data();
+      for (UINT y = 0; y < h; ++y) {
+        const float py = (float(y) + 0.5f) / float(h);
+        for (UINT x = 0; x < w; ++x) {
+          float c[4];
+          if (!machine.Texel((float(x) + 0.5f) / float(w), py, sx, sy, c, &budget))
+            return D3DERR_INVALIDCALL;
+          *out++ = (Channel(c[3]) << 24) | (Channel(c[0]) << 16) | (Channel(c[1]) << 8) |
+                   Channel(c[2]);
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  for (DWORD l = 0; l < levels; ++l) {
+    D3DLOCKED_RECT lr;
+    HRESULT hr = pTexture->LockRect(l, &lr, nullptr, 0);
+    if (FAILED(hr)) return hr;
+    const D3DFORMAT fmt = descs[l].Format;
+    const UINT w = descs[l].Width, h = descs[l].Height, bpp = FormatBytesPerPixel(fmt);
+    const uint32_t* src = texels[l].data();
+    for (UINT y = 0; y < h; ++y) {
+      uint8_t* row = static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch);
+      if (fmt == D3DFMT_A8R8G8B8 || fmt == D3DFMT_X8R8G8B8) {
+        std::memcpy(row, src, size_t(w) * 4);
+      } else {
+        for (UINT x = 0; x < w; ++x) WritePixelArgb(fmt, row + size_t(x) * bpp, src[x]);
+      }
+      src += w;
+    }
+    pTexture->UnlockRect(l);
+  }
+  return S_OK;
+}

@@ -1,0 +1,185 @@
+// HLSL lexer: identifiers, numbers with suffixes and exponents, every operator, comments.
+#include "d3dx9/shader_lexer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vexa::shader {
+
+namespace {
+
+bool IsIdentStart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Longest first, so "<<=" wins over "<<" and "<".
+const char* const kPuncts[] = {"<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=", "%=", "&=",
+                               "|=",  "^=",  "<<", ">>", "<=", ">=", "==", "!=", "&&", "||",
+                               "::",  "+",   "-",  "*",  "/",  "%",  "<",  ">",  "=",  "!",
+                               "~",   "&",   "|",  "^",  "?",  ":",  ";",  ",",  ".",  "(",
+                               ")",   "{",   "}",  "[",  "]"};
+
+[[noreturn]] void Fail(int line, int col, const std::string& text) {
+  throw CompileError{line, col, "X3000", text};
+}
+
+}  // namespace
+
+std::vector<Token> Lex(std::string_view src) {
+  std::vector<Token> out;
+  size_t i = 0;
+  int line = 1, col = 1;
+  bool line_start = true;  // only blanks so far on this line
+  auto advance = [&](size_t n) {
+    for (size_t k = 0; k < n && i < src.size(); ++k, ++i) {
+      if (src[i] == '\n') {
+        ++line;
+        col = 1;
+        line_start = true;
+      } else {
+        ++col;
+      }
+    }
+  };
+  while (i < src.size()) {
+    char c = src[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f') {
+      advance(1);
+      continue;
+    }
+    if (c == '/' && i + 1 < src.size() && src[i + 1] == '/') {
+      while (i < src.size() && src[i] != '\n') advance(1);
+      continue;
+    }
+    if (c == '/' && i + 1 < src.size() && src[i + 1] == '*') {
+      int l0 = line, c0 = col;
+      advance(2);
+      while (i < src.size() && !(src[i] == '*' && i + 1 < src.size() && src[i + 1] == '/'))
+        advance(1);
+      if (i >= src.size()) Fail(l0, c0, "unterminated comment");
+      advance(2);
+      continue;
+    }
+    if (out.size() >= kMaxTokens) Fail(line, col, "source has too many tokens");
+    if (c == '#' && line_start) Fail(line, col, "preprocessor directives are not supported");
+    line_start = false;
+    Token t;
+    t.line = line;
+    t.col = col;
+    size_t start = i;
+    if (IsIdentStart(c)) {
+      size_t j = i;
+      while (j < src.size() && (IsIdentStart(src[j]) || IsDigit(src[j]))) ++j;
+      t.kind = Tok::kIdent;
+      t.text = src.substr(start, j - start);
+      advance(j - i);
+      out.push_back(t);
+      continue;
+    }
+    if (IsDigit(c) || (c == '.' && i + 1 < src.size() && IsDigit(src[i + 1]))) {
+      size_t j = i;
+      bool is_float = false;
+      if (c == '0' && j + 1 < src.size() && (src[j + 1] == 'x' || src[j + 1] == 'X')) {
+        j += 2;
+        size_t digits = j;
+        uint64_t v = 0;
+        while (j < src.size() && IsHex(src[j])) {
+          char h = src[j];
+          int d = IsDigit(h) ? h - '0' : (h | 0x20) - 'a' + 10;
+          v = (v << 4) | uint64_t(d);
+          if (v > 0xFFFFFFFFull) Fail(line, col, "integer constant is too large");
+          ++j;
+        }
+        if (j == digits) Fail(line, col, "bad hexadecimal constant");
+        t.ival = int64_t(v);
+      } else {
+        while (j < src.size() && IsDigit(src[j])) ++j;
+        if (j < src.size() && src[j] == '.') {
+          is_float = true;
+          ++j;
+          while (j < src.size() && IsDigit(src[j])) ++j;
+        }
+        if (j < src.size() && (src[j] == 'e' || src[j] == 'E')) {
+          size_t k = j + 1;
+          if (k < src.size() && (src[k] == '+' || src[k] == '-')) ++k;
+          if (k < src.size() && IsDigit(src[k])) {
+            is_float = true;
+            j = k;
+            while (j < src.size() && IsDigit(src[j])) ++j;
+          } else {
+            Fail(line, col, "bad exponent in floating-point constant");
+          }
+        }
+        std::string digits(src.substr(start, j - start));
+        if (is_float) {
+          t.fval = std::strtod(digits.c_str(), nullptr);
+        } else {
+          // Leading zero means octal, as in C.
+          bool octal = digits.size() > 1 && digits[0] == '0';
+          uint64_t v = 0;
+          for (char d : digits) {
+            if (octal && d > '7') Fail(line, col, "bad octal constant");
+            v = v * (octal ? 8 : 10) + uint64_t(d - '0');
+            if (v > 0xFFFFFFFFull) Fail(line, col, "integer constant is too large");
+          }
+          t.ival = int64_t(v);
+        }
+      }
+      // Suffixes: f/h/l on floats (and on integers, making them floats), u/l on integers.
+      if (j < src.size()) {
+        char s = src[j];
+        if (s == 'f' || s == 'F' || s == 'h' || s == 'H') {
+          if (!is_float) t.fval = double(t.ival);
+          is_float = true;
+          ++j;
+        } else if (s == 'l' || s == 'L') {
+          ++j;
+        } else if (!is_float && (s == 'u' || s == 'U')) {
+          ++j;
+          if (j < src.size() && (src[j] == 'l' || src[j] == 'L')) ++j;
+        }
+      }
+      if (j < src.size() && (IsIdentStart(src[j]) || IsDigit(src[j])))
+        Fail(line, col, "bad suffix on numeric constant");
+      t.kind = is_float ? Tok::kFloat : Tok::kInt;
+      if (is_float && !std::isfinite(float(t.fval)))
+        Fail(line, col, "floating-point constant is out of range");
+      t.text = src.substr(start, j - start);
+      advance(j - i);
+      out.push_back(t);
+      continue;
+    }
+    bool matched = false;
+    for (const char* p : kPuncts) {
+      std::string_view ps(p);
+      if (src.substr(i, ps.size()) == ps) {
+        t.kind = Tok::kPunct;
+        t.text = src.substr(i, ps.size());
+        advance(ps.size());
+        out.push_back(t);
+        matched = true;
+        break;
+      }
+    }
+    if (!matched) {
+      unsigned char u = static_cast<unsigned char>(c);
+      char buf[64];
+      if (u >= 32 && u < 127)
+        std::snprintf(buf, sizeof buf, "unexpected character '%c'", c);
+      else
+        std::snprintf(buf, sizeof buf, "unexpected character 0x%02X", u);
+      Fail(line, col, buf);
+    }
+  }
+  Token end;
+  end.kind = Tok::kEnd;
+  end.line = line;
+  end.col = col;
+  out.push_back(end);
+  return out;
+}
+
+}  // namespace vexa::shader
