@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "d3d9.h"
 #include "d3dx9.h"
@@ -56,4 +57,7 @@ struct ScreenImage {
   int8_t Visible;    // drawn only when exactly 1
   RECT Destination;  // back-buffer edges, right and bottom exclusive
   RECT Source;       // always the whole surface
+  // The picture as a PNG file: default-pool surfaces must be released before a device reset,
+  // and the surface is rebuilt from this copy after it.
+  std::vector<uint8_t> Picture;
 };
