@@ -41,6 +41,17 @@ TEST_F(GradientFill, OnePixelTakesTheTopLeftColour) {
   EXPECT_EQ(Read(1), std::vector<uint32_t>{0x123456u});
 }
 
+TEST_F(GradientFill, HalvesRoundToEven) {
+  // Two columns: the second is half way from the left to the right colour.
+  ASSERT_NE(NewRasterImage(1, 2, 1), 0);
+  GradientFillImage(1, 0, 0x000000, 0x050301, 0x000000, 0x050301);
+  // red 0.5 -> 0, green 1.5 -> 2, blue 2.5 -> 2
+  EXPECT_EQ(Read(1), (std::vector<uint32_t>{0x000000u, 0x020200u}));
+  GradientFillImage(1, 0, 0x070707, 0x000000, 0x070707, 0x000000);
+  // 7 - 3.5 = 3.5 -> 4 in every channel
+  EXPECT_EQ(Read(1), (std::vector<uint32_t>{0x070707u, 0x040404u}));
+}
+
 TEST_F(GradientFill, EqualCornersGiveOneColourAndTheTopByteIsIgnored) {
   RuntimeId image = NewRasterImage(kAnyObject, 37, 23, 32);
   ASSERT_NE(image, 0);
