@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "d3dx9/shader_lexer.h"
+#include "shader_lexer.h"
 
 namespace vexa::shader {
 

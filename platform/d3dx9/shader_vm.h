@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "d3dx9/shader_bytecode.h"
+#include "shader_bytecode.h"
 
 namespace vexa::shader {
 
