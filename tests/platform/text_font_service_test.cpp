@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "text/font_service.h"
+#include "platform/text/font_service.h"
 
 namespace {
 
