@@ -8,6 +8,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -78,6 +79,8 @@ void PumpInput() {
 
 // --- Joysticks -----------------------------------------------------------------------------------
 bool EnsureJoysticks() {
+  // DISCL_BACKGROUND devices are read whether or not one of our windows has the focus.
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   if (SDL_WasInit(SDL_INIT_JOYSTICK)) return true;
   return SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0;
 }
@@ -400,7 +403,8 @@ class Device final : public ComObject<IDirectInputDevice8A> {
 
   LONG ScaleAxis(Sint16 v) const {
     double t = (static_cast<double>(v) + 32768.0) / 65535.0;
-    return static_cast<LONG>(rangeMin_ + t * (static_cast<double>(rangeMax_) - rangeMin_) + 0.5);
+    return static_cast<LONG>(
+        std::floor(rangeMin_ + t * (static_cast<double>(rangeMax_) - rangeMin_) + 0.5));
   }
 
   void ReadJoystick(DIJOYSTATE* state) {
