@@ -1,0 +1,166 @@
+// The whole demo frame against the physics step alone, at rest and during the smash, and the
+// sprite and screen-image passes on their own. Prints the frame / physics ratios from the medians
+// of one run, so both sides share the machine's state.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/demo.h"
+#include "automation.h"
+#include "engine/vexa.h"
+
+namespace {
+
+constexpr int kSmashFrames = 120;
+
+struct Demo {
+  Demo() {
+    AutomationUseHeadless();
+    ok = DemoStartup() == 0;
+  }
+  ~Demo() { DemoShutdown(); }
+  bool ok = false;
+};
+
+Demo& TheDemo() {
+  static Demo demo;
+  return demo;
+}
+
+// The world as SPACE leaves it: rebuilt, balls fired.
+void Restart() {
+  FreePhysics();
+  InitPhysics();
+  BodyCount = 0;
+  BuildLogo();
+  AddBall(-300, 200, 700, 105);
+  AddBall(900, 390, -700, -105);
+}
+
+void BM_StepPhysicsAtRest(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  FreePhysics();
+  InitPhysics();
+  BodyCount = 0;
+  BuildLogo();
+  for (auto _ : state) StepPhysics();
+  state.counters["bodies"] = BodyCount;
+}
+BENCHMARK(BM_StepPhysicsAtRest)->Unit(benchmark::kMicrosecond);
+
+void BM_FrameAtRest(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  FreePhysics();
+  InitPhysics();
+  BodyCount = 0;
+  BuildLogo();
+  for (auto _ : state) {
+    if (!DemoFrame()) return state.SkipWithError("the demo ended");
+  }
+  state.counters["bodies"] = BodyCount;
+}
+BENCHMARK(BM_FrameAtRest)->Unit(benchmark::kMicrosecond);
+
+// Per-frame cost averaged over the first 120 frames after SPACE.
+void BM_StepPhysicsSmash(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Restart();
+    state.ResumeTiming();
+    for (int f = 0; f < kSmashFrames; ++f) StepPhysics();
+  }
+  state.SetItemsProcessed(state.iterations() * kSmashFrames);
+}
+BENCHMARK(BM_StepPhysicsSmash)->Unit(benchmark::kMillisecond);
+
+void BM_FrameSmash(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Restart();
+    state.ResumeTiming();
+    for (int f = 0; f < kSmashFrames; ++f) {
+      if (!DemoFrame()) return state.SkipWithError("the demo ended");
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kSmashFrames);
+}
+BENCHMARK(BM_FrameSmash)->Unit(benchmark::kMillisecond);
+
+// The banner's sprite draws queued (one command per body) and drawn by the pass.
+void BM_SpriteQueueAndPass(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  FreePhysics();
+  InitPhysics();
+  BodyCount = 0;
+  BuildLogo();
+  IDirect3DDevice9* device = Engine.Device;
+  for (auto _ : state) {
+    DrawShapes();
+    device->BeginScene();
+    DrawSprites();
+    device->EndScene();
+  }
+  state.counters["commands"] = BodyCount;
+}
+BENCHMARK(BM_SpriteQueueAndPass)->Unit(benchmark::kMicrosecond);
+
+// The background: a 64 x 64 picture point-stretched over the 640 x 640 back buffer.
+void BM_ScreenImagePass(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  IDirect3DDevice9* device = Engine.Device;
+  for (auto _ : state) {
+    device->BeginScene();
+    DrawScreenImages();
+    device->EndScene();
+  }
+  state.SetItemsProcessed(state.iterations() * 640 * 640);
+}
+BENCHMARK(BM_ScreenImagePass)->Unit(benchmark::kMicrosecond);
+
+// Keeps the median of every benchmark to print the ratios after the run.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> medians;  // in each benchmark's own unit
+};
+
+void PrintRatio(const MedianReporter& r, const char* frame, const char* physics, const char* what) {
+  auto f = r.medians.find(frame), p = r.medians.find(physics);
+  if (f == r.medians.end() || p == r.medians.end() || p->second <= 0) return;
+  std::printf("%s: whole frame / StepPhysics = %.2f (median %.3f vs %.3f)\n", what,
+              f->second / p->second, f->second, p->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> args(argv, argv + argc);
+  std::string reps = "--benchmark_repetitions=5";
+  std::string aggregates = "--benchmark_report_aggregates_only=true";
+  bool hasReps = false;
+  for (int i = 1; i < argc; ++i) hasReps |= std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
+  if (!hasReps) {
+    args.push_back(reps.data());
+    args.push_back(aggregates.data());
+  }
+  int n = static_cast<int>(args.size());
+  benchmark::Initialize(&n, args.data());
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  PrintRatio(reporter, "BM_FrameAtRest", "BM_StepPhysicsAtRest", "at rest");
+  PrintRatio(reporter, "BM_FrameSmash", "BM_StepPhysicsSmash", "smash (120 frames)");
+  benchmark::Shutdown();
+  return 0;
+}
