@@ -1,0 +1,243 @@
+// Direct3DCreate9 and IDirect3D9: one adapter whose display modes are SDL's.
+#include <algorithm>
+#include <cstdio>
+
+#include "automation.h"
+#include "d3d9/device.h"
+#include "win32/win32_internal.h"
+
+namespace d3d9 {
+
+namespace {
+
+bool IsDisplayFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5; }
+
+bool IsBackBufferFormat(D3DFORMAT f) {
+  return f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8 || f == D3DFMT_R5G6B5 ||
+         f == D3DFMT_X1R5G5B5 || f == D3DFMT_A1R5G5B5 || f == D3DFMT_A2R10G10B10;
+}
+
+bool IsTextureFormat(D3DFORMAT f) { return FormatIsColour(f); }
+
+}  // namespace
+
+Direct3D::Direct3D() {
+  videoReady_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  if (!videoReady_) return;
+  int count = SDL_GetNumDisplayModes(0);
+  for (int i = 0; i < count; ++i) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
+    D3DDISPLAYMODE d{static_cast<UINT>(m.w), static_cast<UINT>(m.h),
+                     static_cast<UINT>(m.refresh_rate > 0 ? m.refresh_rate : 60),
+                     D3DFMT_X8R8G8B8};
+    bool dup = std::any_of(modes_.begin(), modes_.end(), [&](const D3DDISPLAYMODE& e) {
+      return e.Width == d.Width && e.Height == d.Height && e.RefreshRate == d.RefreshRate;
+    });
+    if (!dup) modes_.push_back(d);
+  }
+  // SDL lists modes largest first; Direct3D lists them smallest first.
+  std::sort(modes_.begin(), modes_.end(), [](const D3DDISPLAYMODE& a, const D3DDISPLAYMODE& b) {
+    if (a.Width != b.Width) return a.Width < b.Width;
+    if (a.Height != b.Height) return a.Height < b.Height;
+    return a.RefreshRate < b.RefreshRate;
+  });
+}
+
+Direct3D::~Direct3D() {
+  if (videoReady_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+HRESULT Direct3D::GetAdapterIdentifier(UINT adapter, DWORD, D3DADAPTER_IDENTIFIER9* id) {
+  if (adapter != 0 || !id) return D3DERR_INVALIDCALL;
+  std::memset(id, 0, sizeof(*id));
+  std::snprintf(id->Driver, sizeof(id->Driver), "vexa_d3d9");
+  std::snprintf(id->Description, sizeof(id->Description), "Vexa CPU rasterizer on SDL2");
+  std::snprintf(id->DeviceName, sizeof(id->DeviceName), "\\\\.\\DISPLAY1");
+  id->DriverVersion.QuadPart = 0x0009000000000000LL;
+  id->DeviceIdentifier = {0x7665786a, 0x6433, 0x6439, {0x63, 0x70, 0x75, 0x72, 0x61, 0x73, 0x74, 0x72}};
+  id->WHQLLevel = 1;
+  return D3D_OK;
+}
+
+UINT Direct3D::GetAdapterModeCount(UINT adapter, D3DFORMAT format) {
+  if (adapter != 0 || !IsDisplayFormat(format)) return 0;
+  if (AutomationFaultActive(AutomationFault::NoDisplayModes)) return 0;
+  return static_cast<UINT>(modes_.size());
+}
+
+HRESULT Direct3D::EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode, D3DDISPLAYMODE* out) {
+  if (AutomationFaultActive(AutomationFault::EnumAdapterModes)) return D3DERR_INVALIDCALL;
+  if (!out || adapter != 0) return D3DERR_INVALIDCALL;
+  if (!IsDisplayFormat(format)) return D3DERR_NOTAVAILABLE;
+  if (mode >= GetAdapterModeCount(adapter, format)) return D3DERR_INVALIDCALL;
+  *out = modes_[mode];
+  out->Format = format;
+  return D3D_OK;
+}
+
+HRESULT Direct3D::GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* out) {
+  if (AutomationFaultActive(AutomationFault::GetAdapterDisplayMode)) return D3DERR_INVALIDCALL;
+  if (!out || adapter != 0 || !videoReady_) return D3DERR_INVALIDCALL;
+  SDL_DisplayMode m;
+  if (SDL_GetDesktopDisplayMode(0, &m) != 0) return D3DERR_NOTAVAILABLE;
+  out->Width = static_cast<UINT>(m.w);
+  out->Height = static_cast<UINT>(m.h);
+  out->RefreshRate = static_cast<UINT>(m.refresh_rate > 0 ? m.refresh_rate : 60);
+  out->Format = D3DFMT_X8R8G8B8;
+  return D3D_OK;
+}
+
+HRESULT Direct3D::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat,
+                                  D3DFORMAT backFormat, BOOL) {
+  if (AutomationFaultActive(AutomationFault::CheckDeviceType)) return D3DERR_NOTAVAILABLE;
+  if (adapter != 0) return D3DERR_INVALIDCALL;
+  if (type != D3DDEVTYPE_HAL) return D3DERR_NOTAVAILABLE;
+  if (!IsDisplayFormat(displayFormat)) return D3DERR_NOTAVAILABLE;
+  if (backFormat != D3DFMT_UNKNOWN && !IsBackBufferFormat(backFormat)) return D3DERR_NOTAVAILABLE;
+  return D3D_OK;
+}
+
+HRESULT Direct3D::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat,
+                                    DWORD usage, D3DRESOURCETYPE rtype, D3DFORMAT format) {
+  if (adapter != 0) return D3DERR_INVALIDCALL;
+  if (type != D3DDEVTYPE_HAL || !IsDisplayFormat(displayFormat)) return D3DERR_NOTAVAILABLE;
+  if (usage & D3DUSAGE_DEPTHSTENCIL) {
+    if (format == D3DFMT_D16 && AutomationFaultActive(AutomationFault::DepthFormatD16))
+      return D3DERR_NOTAVAILABLE;
+    return FormatIsDepth(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+  }
+  if (rtype != D3DRTYPE_SURFACE && rtype != D3DRTYPE_TEXTURE && rtype != D3DRTYPE_VERTEXBUFFER &&
+      rtype != D3DRTYPE_INDEXBUFFER)
+    return D3DERR_NOTAVAILABLE;
+  if (usage & D3DUSAGE_RENDERTARGET) return IsBackBufferFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+  return IsTextureFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+}
+
+HRESULT Direct3D::CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE, D3DFORMAT, BOOL,
+                                             D3DMULTISAMPLE_TYPE type, DWORD* quality) {
+  if (adapter != 0) return D3DERR_INVALIDCALL;
+  if (quality) *quality = type == D3DMULTISAMPLE_NONE ? 1 : 0;
+  return type == D3DMULTISAMPLE_NONE ? D3D_OK : D3DERR_NOTAVAILABLE;
+}
+
+HRESULT Direct3D::CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE, D3DFORMAT, D3DFORMAT rt,
+                                         D3DFORMAT ds) {
+  if (adapter != 0) return D3DERR_INVALIDCALL;
+  return IsBackBufferFormat(rt) && FormatIsDepth(ds) ? D3D_OK : D3DERR_NOTAVAILABLE;
+}
+
+HRESULT Direct3D::CheckDeviceFormatConversion(UINT adapter, D3DDEVTYPE, D3DFORMAT src,
+                                              D3DFORMAT dst) {
+  if (adapter != 0) return D3DERR_INVALIDCALL;
+  return FormatIsColour(src) && IsBackBufferFormat(dst) ? D3D_OK : D3DERR_NOTAVAILABLE;
+}
+
+void Direct3D::FillCaps(D3DCAPS9* c) {
+  std::memset(c, 0, sizeof(*c));
+  c->DeviceType = D3DDEVTYPE_HAL;
+  c->AdapterOrdinal = 0;
+  c->Caps2 = D3DCAPS2_DYNAMICTEXTURES | D3DCAPS2_CANAUTOGENMIPMAP;
+  c->Caps3 = D3DCAPS3_COPY_TO_VIDMEM | D3DCAPS3_COPY_TO_SYSTEMMEM;
+  c->PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
+  c->DevCaps = D3DDEVCAPS_EXECUTESYSTEMMEMORY | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY |
+               D3DDEVCAPS_TEXTURESYSTEMMEMORY | D3DDEVCAPS_DRAWPRIMTLVERTEX |
+               D3DDEVCAPS_CANRENDERAFTERFLIP | D3DDEVCAPS_DRAWPRIMITIVES2 |
+               D3DDEVCAPS_DRAWPRIMITIVES2EX | D3DDEVCAPS_HWTRANSFORMANDLIGHT |
+               D3DDEVCAPS_HWRASTERIZATION;
+  c->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW |
+                         D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_COLORWRITEENABLE |
+                         D3DPMISCCAPS_BLENDOP | D3DPMISCCAPS_SEPARATEALPHABLEND;
+  c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_COLORPERSPECTIVE;
+  c->ZCmpCaps = c->AlphaCmpCaps = 0xFF;
+  c->SrcBlendCaps = c->DestBlendCaps = 0x3FFF;
+  c->ShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB |
+                 D3DPSHADECAPS_ALPHAGOURAUDBLEND;
+  c->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_MIPMAP;
+  c->TextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
+                         D3DPTFILTERCAPS_MIPFPOINT | D3DPTFILTERCAPS_MIPFLINEAR |
+                         D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  c->StretchRectFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
+                             D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  c->TextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
+                          D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV;
+  c->LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP;
+  c->MaxTextureWidth = c->MaxTextureHeight = 16384;
+  c->MaxTextureRepeat = 8192;
+  c->MaxTextureAspectRatio = 16384;
+  c->MaxAnisotropy = 1;
+  c->MaxVertexW = 1e10f;
+  c->GuardBandLeft = c->GuardBandTop = -16384.f;
+  c->GuardBandRight = c->GuardBandBottom = 16384.f;
+  c->FVFCaps = 8;
+  c->TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
+                     D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X |
+                     D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_ADDSIGNED | D3DTEXOPCAPS_SUBTRACT |
+                     D3DTEXOPCAPS_BLENDDIFFUSEALPHA | D3DTEXOPCAPS_BLENDTEXTUREALPHA |
+                     D3DTEXOPCAPS_BLENDFACTORALPHA | D3DTEXOPCAPS_BLENDCURRENTALPHA |
+                     D3DTEXOPCAPS_DOTPRODUCT3;
+  c->MaxTextureBlendStages = 8;
+  c->MaxSimultaneousTextures = 8;
+  c->VertexProcessingCaps = D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
+                            D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_LOCALVIEWER;
+  c->MaxActiveLights = 8;
+  c->MaxUserClipPlanes = 0;
+  c->MaxVertexBlendMatrices = 1;
+  c->MaxPointSize = 64.f;
+  c->MaxPrimitiveCount = 0xFFFFF;
+  c->MaxVertexIndex = 0xFFFFFF;
+  c->MaxStreams = 1;
+  c->MaxStreamStride = 508;
+  c->VertexShaderVersion = D3DVS_VERSION(0, 0);
+  c->PixelShaderVersion = D3DPS_VERSION(0, 0);
+  c->MasterAdapterOrdinal = 0;
+  c->AdapterOrdinalInGroup = 0;
+  c->NumberOfAdaptersInGroup = 1;
+  c->NumSimultaneousRTs = 1;
+}
+
+HRESULT Direct3D::GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) {
+  if (AutomationFaultActive(AutomationFault::GetDeviceCaps)) return D3DERR_INVALIDCALL;
+  if (adapter != 0 || !caps) return D3DERR_INVALIDCALL;
+  if (type != D3DDEVTYPE_HAL) return D3DERR_NOTAVAILABLE;
+  FillCaps(caps);
+  return D3D_OK;
+}
+
+HMONITOR Direct3D::GetAdapterMonitor(UINT adapter) {
+  // One monitor; any non-null value names it.
+  return adapter == 0 ? reinterpret_cast<HMONITOR>(static_cast<uintptr_t>(1)) : nullptr;
+}
+
+HRESULT Direct3D::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behavior,
+                               D3DPRESENT_PARAMETERS* pp, IDirect3DDevice9** out) {
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = nullptr;
+  if (AutomationFaultActive(AutomationFault::CreateDevice)) return D3DERR_NOTAVAILABLE;
+  if (adapter != 0 || !pp) return D3DERR_INVALIDCALL;
+  if (type != D3DDEVTYPE_HAL) return D3DERR_NOTAVAILABLE;
+  const DWORD vp = D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_HARDWARE_VERTEXPROCESSING |
+                   D3DCREATE_MIXED_VERTEXPROCESSING;
+  DWORD chosen = behavior & vp;
+  if (chosen == 0 || (chosen & (chosen - 1)) != 0) return D3DERR_INVALIDCALL;
+  auto* device = new Device(this, focus, behavior);
+  if (!device->ResolvePresentParameters(pp)) {
+    device->Release();
+    return D3DERR_INVALIDCALL;
+  }
+  HRESULT hr = device->Initialize(*pp);
+  if (FAILED(hr)) {
+    device->Release();
+    return hr;
+  }
+  *out = device;
+  return D3D_OK;
+}
+
+}  // namespace d3d9
+
+IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
+  if ((sdkVersion & 0x7FFFFFFFu) != D3D_SDK_VERSION) return nullptr;
+  if (AutomationFaultActive(AutomationFault::Direct3DCreate)) return nullptr;
+  return new d3d9::Direct3D();
+}

@@ -1,0 +1,167 @@
+// Presentation to the SDL window, and the automation calls that observe or drive the device.
+#include <png.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "automation.h"
+#include "d3d9/device.h"
+#include "win32/win32_internal.h"
+
+namespace d3d9 {
+
+namespace {
+AutomationFrame g_lastFrame;
+bool g_haveFrame = false;
+uint64_t g_presentCount = 0;
+uint64_t g_resetCount = 0;
+}  // namespace
+
+void NoteReset() { ++g_resetCount; }
+
+// Copies the back buffer (or its source rectangle, stretched to the destination rectangle) into
+// the window's surface and shows it. IMMEDIATE never waits; ONE (and DEFAULT) waits for the next
+// refresh of the display after the previous present.
+HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override, const RGNDATA*) {
+  if (health_ != DeviceHealth::Ok) return D3DERR_DEVICELOST;
+  HWND window = override ? override : (pp_.hDeviceWindow ? pp_.hDeviceWindow : focusWindow_);
+  SDL_Window* sdl = Win32SdlWindow(window);
+  if (!sdl) return D3DERR_INVALIDCALL;
+  const SurfaceStore& bb = backBuffer_->store;
+  RECT sr{0, 0, static_cast<LONG>(bb.width), static_cast<LONG>(bb.height)};
+  if (srcRect) {
+    sr.left = std::max<LONG>(0, srcRect->left);
+    sr.top = std::max<LONG>(0, srcRect->top);
+    sr.right = std::min<LONG>(sr.right, srcRect->right);
+    sr.bottom = std::min<LONG>(sr.bottom, srcRect->bottom);
+    if (sr.left >= sr.right || sr.top >= sr.bottom) return D3DERR_INVALIDCALL;
+  }
+
+  if (pp_.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE) {
+    int hz = 60;
+    SDL_DisplayMode mode;
+    int display = SDL_GetWindowDisplayIndex(sdl);
+    if (display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 && mode.refresh_rate > 0)
+      hz = mode.refresh_rate;
+    auto period = std::chrono::microseconds(1000000 / hz);
+    auto now = std::chrono::steady_clock::now();
+    auto next = lastPresent_ + period;
+    if (next > now) std::this_thread::sleep_until(next);
+  }
+  lastPresent_ = std::chrono::steady_clock::now();
+
+  // The frame as the window shows it: the source rectangle, scaled to the window's client area
+  // (or to the destination rectangle).
+  SDL_Surface* ws = SDL_GetWindowSurface(sdl);
+  int fw = ws ? ws->w : static_cast<int>(sr.right - sr.left);
+  int fh = ws ? ws->h : static_cast<int>(sr.bottom - sr.top);
+  RECT dr{0, 0, fw, fh};
+  if (dstRect) dr = *dstRect;
+  int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
+  int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
+  g_lastFrame.width = fw;
+  g_lastFrame.height = fh;
+  g_lastFrame.pixels.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
+  if (dw > 0 && dh > 0) {
+    bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
+    for (int y = std::max<LONG>(0, dr.top); y < std::min<LONG>(fh, dr.bottom); ++y) {
+      int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
+      uint32_t* out = g_lastFrame.pixels.data() + static_cast<size_t>(y) * fw;
+      const uint8_t* row = bb.Row(sy);
+      int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
+      if (identity && xs < xe) {
+        std::memcpy(out + xs, row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4,
+                    static_cast<size_t>(xe - xs) * 4);
+        for (int x = xs; x < xe; ++x) out[x] |= 0xFF000000u;
+        continue;
+      }
+      for (int x = xs; x < xe; ++x) {
+        int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
+        out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
+      }
+    }
+  }
+  if (ws) {
+    if (SDL_MUSTLOCK(ws)) SDL_LockSurface(ws);
+    bool direct = ws->format->BytesPerPixel == 4 && ws->format->Rmask == 0x00FF0000 &&
+                  ws->format->Gmask == 0x0000FF00 && ws->format->Bmask == 0x000000FF;
+    for (int y = 0; y < fh; ++y) {
+      auto* dst = static_cast<uint8_t*>(ws->pixels) + static_cast<size_t>(y) * ws->pitch;
+      const uint32_t* src = g_lastFrame.pixels.data() + static_cast<size_t>(y) * fw;
+      if (direct) {
+        std::memcpy(dst, src, static_cast<size_t>(fw) * 4);
+      } else {
+        for (int x = 0; x < fw; ++x) {
+          uint32_t c = src[x];
+          uint32_t mapped = SDL_MapRGB(ws->format, (c >> 16) & 255, (c >> 8) & 255, c & 255);
+          std::memcpy(dst + static_cast<size_t>(x) * ws->format->BytesPerPixel, &mapped,
+                      ws->format->BytesPerPixel);
+        }
+      }
+    }
+    if (SDL_MUSTLOCK(ws)) SDL_UnlockSurface(ws);
+    SDL_UpdateWindowSurface(sdl);
+  }
+  g_haveFrame = true;
+  ++g_presentCount;
+  return D3D_OK;
+}
+
+}  // namespace d3d9
+
+bool AutomationLastPresentedFrame(AutomationFrame* out) {
+  if (!out || !d3d9::g_haveFrame) return false;
+  *out = d3d9::g_lastFrame;
+  return true;
+}
+
+uint64_t AutomationPresentCount() { return d3d9::g_presentCount; }
+uint64_t AutomationResetCount() { return d3d9::g_resetCount; }
+
+void AutomationLoseDevice(IDirect3DDevice9* device) {
+  if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkLost();
+}
+
+void AutomationMakeDeviceResettable(IDirect3DDevice9* device) {
+  if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkResettable();
+}
+
+bool AutomationWritePng(const AutomationFrame& frame, const char* path) {
+  if (!path || frame.width <= 0 || frame.height <= 0 ||
+      frame.pixels.size() < static_cast<size_t>(frame.width) * frame.height)
+    return false;
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return false;
+  }
+  std::vector<uint8_t> row(static_cast<size_t>(frame.width) * 3);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return false;
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(frame.width),
+               static_cast<png_uint_32>(frame.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < frame.height; ++y) {
+    const uint32_t* src = frame.pixels.data() + static_cast<size_t>(y) * frame.width;
+    for (int x = 0; x < frame.width; ++x) {
+      row[3 * x] = static_cast<uint8_t>(src[x] >> 16);
+      row[3 * x + 1] = static_cast<uint8_t>(src[x] >> 8);
+      row[3 * x + 2] = static_cast<uint8_t>(src[x]);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  bool ok = std::fclose(f) == 0;
+  return ok;
+}

@@ -1,0 +1,1326 @@
+// The rasterizer: one path for every draw. Vertex stage (FVF decoding, transform), primitive
+// assembly, clipping, triangle set-up with the top-left fill rule on a 1/256-pixel grid, and the
+// pixel stage (texture stages, alpha test, depth, blending). Pixel centres lie at integer
+// coordinates, as in Direct3D 9.
+#include <algorithm>
+#include <cmath>
+
+#include "d3d9/device.h"
+
+namespace d3d9 {
+
+namespace {
+
+constexpr float kGuardBand = 16.f;     // clip-space guard band, in viewport half-widths
+constexpr float kMaxCoord = 131072.f;  // screen coordinates are clamped to this range
+constexpr int kSubBits = 8;
+constexpr int kSub = 1 << kSubBits;
+
+struct C4 {
+  int r, g, b, a;
+};
+
+inline C4 Unpack(uint32_t c) {
+  return C4{static_cast<int>((c >> 16) & 255), static_cast<int>((c >> 8) & 255),
+            static_cast<int>(c & 255), static_cast<int>(c >> 24)};
+}
+inline uint32_t Pack(const C4& c) {
+  return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
+         (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
+}
+inline int Mul255(int x, int y) { return (x * y + 127) / 255; }
+inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+inline int FloorToInt(float f) {
+  if (!(f > -1e8f)) return -100000000;  // also catches NaN
+  if (f > 1e8f) return 100000000;
+  return static_cast<int>(std::floor(f));
+}
+
+inline int Address(int i, int n, DWORD mode) {
+  switch (mode) {
+    case D3DTADDRESS_CLAMP:
+      return i < 0 ? 0 : (i >= n ? n - 1 : i);
+    case D3DTADDRESS_MIRROR: {
+      int p = i % (2 * n);
+      if (p < 0) p += 2 * n;
+      return p < n ? p : 2 * n - 1 - p;
+    }
+    case D3DTADDRESS_BORDER:
+      return (i < 0 || i >= n) ? -1 : i;
+    case D3DTADDRESS_MIRRORONCE: {
+      int a = i < 0 ? -i - 1 : i;
+      return a >= n ? n - 1 : a;
+    }
+    default: {  // WRAP
+      int p = i % n;
+      return p < 0 ? p + n : p;
+    }
+  }
+}
+
+inline uint32_t Fetch(const StageState& st, int x, int y) {
+  const SamplerView& v = st.view;
+  x = Address(x, v.width, st.addressU);
+  y = Address(y, v.height, st.addressV);
+  if (x < 0 || y < 0) return st.border;
+  const uint8_t* p = v.bits + static_cast<size_t>(y) * v.pitch;
+  if (v.argb32) {
+    uint32_t c;
+    std::memcpy(&c, p + static_cast<size_t>(x) * 4, 4);
+    return v.xrgb ? (c | 0xFF000000u) : c;
+  }
+  return ReadPixelArgb(v.format, p + static_cast<size_t>(x) * FormatBytesPerPixel(v.format));
+}
+
+// Bilinear weights are quantised to 1/256, so sampling at a texel centre returns that texel
+// exactly even when the coordinate carries rounding noise.
+uint32_t Sample(const StageState& st, float u, float v) {
+  const SamplerView& view = st.view;
+  float fu = u * static_cast<float>(view.width);
+  float fv = v * static_cast<float>(view.height);
+  if (!st.linear) return Fetch(st, FloorToInt(fu), FloorToInt(fv));
+  fu -= 0.5f;
+  fv -= 0.5f;
+  int x0 = FloorToInt(fu), y0 = FloorToInt(fv);
+  int wx = static_cast<int>(std::lrint((fu - static_cast<float>(x0)) * 256.f));
+  int wy = static_cast<int>(std::lrint((fv - static_cast<float>(y0)) * 256.f));
+  if (wx >= 256) {
+    ++x0;
+    wx = 0;
+  }
+  if (wy >= 256) {
+    ++y0;
+    wy = 0;
+  }
+  if (wx <= 0) wx = 0;
+  if (wy <= 0) wy = 0;
+  if (wx == 0 && wy == 0) return Fetch(st, x0, y0);
+  uint32_t c00 = Fetch(st, x0, y0), c10 = Fetch(st, x0 + 1, y0);
+  uint32_t c01 = Fetch(st, x0, y0 + 1), c11 = Fetch(st, x0 + 1, y0 + 1);
+  uint32_t out = 0;
+  for (int s = 0; s < 32; s += 8) {
+    int top = static_cast<int>((c00 >> s) & 255) * (256 - wx) + static_cast<int>((c10 >> s) & 255) * wx;
+    int bot = static_cast<int>((c01 >> s) & 255) * (256 - wx) + static_cast<int>((c11 >> s) & 255) * wx;
+    out |= static_cast<uint32_t>((top * (256 - wy) + bot * wy + 32768) >> 16) << s;
+  }
+  return out;
+}
+
+inline bool Compare(DWORD func, uint32_t a, uint32_t b) {
+  switch (func) {
+    case D3DCMP_NEVER:
+      return false;
+    case D3DCMP_LESS:
+      return a < b;
+    case D3DCMP_EQUAL:
+      return a == b;
+    case D3DCMP_LESSEQUAL:
+      return a <= b;
+    case D3DCMP_GREATER:
+      return a > b;
+    case D3DCMP_NOTEQUAL:
+      return a != b;
+    case D3DCMP_GREATEREQUAL:
+      return a >= b;
+    default:
+      return true;
+  }
+}
+
+inline uint32_t QuantizeDepth(float z, int bits) {
+  z = z < 0.f ? 0.f : (z > 1.f ? 1.f : z);
+  if (!(z == z)) z = 0.f;
+  switch (bits) {
+    case 16:
+      return static_cast<uint32_t>(z * 65535.f + 0.5f);
+    case 24:
+      return static_cast<uint32_t>(static_cast<double>(z) * 16777215.0 + 0.5);
+    default:
+      return static_cast<uint32_t>(static_cast<double>(z) * 4294967295.0 + 0.5);
+  }
+}
+
+int TexDim(DWORD fvf, int i) {
+  switch ((fvf >> (16 + 2 * i)) & 3) {
+    case D3DFVF_TEXTUREFORMAT1:
+      return 1;
+    case D3DFVF_TEXTUREFORMAT3:
+      return 3;
+    case D3DFVF_TEXTUREFORMAT4:
+      return 4;
+    default:
+      return 2;
+  }
+}
+
+}  // namespace
+
+FvfLayout FvfLayout::From(DWORD fvf) {
+  FvfLayout l;
+  l.fvf = fvf;
+  UINT off = 0;
+  switch (fvf & D3DFVF_POSITION_MASK) {
+    case D3DFVF_XYZ:
+      off = 12;
+      break;
+    case D3DFVF_XYZRHW:
+      off = 16;
+      l.rhw = true;
+      break;
+    case D3DFVF_XYZW:
+      off = 16;
+      break;
+    case D3DFVF_XYZB1:
+    case D3DFVF_XYZB2:
+    case D3DFVF_XYZB3:
+    case D3DFVF_XYZB4:
+    case D3DFVF_XYZB5:
+      off = 12 + 4 * (((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZB1) / 2 + 1);
+      break;
+    default:
+      return l;
+  }
+  if (fvf & D3DFVF_NORMAL) {
+    l.normal = static_cast<int>(off);
+    off += 12;
+  }
+  if (fvf & D3DFVF_PSIZE) {
+    l.psize = static_cast<int>(off);
+    off += 4;
+  }
+  if (fvf & D3DFVF_DIFFUSE) {
+    l.diffuse = static_cast<int>(off);
+    off += 4;
+  }
+  if (fvf & D3DFVF_SPECULAR) {
+    l.specular = static_cast<int>(off);
+    off += 4;
+  }
+  l.texCount = static_cast<int>((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT);
+  if (l.texCount > 8) return l;
+  for (int i = 0; i < l.texCount; ++i) {
+    l.tex[i] = static_cast<int>(off);
+    l.texDim[i] = TexDim(fvf, i);
+    off += 4 * static_cast<UINT>(l.texDim[i]);
+  }
+  l.stride = off;
+  l.valid = true;
+  return l;
+}
+
+// --- State validation ----------------------------------------------------------------------------
+
+void Device::Validate() {
+  if (matrixDirty_) {
+    D3DMATRIX wv{}, wvp{};
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) {
+        float s = 0;
+        for (int k = 0; k < 4; ++k) s += world_.m[i][k] * view_.m[k][j];
+        wv.m[i][j] = s;
+      }
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) {
+        float s = 0;
+        for (int k = 0; k < 4; ++k) s += wv.m[i][k] * proj_.m[k][j];
+        wvp.m[i][j] = s;
+      }
+    std::memcpy(wvp_, wvp.m, sizeof(wvp_));
+    matrixDirty_ = false;
+  }
+  if (pixelDirty_) BuildPixelState();
+}
+
+void Device::BuildPixelState() {
+  PixelState& p = ps_;
+  SurfaceStore& rt = renderTarget_->store;
+  p.color = rt.bits.data();
+  p.colorPitch = rt.pitch;
+  p.colorFormat = rt.format;
+  p.color32 = rt.format == D3DFMT_A8R8G8B8 || rt.format == D3DFMT_X8R8G8B8;
+  p.colorHasAlpha = FormatHasAlpha(rt.format);
+  p.clipX0 = static_cast<int>(viewport_.X);
+  p.clipY0 = static_cast<int>(viewport_.Y);
+  p.clipX1 = std::min(static_cast<int>(viewport_.X + viewport_.Width), static_cast<int>(rt.width));
+  p.clipY1 = std::min(static_cast<int>(viewport_.Y + viewport_.Height), static_cast<int>(rt.height));
+  if (rs_[D3DRS_SCISSORTESTENABLE]) {
+    p.clipX0 = std::max(p.clipX0, static_cast<int>(scissor_.left));
+    p.clipY0 = std::max(p.clipY0, static_cast<int>(scissor_.top));
+    p.clipX1 = std::min(p.clipX1, static_cast<int>(scissor_.right));
+    p.clipY1 = std::min(p.clipY1, static_cast<int>(scissor_.bottom));
+  }
+  p.depth = nullptr;
+  p.depthBits = 0;
+  if (depthStencil_ && rs_[D3DRS_ZENABLE] != D3DZB_FALSE) {
+    SurfaceStore& ds = depthStencil_->store;
+    p.depth = ds.bits.data();
+    p.depthPitch = ds.pitch;
+    p.depthBits = ds.bpp == 2 ? 16 : (ds.format == D3DFMT_D32 ? 32 : 24);
+    // A depth buffer smaller than the target limits drawing to its size.
+    p.clipX1 = std::min(p.clipX1, static_cast<int>(ds.width));
+    p.clipY1 = std::min(p.clipY1, static_cast<int>(ds.height));
+  }
+  p.zTest = p.depth != nullptr;
+  p.zWrite = p.zTest && rs_[D3DRS_ZWRITEENABLE];
+  p.zFunc = rs_[D3DRS_ZFUNC];
+  p.alphaTest = rs_[D3DRS_ALPHATESTENABLE] != 0;
+  p.alphaFunc = rs_[D3DRS_ALPHAFUNC];
+  p.alphaRef = static_cast<int>(rs_[D3DRS_ALPHAREF] & 0xFF);
+  p.blend = rs_[D3DRS_ALPHABLENDENABLE] != 0;
+  p.srcBlend = rs_[D3DRS_SRCBLEND];
+  p.dstBlend = rs_[D3DRS_DESTBLEND];
+  p.blendOp = rs_[D3DRS_BLENDOP];
+  p.separateAlpha = rs_[D3DRS_SEPARATEALPHABLENDENABLE] != 0;
+  p.srcBlendAlpha = rs_[D3DRS_SRCBLENDALPHA];
+  p.dstBlendAlpha = rs_[D3DRS_DESTBLENDALPHA];
+  p.blendOpAlpha = rs_[D3DRS_BLENDOPALPHA];
+  p.blendFactor = rs_[D3DRS_BLENDFACTOR];
+  DWORD cw = rs_[D3DRS_COLORWRITEENABLE];
+  p.writeMask = ((cw & D3DCOLORWRITEENABLE_RED) ? 0x00FF0000u : 0u) |
+                ((cw & D3DCOLORWRITEENABLE_GREEN) ? 0x0000FF00u : 0u) |
+                ((cw & D3DCOLORWRITEENABLE_BLUE) ? 0x000000FFu : 0u) |
+                ((cw & D3DCOLORWRITEENABLE_ALPHA) ? 0xFF000000u : 0u);
+  p.tfactor = rs_[D3DRS_TEXTUREFACTOR];
+  p.specularAdd = rs_[D3DRS_SPECULARENABLE] != 0;
+  p.flatShade = rs_[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  p.cullMode = rs_[D3DRS_CULLMODE];
+  p.fillMode = rs_[D3DRS_FILLMODE];
+  p.lastPixel = rs_[D3DRS_LASTPIXEL] != 0;
+  p.stageCount = 0;
+  for (int s = 0; s < 8; ++s) {
+    const DWORD* t = tss_[s];
+    if (t[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    StageState& st = p.stages[s];
+    st.colorOp = t[D3DTSS_COLOROP];
+    st.colorArg0 = t[D3DTSS_COLORARG0];
+    st.colorArg1 = t[D3DTSS_COLORARG1];
+    st.colorArg2 = t[D3DTSS_COLORARG2];
+    st.alphaOp = t[D3DTSS_ALPHAOP];
+    st.alphaArg0 = t[D3DTSS_ALPHAARG0];
+    st.alphaArg1 = t[D3DTSS_ALPHAARG1];
+    st.alphaArg2 = t[D3DTSS_ALPHAARG2];
+    st.texSet = static_cast<int>(t[D3DTSS_TEXCOORDINDEX] & 0xFFFF);
+    if (st.texSet >= kMaxTexSets) st.texSet = kMaxTexSets - 1;
+    st.texture = textures_[s] ? AsTexture(textures_[s]) : nullptr;
+    if (st.texture && st.texture->levels.empty()) st.texture = nullptr;
+    const DWORD* sm = samp_[s];
+    st.addressU = sm[D3DSAMP_ADDRESSU];
+    st.addressV = sm[D3DSAMP_ADDRESSV];
+    st.border = sm[D3DSAMP_BORDERCOLOR];
+    st.magFilter = sm[D3DSAMP_MAGFILTER];
+    st.minFilter = sm[D3DSAMP_MINFILTER];
+    st.mipFilter = sm[D3DSAMP_MIPFILTER];
+    st.maxMipLevel = sm[D3DSAMP_MAXMIPLEVEL];
+    st.linear = false;
+    st.view = SamplerView{};
+    if (st.texture) {
+      const SurfaceStore& l0 = st.texture->levels[0]->store;
+      st.view = SamplerView{l0.bits.data(), l0.pitch, static_cast<int>(l0.width),
+                            static_cast<int>(l0.height), l0.format,
+                            l0.format == D3DFMT_A8R8G8B8 || l0.format == D3DFMT_X8R8G8B8,
+                            l0.format == D3DFMT_X8R8G8B8};
+      st.linear = st.magFilter >= D3DTEXF_LINEAR;
+    }
+    ++p.stageCount;
+  }
+  pixelDirty_ = false;
+}
+
+// --- Vertex stage ---------------------------------------------------------------------------------
+
+// Decodes the vertices and transforms positions to clip space (or keeps pre-transformed screen
+// positions). Fixed-function lighting belongs here: until it exists, vertices keep their own
+// diffuse and specular colours whatever D3DRS_LIGHTING says.
+void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVertex* out) {
+  const FvfLayout& l = layout_;
+  const float(*m)[4] = wvp_;
+  for (UINT i = 0; i < count; ++i, src += stride) {
+    RVertex& v = out[i];
+    float pos[4];
+    std::memcpy(pos, src, l.rhw ? 16 : 12);
+    if (l.rhw) {
+      v.x = pos[0];
+      v.y = pos[1];
+      v.z = pos[2];
+      v.w = pos[3];  // screen-space vertices carry rhw in w
+    } else {
+      float x = pos[0], y = pos[1], z = pos[2];
+      v.x = x * m[0][0] + y * m[1][0] + z * m[2][0] + m[3][0];
+      v.y = x * m[0][1] + y * m[1][1] + z * m[2][1] + m[3][1];
+      v.z = x * m[0][2] + y * m[1][2] + z * m[2][2] + m[3][2];
+      v.w = x * m[0][3] + y * m[1][3] + z * m[2][3] + m[3][3];
+    }
+    uint32_t c = 0xFFFFFFFFu;
+    if (l.diffuse >= 0) std::memcpy(&c, src + l.diffuse, 4);
+    v.attr[kAttrDiffuse + 0] = static_cast<float>((c >> 16) & 255);
+    v.attr[kAttrDiffuse + 1] = static_cast<float>((c >> 8) & 255);
+    v.attr[kAttrDiffuse + 2] = static_cast<float>(c & 255);
+    v.attr[kAttrDiffuse + 3] = static_cast<float>(c >> 24);
+    c = 0;
+    if (l.specular >= 0) std::memcpy(&c, src + l.specular, 4);
+    v.attr[kAttrSpecular + 0] = static_cast<float>((c >> 16) & 255);
+    v.attr[kAttrSpecular + 1] = static_cast<float>((c >> 8) & 255);
+    v.attr[kAttrSpecular + 2] = static_cast<float>(c & 255);
+    v.attr[kAttrSpecular + 3] = static_cast<float>(c >> 24);
+    for (int t = 0; t < kMaxTexSets; ++t) {
+      if (t < l.texCount) {
+        float uv[2] = {0.f, 0.f};
+        std::memcpy(uv, src + l.tex[t], l.texDim[t] >= 2 ? 8 : 4);
+        v.attr[kAttrTex + 2 * t] = uv[0];
+        v.attr[kAttrTex + 2 * t + 1] = uv[1];
+      } else {
+        v.attr[kAttrTex + 2 * t] = v.attr[kAttrTex + 2 * t + 1] = 0.f;
+      }
+    }
+    v.psize = 1.f;
+    if (l.psize >= 0) std::memcpy(&v.psize, src + l.psize, 4);
+  }
+}
+
+void Device::ToScreen(RVertex* v) const {
+  float rhw = 1.f / v->w;
+  float hw = static_cast<float>(viewport_.Width) * 0.5f;
+  float hh = static_cast<float>(viewport_.Height) * 0.5f;
+  v->x = static_cast<float>(viewport_.X) + (1.f + v->x * rhw) * hw;
+  v->y = static_cast<float>(viewport_.Y) + (1.f - v->y * rhw) * hh;
+  v->z = viewport_.MinZ + v->z * rhw * (viewport_.MaxZ - viewport_.MinZ);
+  v->w = rhw;
+}
+
+// --- Draw entry points ------------------------------------------------------------------------------
+
+HRESULT Device::ValidateDraw() const {
+  if (!inScene_) return D3DERR_INVALIDCALL;
+  if (!layout_.valid) return D3DERR_INVALIDCALL;
+  return D3D_OK;
+}
+
+namespace {
+UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT prims) {
+  switch (type) {
+    case D3DPT_POINTLIST:
+      return prims;
+    case D3DPT_LINELIST:
+      return prims * 2;
+    case D3DPT_LINESTRIP:
+      return prims + 1;
+    case D3DPT_TRIANGLELIST:
+      return prims * 3;
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN:
+      return prims + 2;
+    default:
+      return 0;
+  }
+}
+constexpr UINT kMaxPrimitives = 0xFFFFF;
+}  // namespace
+
+HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT prims, const void* data, UINT stride) {
+  if (!data || stride == 0 || prims == 0 || prims > kMaxPrimitives) return D3DERR_INVALIDCALL;
+  UINT n = VertexCountFor(type, prims);
+  if (n == 0) return D3DERR_INVALIDCALL;
+  HRESULT hr = ValidateDraw();
+  if (FAILED(hr)) return hr;
+  if (stride < layout_.stride) return D3DERR_INVALIDCALL;
+  // Direct3D unbinds stream 0 after a user-pointer draw.
+  if (streams_[0].buffer) {
+    streams_[0].buffer->Release();
+    streams_[0] = Stream{};
+  }
+  if (health_ != DeviceHealth::Ok) return D3D_OK;
+  return DrawStream(type, prims, static_cast<const uint8_t*>(data), stride, n, nullptr, false, 0, 0);
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT prims) {
+  if (prims == 0 || prims > kMaxPrimitives) return D3DERR_INVALIDCALL;
+  UINT n = VertexCountFor(type, prims);
+  if (n == 0) return D3DERR_INVALIDCALL;
+  HRESULT hr = ValidateDraw();
+  if (FAILED(hr)) return hr;
+  const Stream& s = streams_[0];
+  if (!s.buffer || s.stride < layout_.stride || s.stride == 0) return D3DERR_INVALIDCALL;
+  uint64_t begin = s.offset + static_cast<uint64_t>(start) * s.stride;
+  uint64_t end = begin + static_cast<uint64_t>(n - 1) * s.stride + layout_.stride;
+  if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
+  if (health_ != DeviceHealth::Ok) return D3D_OK;
+  return DrawStream(type, prims, s.buffer->data.data() + begin, s.stride, n, nullptr, false, 0, 0);
+}
+
+HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIndex, UINT numVerts,
+                                     UINT startIndex, UINT prims) {
+  if (prims == 0 || prims > kMaxPrimitives || numVerts == 0) return D3DERR_INVALIDCALL;
+  UINT n = VertexCountFor(type, prims);
+  if (n == 0) return D3DERR_INVALIDCALL;
+  HRESULT hr = ValidateDraw();
+  if (FAILED(hr)) return hr;
+  const Stream& s = streams_[0];
+  if (!s.buffer || !indices_ || s.stride < layout_.stride || s.stride == 0)
+    return D3DERR_INVALIDCALL;
+  bool i32 = indices_->fvfOrFormat == D3DFMT_INDEX32;
+  uint64_t isz = i32 ? 4 : 2;
+  if ((static_cast<uint64_t>(startIndex) + n) * isz > indices_->data.size()) return D3DERR_INVALIDCALL;
+  int64_t first = static_cast<int64_t>(base) + minIndex;
+  if (first < 0) return D3DERR_INVALIDCALL;
+  uint64_t begin = s.offset + static_cast<uint64_t>(first) * s.stride;
+  uint64_t end = begin + static_cast<uint64_t>(numVerts - 1) * s.stride + layout_.stride;
+  if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
+  if (health_ != DeviceHealth::Ok) return D3D_OK;
+  return DrawStream(type, prims, s.buffer->data.data() + begin, s.stride, numVerts,
+                    indices_->data.data() + startIndex * isz, i32, 0, minIndex);
+}
+
+HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVerts,
+                                       UINT prims, const void* indexData, D3DFORMAT indexFormat,
+                                       const void* vertexData, UINT stride) {
+  if (!indexData || !vertexData || stride == 0 || prims == 0 || prims > kMaxPrimitives ||
+      numVerts == 0)
+    return D3DERR_INVALIDCALL;
+  if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
+  UINT n = VertexCountFor(type, prims);
+  if (n == 0) return D3DERR_INVALIDCALL;
+  HRESULT hr = ValidateDraw();
+  if (FAILED(hr)) return hr;
+  if (stride < layout_.stride) return D3DERR_INVALIDCALL;
+  if (streams_[0].buffer) {
+    streams_[0].buffer->Release();
+    streams_[0] = Stream{};
+  }
+  if (indices_) {
+    indices_->Release();
+    indices_ = nullptr;
+  }
+  if (health_ != DeviceHealth::Ok) return D3D_OK;
+  const uint8_t* verts = static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(minIndex) * stride;
+  return DrawStream(type, prims, verts, stride, numVerts, indexData, indexFormat == D3DFMT_INDEX32,
+                    0, minIndex);
+}
+
+// Vertices [0, vertexCount) of `vertices` are transformed once; indices (if any) are relative to
+// minIndex. Out-of-range indices drop their primitive.
+HRESULT Device::DrawStream(D3DPRIMITIVETYPE type, UINT prims, const uint8_t* vertices, UINT stride,
+                           UINT vertexCount, const void* indices, bool i32, INT, UINT minIndex) {
+  Validate();
+  if (ps_.clipX0 >= ps_.clipX1 || ps_.clipY0 >= ps_.clipY1) return D3D_OK;
+  if (scratch_.size() < vertexCount) scratch_.resize(vertexCount);
+  RVertex* v = scratch_.data();
+  TransformVertices(vertices, stride, vertexCount, v);
+  auto index = [&](UINT i) -> int64_t {
+    if (!indices) return i;
+    int64_t k = i32 ? static_cast<const uint32_t*>(indices)[i] : static_cast<const uint16_t*>(indices)[i];
+    k -= minIndex;
+    return (k < 0 || k >= vertexCount) ? -1 : k;
+  };
+
+  if (!g_disableFastPaths && !indices && prims == 2) {
+    static const uint16_t kList[6] = {0, 1, 2, 3, 4, 5};
+    static const uint16_t kStrip[6] = {0, 1, 2, 2, 1, 3};
+    static const uint16_t kFan[6] = {0, 1, 2, 0, 2, 3};
+    const uint16_t* corners = type == D3DPT_TRIANGLELIST    ? kList
+                              : type == D3DPT_TRIANGLESTRIP ? kStrip
+                              : type == D3DPT_TRIANGLEFAN   ? kFan
+                                                            : nullptr;
+    if (corners && TryQuadFastPath(v, corners)) return D3D_OK;
+  }
+
+  switch (type) {
+    case D3DPT_TRIANGLELIST:
+    case D3DPT_TRIANGLESTRIP:
+    case D3DPT_TRIANGLEFAN:
+      for (UINT p = 0; p < prims; ++p) {
+        int64_t i0, i1, i2;
+        if (type == D3DPT_TRIANGLELIST) {
+          i0 = index(3 * p);
+          i1 = index(3 * p + 1);
+          i2 = index(3 * p + 2);
+        } else if (type == D3DPT_TRIANGLESTRIP) {
+          // Odd triangles of a strip are turned round so every triangle keeps the first winding.
+          i0 = index(p + (p & 1));
+          i1 = index(p + 1 - (p & 1));
+          i2 = index(p + 2);
+        } else {
+          i0 = index(0);
+          i1 = index(p + 1);
+          i2 = index(p + 2);
+        }
+        if (i0 < 0 || i1 < 0 || i2 < 0) continue;
+        DrawTriangle(&v[i0], &v[i1], &v[i2]);
+      }
+      break;
+    case D3DPT_LINELIST:
+    case D3DPT_LINESTRIP:
+      for (UINT p = 0; p < prims; ++p) {
+        int64_t i0 = type == D3DPT_LINELIST ? index(2 * p) : index(p);
+        int64_t i1 = type == D3DPT_LINELIST ? index(2 * p + 1) : index(p + 1);
+        if (i0 < 0 || i1 < 0) continue;
+        bool last = type == D3DPT_LINELIST || p + 1 == prims;
+        DrawLine(&v[i0], &v[i1], last && ps_.lastPixel);
+      }
+      break;
+    case D3DPT_POINTLIST:
+      for (UINT p = 0; p < prims; ++p) {
+        int64_t i0 = index(p);
+        if (i0 >= 0) DrawPoint(&v[i0]);
+      }
+      break;
+    default:
+      break;
+  }
+  return D3D_OK;
+}
+
+// --- Clipping -----------------------------------------------------------------------------------------
+
+namespace {
+
+// Signed distances to the clip planes: near (z >= 0), far (z <= w) and a guard band on x and y.
+inline float PlaneDistance(const RVertex& v, int plane) {
+  switch (plane) {
+    case 0:
+      return v.z;
+    case 1:
+      return v.w - v.z;
+    case 2:
+      return kGuardBand * v.w + v.x;
+    case 3:
+      return kGuardBand * v.w - v.x;
+    case 4:
+      return kGuardBand * v.w + v.y;
+    default:
+      return kGuardBand * v.w - v.y;
+  }
+}
+
+inline RVertex Lerp(const RVertex& a, const RVertex& b, float t) {
+  RVertex r;
+  r.x = a.x + (b.x - a.x) * t;
+  r.y = a.y + (b.y - a.y) * t;
+  r.z = a.z + (b.z - a.z) * t;
+  r.w = a.w + (b.w - a.w) * t;
+  for (int i = 0; i < kAttrCount; ++i) r.attr[i] = a.attr[i] + (b.attr[i] - a.attr[i]) * t;
+  r.psize = a.psize;
+  return r;
+}
+
+inline int OutCode(const RVertex& v) {
+  int code = 0;
+  for (int p = 0; p < 6; ++p)
+    if (!(PlaneDistance(v, p) >= 0.f)) code |= 1 << p;
+  return code;
+}
+
+}  // namespace
+
+void Device::DrawTriangle(const RVertex* a, const RVertex* b, const RVertex* c) {
+  if (layout_.rhw) {
+    RasterTriangle(*a, *b, *c);
+    return;
+  }
+  ClipAndDrawTriangle(a, b, c);
+}
+
+void Device::ClipAndDrawTriangle(const RVertex* a, const RVertex* b, const RVertex* c) {
+  int ca = OutCode(*a), cb = OutCode(*b), cc = OutCode(*c);
+  if (ca & cb & cc) return;  // wholly outside one plane
+  if ((ca | cb | cc) == 0) {
+    RVertex s[3] = {*a, *b, *c};
+    for (auto& v : s) ToScreen(&v);
+    RasterTriangle(s[0], s[1], s[2]);
+    return;
+  }
+  // Sutherland-Hodgman against the planes the triangle crosses.
+  RVertex bufA[12], bufB[12];
+  RVertex* in = bufA;
+  RVertex* out = bufB;
+  int n = 3;
+  in[0] = *a;
+  in[1] = *b;
+  in[2] = *c;
+  int crossed = ca | cb | cc;
+  for (int p = 0; p < 6 && n >= 3; ++p) {
+    if (!(crossed & (1 << p))) continue;
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const RVertex& u = in[i];
+      const RVertex& w = in[(i + 1) % n];
+      float du = PlaneDistance(u, p), dw = PlaneDistance(w, p);
+      bool uin = du >= 0.f, win = dw >= 0.f;
+      if (uin && m < 12) out[m++] = u;
+      if (uin != win && m < 12) out[m++] = Lerp(u, w, du / (du - dw));
+    }
+    std::swap(in, out);
+    n = m;
+  }
+  if (n < 3) return;
+  for (int i = 0; i < n; ++i) {
+    if (!(in[i].w > 0.f)) return;
+    ToScreen(&in[i]);
+  }
+  for (int i = 1; i + 1 < n; ++i) RasterTriangle(in[0], in[i], in[i + 1]);
+}
+
+// --- Triangle set-up and scan --------------------------------------------------------------------------
+
+void Device::ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c) {
+  float ex1 = b.x - a.x, ey1 = b.y - a.y, ex2 = c.x - a.x, ey2 = c.y - a.y;
+  float det = ex1 * ey2 - ex2 * ey1;
+  for (int s = 0; s < ps_.stageCount; ++s) {
+    StageState& st = ps_.stages[s];
+    if (!st.texture) continue;
+    const SurfaceStore& l0 = st.texture->levels[0]->store;
+    int t = kAttrTex + 2 * st.texSet;
+    float rho = 1.f;
+    if (det != 0.f) {
+      float du1 = (b.attr[t] - a.attr[t]) * static_cast<float>(l0.width);
+      float du2 = (c.attr[t] - a.attr[t]) * static_cast<float>(l0.width);
+      float dv1 = (b.attr[t + 1] - a.attr[t + 1]) * static_cast<float>(l0.height);
+      float dv2 = (c.attr[t + 1] - a.attr[t + 1]) * static_cast<float>(l0.height);
+      float dudx = (du1 * ey2 - du2 * ey1) / det, dudy = (du2 * ex1 - du1 * ex2) / det;
+      float dvdx = (dv1 * ey2 - dv2 * ey1) / det, dvdy = (dv2 * ex1 - dv1 * ex2) / det;
+      rho = std::max(std::sqrt(dudx * dudx + dvdx * dvdx), std::sqrt(dudy * dudy + dvdy * dvdy));
+    }
+    // Within a small tolerance of 1:1 the texture is magnified.
+    bool minify = rho > 1.001f;
+    st.linear = (minify ? st.minFilter : st.magFilter) >= D3DTEXF_LINEAR;
+    size_t level = std::min<size_t>(st.maxMipLevel, st.texture->levels.size() - 1);
+    if (minify && st.mipFilter != D3DTEXF_NONE && st.texture->levels.size() > 1) {
+      float lod = std::log2(rho);
+      size_t chosen = static_cast<size_t>(std::max(0.f, std::floor(lod + 0.5f)));
+      level = std::clamp(chosen, level, st.texture->levels.size() - 1);
+    }
+    const SurfaceStore& l = st.texture->levels[level]->store;
+    st.view.bits = l.bits.data();
+    st.view.pitch = l.pitch;
+    st.view.width = static_cast<int>(l.width);
+    st.view.height = static_cast<int>(l.height);
+  }
+}
+
+bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
+  const PixelState& p = ps_;
+  C4 diffuse{f.diffuse[0], f.diffuse[1], f.diffuse[2], f.diffuse[3]};
+  C4 spec{f.specular[0], f.specular[1], f.specular[2], f.specular[3]};
+  C4 tf = Unpack(p.tfactor);
+  C4 cur = diffuse;
+  C4 temp{0, 0, 0, 0};
+  for (int s = 0; s < p.stageCount; ++s) {
+    const StageState& st = p.stages[s];
+    C4 tex{255, 255, 255, 255};
+    if (st.texture) tex = Unpack(Sample(st, f.uv[st.texSet][0], f.uv[st.texSet][1]));
+    C4 constant = Unpack(tss_[s][D3DTSS_CONSTANT]);
+    auto arg = [&](DWORD sel) {
+      C4 r;
+      switch (sel & D3DTA_SELECTMASK) {
+        case D3DTA_DIFFUSE:
+          r = diffuse;
+          break;
+        case D3DTA_CURRENT:
+          r = cur;
+          break;
+        case D3DTA_TEXTURE:
+          r = tex;
+          break;
+        case D3DTA_TFACTOR:
+          r = tf;
+          break;
+        case D3DTA_SPECULAR:
+          r = spec;
+          break;
+        case D3DTA_TEMP:
+          r = temp;
+          break;
+        case D3DTA_CONSTANT:
+          r = constant;
+          break;
+        default:
+          r = C4{0, 0, 0, 0};
+      }
+      if (sel & D3DTA_ALPHAREPLICATE) r.r = r.g = r.b = r.a;
+      if (sel & D3DTA_COMPLEMENT) r = C4{255 - r.r, 255 - r.g, 255 - r.b, 255 - r.a};
+      return r;
+    };
+    // One channel of an operation; `blendAlpha` is the alpha the BLEND* operations use.
+    auto op = [&](DWORD o, int a1, int a2, int a0, const C4& x1, bool alphaChannel) -> int {
+      switch (o) {
+        case D3DTOP_SELECTARG1:
+          return a1;
+        case D3DTOP_SELECTARG2:
+          return a2;
+        case D3DTOP_MODULATE:
+          return Mul255(a1, a2);
+        case D3DTOP_MODULATE2X:
+          return std::min(255, 2 * Mul255(a1, a2));
+        case D3DTOP_MODULATE4X:
+          return std::min(255, 4 * Mul255(a1, a2));
+        case D3DTOP_ADD:
+          return std::min(255, a1 + a2);
+        case D3DTOP_ADDSIGNED:
+          return Clamp255(a1 + a2 - 128);
+        case D3DTOP_ADDSIGNED2X:
+          return Clamp255(2 * (a1 + a2 - 128));
+        case D3DTOP_SUBTRACT:
+          return std::max(0, a1 - a2);
+        case D3DTOP_ADDSMOOTH:
+          return std::min(255, a1 + a2 - Mul255(a1, a2));
+        case D3DTOP_BLENDDIFFUSEALPHA:
+          return (a1 * diffuse.a + a2 * (255 - diffuse.a) + 127) / 255;
+        case D3DTOP_BLENDTEXTUREALPHA:
+          return (a1 * tex.a + a2 * (255 - tex.a) + 127) / 255;
+        case D3DTOP_BLENDFACTORALPHA:
+          return (a1 * tf.a + a2 * (255 - tf.a) + 127) / 255;
+        case D3DTOP_BLENDCURRENTALPHA:
+          return (a1 * cur.a + a2 * (255 - cur.a) + 127) / 255;
+        case D3DTOP_BLENDTEXTUREALPHAPM:
+          return std::min(255, a1 + Mul255(a2, 255 - tex.a));
+        case D3DTOP_MODULATEALPHA_ADDCOLOR:
+          return alphaChannel ? a1 : std::min(255, a1 + Mul255(x1.a, a2));
+        case D3DTOP_MODULATECOLOR_ADDALPHA:
+          return alphaChannel ? a1 : std::min(255, Mul255(a1, a2) + x1.a);
+        case D3DTOP_MODULATEINVALPHA_ADDCOLOR:
+          return alphaChannel ? a1 : std::min(255, a1 + Mul255(255 - x1.a, a2));
+        case D3DTOP_MODULATEINVCOLOR_ADDALPHA:
+          return alphaChannel ? a1 : std::min(255, Mul255(255 - a1, a2) + x1.a);
+        case D3DTOP_MULTIPLYADD:
+          return std::min(255, a0 + Mul255(a1, a2));
+        case D3DTOP_LERP:
+          return (a0 * a1 + (255 - a0) * a2 + 127) / 255;
+        default:
+          return a1;
+      }
+    };
+    C4 c1 = arg(st.colorArg1), c2 = arg(st.colorArg2), c0{0, 0, 0, 0};
+    if (st.colorOp == D3DTOP_MULTIPLYADD || st.colorOp == D3DTOP_LERP) c0 = arg(st.colorArg0);
+    C4 next;
+    if (st.colorOp == D3DTOP_DOTPRODUCT3) {
+      // 4 * ((r1 - .5)(r2 - .5) + ...), replicated into every channel, alpha included.
+      int dot = ((2 * c1.r - 255) * (2 * c2.r - 255) + (2 * c1.g - 255) * (2 * c2.g - 255) +
+                 (2 * c1.b - 255) * (2 * c2.b - 255)) / 255;
+      int d = Clamp255(dot);
+      next = C4{d, d, d, d};
+    } else {
+      next.r = op(st.colorOp, c1.r, c2.r, c0.r, c1, false);
+      next.g = op(st.colorOp, c1.g, c2.g, c0.g, c1, false);
+      next.b = op(st.colorOp, c1.b, c2.b, c0.b, c1, false);
+      if (st.alphaOp == D3DTOP_DISABLE) {
+        next.a = cur.a;
+      } else {
+        C4 a1 = arg(st.alphaArg1), a2 = arg(st.alphaArg2), a0{0, 0, 0, 0};
+        if (st.alphaOp == D3DTOP_MULTIPLYADD || st.alphaOp == D3DTOP_LERP) a0 = arg(st.alphaArg0);
+        next.a = op(st.alphaOp, a1.a, a2.a, a0.a, a1, true);
+      }
+    }
+    if (tss_[s][D3DTSS_RESULTARG] == D3DTA_TEMP)
+      temp = next;
+    else
+      cur = next;
+  }
+  if (p.specularAdd) {
+    cur.r = std::min(255, cur.r + spec.r);
+    cur.g = std::min(255, cur.g + spec.g);
+    cur.b = std::min(255, cur.b + spec.b);
+  }
+  if (p.alphaTest && !Compare(p.alphaFunc, static_cast<uint32_t>(cur.a),
+                              static_cast<uint32_t>(p.alphaRef)))
+    return false;
+  *out = Pack(cur);
+  return true;
+}
+
+namespace {
+
+inline C4 BlendFactor(DWORD f, const C4& s, const C4& d, const C4& k) {
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return C4{0, 0, 0, 0};
+    case D3DBLEND_SRCCOLOR:
+      return s;
+    case D3DBLEND_INVSRCCOLOR:
+      return C4{255 - s.r, 255 - s.g, 255 - s.b, 255 - s.a};
+    case D3DBLEND_SRCALPHA:
+      return C4{s.a, s.a, s.a, s.a};
+    case D3DBLEND_INVSRCALPHA:
+      return C4{255 - s.a, 255 - s.a, 255 - s.a, 255 - s.a};
+    case D3DBLEND_DESTALPHA:
+      return C4{d.a, d.a, d.a, d.a};
+    case D3DBLEND_INVDESTALPHA:
+      return C4{255 - d.a, 255 - d.a, 255 - d.a, 255 - d.a};
+    case D3DBLEND_DESTCOLOR:
+      return d;
+    case D3DBLEND_INVDESTCOLOR:
+      return C4{255 - d.r, 255 - d.g, 255 - d.b, 255 - d.a};
+    case D3DBLEND_SRCALPHASAT: {
+      int v = std::min(s.a, 255 - d.a);
+      return C4{v, v, v, 255};
+    }
+    case D3DBLEND_BLENDFACTOR:
+      return k;
+    case D3DBLEND_INVBLENDFACTOR:
+      return C4{255 - k.r, 255 - k.g, 255 - k.b, 255 - k.a};
+    default:  // ONE
+      return C4{255, 255, 255, 255};
+  }
+}
+
+inline int BlendChannel(DWORD op, int s, int fs, int d, int fd) {
+  switch (op) {
+    case D3DBLENDOP_SUBTRACT:
+      return Clamp255((s * fs - d * fd + 127) / 255);
+    case D3DBLENDOP_REVSUBTRACT:
+      return Clamp255((d * fd - s * fs + 127) / 255);
+    case D3DBLENDOP_MIN:
+      return std::min(s, d);
+    case D3DBLENDOP_MAX:
+      return std::max(s, d);
+    default:
+      return std::min(255, (s * fs + d * fd + 127) / 255);
+  }
+}
+
+}  // namespace
+
+void Device::WriteColour(int x, int y, uint32_t src) {
+  const PixelState& p = ps_;
+  uint8_t* px = p.color + static_cast<size_t>(y) * p.colorPitch;
+  uint32_t dst;
+  if (p.color32) {
+    px += static_cast<size_t>(x) * 4;
+    std::memcpy(&dst, px, 4);
+    if (p.colorFormat == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+  } else {
+    px += static_cast<size_t>(x) * FormatBytesPerPixel(p.colorFormat);
+    dst = ReadPixelArgb(p.colorFormat, px);
+  }
+  uint32_t result = src;
+  if (p.blend) {
+    C4 s = Unpack(src), d = Unpack(dst), k = Unpack(p.blendFactor);
+    DWORD sbf = p.srcBlend, dbf = p.dstBlend;
+    if (sbf == D3DBLEND_BOTHSRCALPHA) {
+      sbf = D3DBLEND_SRCALPHA;
+      dbf = D3DBLEND_INVSRCALPHA;
+    } else if (sbf == D3DBLEND_BOTHINVSRCALPHA) {
+      sbf = D3DBLEND_INVSRCALPHA;
+      dbf = D3DBLEND_SRCALPHA;
+    }
+    C4 fs = BlendFactor(sbf, s, d, k), fd = BlendFactor(dbf, s, d, k);
+    C4 o;
+    o.r = BlendChannel(p.blendOp, s.r, fs.r, d.r, fd.r);
+    o.g = BlendChannel(p.blendOp, s.g, fs.g, d.g, fd.g);
+    o.b = BlendChannel(p.blendOp, s.b, fs.b, d.b, fd.b);
+    if (p.separateAlpha) {
+      C4 fsa = BlendFactor(p.srcBlendAlpha, s, d, k), fda = BlendFactor(p.dstBlendAlpha, s, d, k);
+      o.a = BlendChannel(p.blendOpAlpha, s.a, fsa.a, d.a, fda.a);
+    } else {
+      o.a = BlendChannel(p.blendOp, s.a, fs.a, d.a, fd.a);
+    }
+    result = Pack(o);
+  }
+  result = (result & p.writeMask) | (dst & ~p.writeMask);
+  if (p.color32) {
+    if (p.colorFormat == D3DFMT_X8R8G8B8) result |= 0xFF000000u;
+    std::memcpy(px, &result, 4);
+  } else {
+    WritePixelArgb(p.colorFormat, px, result);
+  }
+}
+
+namespace {
+
+// Depth test and write around one fragment: returns false when the test fails.
+struct DepthAccess {
+  uint8_t* at = nullptr;
+  uint32_t value = 0;
+  uint32_t stored = 0;
+};
+
+inline bool DepthTest(const PixelState& p, int x, int y, float z, DepthAccess* d) {
+  if (!p.zTest) return true;
+  d->value = QuantizeDepth(z, p.depthBits);
+  d->at = p.depth + static_cast<size_t>(y) * p.depthPitch;
+  if (p.depthBits == 16) {
+    d->at += static_cast<size_t>(x) * 2;
+    uint16_t v;
+    std::memcpy(&v, d->at, 2);
+    d->stored = v;
+  } else {
+    d->at += static_cast<size_t>(x) * 4;
+    uint32_t v;
+    std::memcpy(&v, d->at, 4);
+    d->stored = p.depthBits == 24 ? (v >> 8) : v;
+  }
+  return Compare(p.zFunc, d->value, d->stored);
+}
+
+inline void DepthWrite(const PixelState& p, const DepthAccess& d) {
+  if (!p.zWrite) return;
+  if (p.depthBits == 16) {
+    uint16_t v = static_cast<uint16_t>(d.value);
+    std::memcpy(d.at, &v, 2);
+  } else if (p.depthBits == 24) {
+    uint32_t old;
+    std::memcpy(&old, d.at, 4);
+    uint32_t v = (d.value << 8) | (old & 0xFF);
+    std::memcpy(d.at, &v, 4);
+  } else {
+    std::memcpy(d.at, &d.value, 4);
+  }
+}
+
+inline int64_t Snap(float v) {
+  if (!(v > -kMaxCoord)) v = -kMaxCoord;  // also NaN
+  if (v > kMaxCoord) v = kMaxCoord;
+  return static_cast<int64_t>(std::lrint(v * static_cast<float>(kSub)));
+}
+
+inline int64_t CeilSub(int64_t v) { return (v + kSub - 1) >> kSubBits; }
+inline int64_t FloorSub(int64_t v) { return v >> kSubBits; }
+
+}  // namespace
+
+void Device::RasterTriangle(const RVertex& a0, const RVertex& b0, const RVertex& c0) {
+  const PixelState& p = ps_;
+  int64_t ax = Snap(a0.x), ay = Snap(a0.y), bx = Snap(b0.x), by = Snap(b0.y), cx = Snap(c0.x),
+          cy = Snap(c0.y);
+  int64_t area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+  if (area == 0) return;
+  // With y pointing down, a positive area is a clockwise triangle on screen.
+  if (p.cullMode == D3DCULL_CW && area > 0) return;
+  if (p.cullMode == D3DCULL_CCW && area < 0) return;
+  const RVertex* a = &a0;
+  const RVertex* b = &b0;
+  const RVertex* c = &c0;
+  if (area < 0) {
+    std::swap(b, c);
+    std::swap(bx, cx);
+    std::swap(by, cy);
+    area = -area;
+  }
+  if (p.fillMode != D3DFILL_SOLID) {
+    if (p.fillMode == D3DFILL_WIREFRAME) {
+      DrawLine(a, b, false);
+      DrawLine(b, c, false);
+      DrawLine(c, a, false);
+    } else {
+      DrawPoint(a);
+      DrawPoint(b);
+      DrawPoint(c);
+    }
+    return;
+  }
+  int64_t minX = std::max<int64_t>(CeilSub(std::min({ax, bx, cx})), p.clipX0);
+  int64_t maxX = std::min<int64_t>(FloorSub(std::max({ax, bx, cx})), p.clipX1 - 1);
+  int64_t minY = std::max<int64_t>(CeilSub(std::min({ay, by, cy})), p.clipY0);
+  int64_t maxY = std::min<int64_t>(FloorSub(std::max({ay, by, cy})), p.clipY1 - 1);
+  if (minX > maxX || minY > maxY) return;
+
+  // Edge functions; a pixel on an edge belongs to the triangle only for top and left edges.
+  struct Edge {
+    int64_t dx, dy, bias;
+    int64_t ox, oy;
+  } e[3] = {{bx - ax, by - ay, 0, ax, ay}, {cx - bx, cy - by, 0, bx, by}, {ax - cx, ay - cy, 0, cx, cy}};
+  for (auto& ed : e) {
+    bool topLeft = (ed.dy == 0 && ed.dx > 0) || ed.dy < 0;
+    ed.bias = topLeft ? 0 : -1;
+  }
+
+  ChooseTextureLevels(*a, *b, *c);
+
+  // Attribute planes on the snapped positions.
+  float fx0 = static_cast<float>(ax) / kSub, fy0 = static_cast<float>(ay) / kSub;
+  float ex1 = static_cast<float>(bx - ax) / kSub, ey1 = static_cast<float>(by - ay) / kSub;
+  float ex2 = static_cast<float>(cx - ax) / kSub, ey2 = static_cast<float>(cy - ay) / kSub;
+  float inv = 1.f / (ex1 * ey2 - ex2 * ey1);
+  bool persp = !(a->w == b->w && b->w == c->w);
+  auto plane = [&](float va, float vb, float vc, float* ddx, float* ddy) {
+    float d1 = vb - va, d2 = vc - va;
+    *ddx = (d1 * ey2 - d2 * ey1) * inv;
+    *ddy = (d2 * ex1 - d1 * ex2) * inv;
+  };
+
+  // Which attributes the pixel stage reads.
+  bool flatDiffuse = p.flatShade;
+  bool sameDiffuse = true, sameSpec = true;
+  for (int i = 0; i < 4; ++i) {
+    sameDiffuse &= a->attr[kAttrDiffuse + i] == b->attr[kAttrDiffuse + i] &&
+                   a->attr[kAttrDiffuse + i] == c->attr[kAttrDiffuse + i];
+    sameSpec &= a->attr[kAttrSpecular + i] == b->attr[kAttrSpecular + i] &&
+                a->attr[kAttrSpecular + i] == c->attr[kAttrSpecular + i];
+  }
+  const RVertex& flatSrc = a0;  // flat shading takes the first vertex of the triangle
+  Fragment frag{};
+  int attrs[kAttrCount];
+  int nattr = 0;
+  if (flatDiffuse || sameDiffuse) {
+    const RVertex& s = flatDiffuse ? flatSrc : *a;
+    for (int i = 0; i < 4; ++i) frag.diffuse[i] = static_cast<int>(s.attr[kAttrDiffuse + i]);
+  } else {
+    for (int i = 0; i < 4; ++i) attrs[nattr++] = kAttrDiffuse + i;
+  }
+  if (flatDiffuse || sameSpec) {
+    const RVertex& s = flatDiffuse ? flatSrc : *a;
+    for (int i = 0; i < 4; ++i) frag.specular[i] = static_cast<int>(s.attr[kAttrSpecular + i]);
+  } else {
+    for (int i = 0; i < 4; ++i) attrs[nattr++] = kAttrSpecular + i;
+  }
+  bool setUsed[kMaxTexSets] = {};
+  for (int s = 0; s < p.stageCount; ++s)
+    if (p.stages[s].texture) setUsed[p.stages[s].texSet] = true;
+  for (int t = 0; t < kMaxTexSets; ++t)
+    if (setUsed[t]) {
+      attrs[nattr++] = kAttrTex + 2 * t;
+      attrs[nattr++] = kAttrTex + 2 * t + 1;
+    }
+
+  float base[kAttrCount], ddx[kAttrCount], ddy[kAttrCount];
+  float qBase = 1.f, qdx = 0.f, qdy = 0.f;
+  if (persp) plane(a->w, b->w, c->w, &qdx, &qdy), qBase = a->w;
+  for (int k = 0; k < nattr; ++k) {
+    int i = attrs[k];
+    if (persp) {
+      plane(a->attr[i] * a->w, b->attr[i] * b->w, c->attr[i] * c->w, &ddx[k], &ddy[k]);
+      base[k] = a->attr[i] * a->w;
+    } else {
+      plane(a->attr[i], b->attr[i], c->attr[i], &ddx[k], &ddy[k]);
+      base[k] = a->attr[i];
+    }
+  }
+  float zdx, zdy;
+  plane(a->z, b->z, c->z, &zdx, &zdy);
+
+  for (int64_t y = minY; y <= maxY; ++y) {
+    int64_t py = y << kSubBits;
+    int64_t px0 = minX << kSubBits;
+    int64_t w0 = e[0].dx * (py - e[0].oy) - e[0].dy * (px0 - e[0].ox) + e[0].bias;
+    int64_t w1 = e[1].dx * (py - e[1].oy) - e[1].dy * (px0 - e[1].ox) + e[1].bias;
+    int64_t w2 = e[2].dx * (py - e[2].oy) - e[2].dy * (px0 - e[2].ox) + e[2].bias;
+    int64_t s0 = -e[0].dy * kSub, s1 = -e[1].dy * kSub, s2 = -e[2].dy * kSub;
+    float ry = static_cast<float>(y) - fy0;
+    for (int64_t x = minX; x <= maxX; ++x, w0 += s0, w1 += s1, w2 += s2) {
+      if ((w0 | w1 | w2) < 0) continue;
+      float rx = static_cast<float>(x) - fx0;
+      float z = a->z + zdx * rx + zdy * ry;
+      DepthAccess da;
+      if (!DepthTest(p, static_cast<int>(x), static_cast<int>(y), z, &da)) continue;
+      float wcorr = 1.f;
+      if (persp) wcorr = 1.f / (qBase + qdx * rx + qdy * ry);
+      float vals[kAttrCount];
+      for (int k = 0; k < nattr; ++k) vals[k] = (base[k] + ddx[k] * rx + ddy[k] * ry) * wcorr;
+      for (int k = 0; k < nattr; ++k) {
+        int i = attrs[k];
+        if (i < kAttrSpecular)
+          frag.diffuse[i - kAttrDiffuse] = Clamp255(static_cast<int>(std::lrint(vals[k])));
+        else if (i < kAttrTex)
+          frag.specular[i - kAttrSpecular] = Clamp255(static_cast<int>(std::lrint(vals[k])));
+        else
+          frag.uv[(i - kAttrTex) / 2][(i - kAttrTex) & 1] = vals[k];
+      }
+      uint32_t colour;
+      if (!ShadeFragment(frag, &colour)) continue;
+      DepthWrite(p, da);
+      WriteColour(static_cast<int>(x), static_cast<int>(y), colour);
+    }
+  }
+}
+
+// Axis-aligned rectangles made of two triangles, with constant colours and depth and textures
+// mapped one texel per pixel at texel centres: the pixels the general path would cover are filled
+// directly, with the same fragment values.
+bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
+  const PixelState& p = ps_;
+  if (p.fillMode != D3DFILL_SOLID) return false;
+  RVertex s[6];
+  for (int i = 0; i < 6; ++i) {
+    s[i] = v[corners[i]];
+    if (!layout_.rhw) {
+      if (OutCode(s[i]) != 0) return false;
+      ToScreen(&s[i]);
+    }
+  }
+  for (int i = 1; i < 6; ++i) {
+    if (s[i].w != s[0].w || s[i].z != s[0].z) return false;
+    for (int k = 0; k < kAttrTex; ++k)
+      if (s[i].attr[k] != s[0].attr[k]) return false;
+  }
+  int64_t X[6], Y[6];
+  for (int i = 0; i < 6; ++i) {
+    X[i] = Snap(s[i].x);
+    Y[i] = Snap(s[i].y);
+  }
+  int64_t x0 = *std::min_element(X, X + 6), x1 = *std::max_element(X, X + 6);
+  int64_t y0 = *std::min_element(Y, Y + 6), y1 = *std::max_element(Y, Y + 6);
+  if (x0 == x1 || y0 == y1) return false;
+  // Every vertex must be a corner; each triangle uses three different corners and the two
+  // missing corners are opposite, so the triangles tile the rectangle along a diagonal.
+  int cornerOf[6];
+  for (int i = 0; i < 6; ++i) {
+    if ((X[i] != x0 && X[i] != x1) || (Y[i] != y0 && Y[i] != y1)) return false;
+    cornerOf[i] = (X[i] == x1 ? 1 : 0) | (Y[i] == y1 ? 2 : 0);
+  }
+  int missing[2];
+  for (int t = 0; t < 2; ++t) {
+    int mask = (1 << cornerOf[3 * t]) | (1 << cornerOf[3 * t + 1]) | (1 << cornerOf[3 * t + 2]);
+    if (__builtin_popcount(static_cast<unsigned>(mask)) != 3) return false;
+    missing[t] = __builtin_ctz(static_cast<unsigned>(~mask & 15));
+    int64_t area = (X[3 * t + 1] - X[3 * t]) * (Y[3 * t + 2] - Y[3 * t]) -
+                   (Y[3 * t + 1] - Y[3 * t]) * (X[3 * t + 2] - X[3 * t]);
+    if (p.cullMode == D3DCULL_CW && area > 0) return false;
+    if (p.cullMode == D3DCULL_CCW && area < 0) return false;
+  }
+  if ((missing[0] ^ missing[1]) != 3) return false;
+
+  // Texture coordinates: u depends on x only and v on y only, one texel per pixel.
+  int px0 = static_cast<int>(std::max<int64_t>(CeilSub(x0), p.clipX0));
+  int px1 = static_cast<int>(std::min<int64_t>(CeilSub(x1), p.clipX1));  // exclusive
+  int py0 = static_cast<int>(std::max<int64_t>(CeilSub(y0), p.clipY0));
+  int py1 = static_cast<int>(std::min<int64_t>(CeilSub(y1), p.clipY1));
+  ChooseTextureLevels(s[0], s[1], s[2]);
+  struct Map {
+    int set;
+    int u0, v0;  // texel under the first covered pixel
+    float w, h;
+  } maps[kMaxTexSets];
+  int nmaps = 0;
+  bool setUsed[kMaxTexSets] = {};
+  for (int st = 0; st < p.stageCount; ++st)
+    if (p.stages[st].texture) {
+      if (p.stages[st].view.bits != p.stages[st].texture->levels[0]->store.bits.data()) return false;
+      setUsed[p.stages[st].texSet] = true;
+    }
+  for (int t = 0; t < kMaxTexSets; ++t) {
+    if (!setUsed[t]) continue;
+    int w = 0, h = 0;
+    for (int st = 0; st < p.stageCount; ++st)
+      if (p.stages[st].texture && p.stages[st].texSet == t) {
+        int sw = p.stages[st].view.width, sh = p.stages[st].view.height;
+        if ((w && sw != w) || (h && sh != h)) return false;
+        w = sw;
+        h = sh;
+      }
+    float uAt[2] = {0, 0}, vAt[2] = {0, 0};
+    bool seenU[2] = {}, seenV[2] = {};
+    for (int i = 0; i < 6; ++i) {
+      int cx = X[i] == x1, cy = Y[i] == y1;
+      float u = s[i].attr[kAttrTex + 2 * t], vv = s[i].attr[kAttrTex + 2 * t + 1];
+      if (seenU[cx] && uAt[cx] != u) return false;
+      if (seenV[cy] && vAt[cy] != vv) return false;
+      uAt[cx] = u;
+      vAt[cy] = vv;
+      seenU[cx] = seenV[cy] = true;
+    }
+    float du = (uAt[1] - uAt[0]) * static_cast<float>(w) * kSub / static_cast<float>(x1 - x0);
+    float dv = (vAt[1] - vAt[0]) * static_cast<float>(h) * kSub / static_cast<float>(y1 - y0);
+    if (std::fabs(du - 1.f) > 1e-4f || std::fabs(dv - 1.f) > 1e-4f) return false;
+    float tu = uAt[0] * static_cast<float>(w) + (static_cast<float>(px0) - static_cast<float>(x0) / kSub) - 0.5f;
+    float tv = vAt[0] * static_cast<float>(h) + (static_cast<float>(py0) - static_cast<float>(y0) / kSub) - 0.5f;
+    float ru = std::nearbyint(tu), rv = std::nearbyint(tv);
+    if (std::fabs(tu - ru) > 1e-3f || std::fabs(tv - rv) > 1e-3f) return false;
+    if (std::fabs(ru) > 1e7f || std::fabs(rv) > 1e7f) return false;
+    maps[nmaps++] = Map{t, static_cast<int>(ru), static_cast<int>(rv), static_cast<float>(w),
+                        static_cast<float>(h)};
+  }
+  if (px0 >= px1 || py0 >= py1) return true;
+
+  Fragment frag{};
+  for (int i = 0; i < 4; ++i) {
+    frag.diffuse[i] = static_cast<int>(s[0].attr[kAttrDiffuse + i]);
+    frag.specular[i] = static_cast<int>(s[0].attr[kAttrSpecular + i]);
+  }
+  float z = s[0].z;
+  for (int y = py0; y < py1; ++y) {
+    for (int k = 0; k < nmaps; ++k)
+      frag.uv[maps[k].set][1] = (static_cast<float>(maps[k].v0 + (y - py0)) + 0.5f) / maps[k].h;
+    for (int x = px0; x < px1; ++x) {
+      DepthAccess da;
+      if (!DepthTest(p, x, y, z, &da)) continue;
+      for (int k = 0; k < nmaps; ++k)
+        frag.uv[maps[k].set][0] = (static_cast<float>(maps[k].u0 + (x - px0)) + 0.5f) / maps[k].w;
+      uint32_t colour;
+      if (!ShadeFragment(frag, &colour)) continue;
+      DepthWrite(p, da);
+      WriteColour(x, y, colour);
+    }
+  }
+  return true;
+}
+
+// --- Lines and points ---------------------------------------------------------------------------------
+
+void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
+  RVertex a = *a0, b = *b0;
+  // Transformed vertices straight from the vertex stage are clipped in clip space and projected;
+  // the screen-space copies that wireframe triangles pass in are already on screen.
+  if (!layout_.rhw && (a0 >= scratch_.data() && a0 < scratch_.data() + scratch_.size())) {
+    for (int pl = 0; pl < 6; ++pl) {
+      float da = PlaneDistance(a, pl), db = PlaneDistance(b, pl);
+      if (da < 0 && db < 0) return;
+      if (da < 0) a = Lerp(a, b, da / (da - db));
+      else if (db < 0) b = Lerp(a, b, da / (da - db));
+    }
+    if (!(a.w > 0.f) || !(b.w > 0.f)) return;
+    ToScreen(&a);
+    ToScreen(&b);
+  }
+  const PixelState& p = ps_;
+  float dx = b.x - a.x, dy = b.y - a.y;
+  bool xMajor = std::fabs(dx) >= std::fabs(dy);
+  float start = xMajor ? a.x : a.y, end = xMajor ? b.x : b.y;
+  int i0 = FloorToInt(start + 0.5f), i1 = FloorToInt(end + 0.5f);
+  int step = i1 >= i0 ? 1 : -1;
+  int count = std::abs(i1 - i0) + (last ? 1 : 0);
+  if (count == 0) return;
+  float len = end - start;
+  Fragment frag{};
+  for (int k = 0; k < count; ++k) {
+    int i = i0 + k * step;
+    float t = len != 0.f ? (static_cast<float>(i) - start) / len : 0.f;
+    t = std::clamp(t, 0.f, 1.f);
+    float minor = xMajor ? a.y + dy * t : a.x + dx * t;
+    int j = FloorToInt(minor + 0.5f);
+    int x = xMajor ? i : j, y = xMajor ? j : i;
+    if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) continue;
+    RVertex m = Lerp(a, b, t);
+    DepthAccess da;
+    if (!DepthTest(p, x, y, m.z, &da)) continue;
+    for (int c = 0; c < 4; ++c) {
+      frag.diffuse[c] = Clamp255(static_cast<int>(std::lrint(m.attr[kAttrDiffuse + c])));
+      frag.specular[c] = Clamp255(static_cast<int>(std::lrint(m.attr[kAttrSpecular + c])));
+    }
+    for (int s = 0; s < kMaxTexSets; ++s) {
+      frag.uv[s][0] = m.attr[kAttrTex + 2 * s];
+      frag.uv[s][1] = m.attr[kAttrTex + 2 * s + 1];
+    }
+    uint32_t colour;
+    if (!ShadeFragment(frag, &colour)) continue;
+    DepthWrite(p, da);
+    WriteColour(x, y, colour);
+  }
+}
+
+void Device::DrawPoint(const RVertex* v0) {
+  RVertex v = *v0;
+  if (!layout_.rhw && (v0 >= scratch_.data() && v0 < scratch_.data() + scratch_.size())) {
+    if (OutCode(v) & 3) return;  // outside near or far
+    if (!(v.w > 0.f)) return;
+    ToScreen(&v);
+  }
+  const PixelState& p = ps_;
+  int x = FloorToInt(v.x + 0.5f), y = FloorToInt(v.y + 0.5f);
+  if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) return;
+  DepthAccess da;
+  if (!DepthTest(p, x, y, v.z, &da)) return;
+  Fragment frag{};
+  for (int c = 0; c < 4; ++c) {
+    frag.diffuse[c] = Clamp255(static_cast<int>(std::lrint(v.attr[kAttrDiffuse + c])));
+    frag.specular[c] = Clamp255(static_cast<int>(std::lrint(v.attr[kAttrSpecular + c])));
+  }
+  for (int s = 0; s < kMaxTexSets; ++s) {
+    frag.uv[s][0] = v.attr[kAttrTex + 2 * s];
+    frag.uv[s][1] = v.attr[kAttrTex + 2 * s + 1];
+  }
+  uint32_t colour;
+  if (!ShadeFragment(frag, &colour)) return;
+  DepthWrite(p, da);
+  WriteColour(x, y, colour);
+}
+
+}  // namespace d3d9
