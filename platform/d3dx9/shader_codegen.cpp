@@ -24,6 +24,7 @@ struct Operand {
 struct Value {
   Type t;
   Operand o;
+  bool temp = false;  // a temporary the last instruction that wrote it may compute in place
 };
 
 struct LValue {
@@ -238,7 +239,7 @@ class Gen {
   // --- values ------------------------------------------------------------------------------
   Value Op(uint8_t op, Type rt, const Value* a, const Value* b, const Value* c, const Node* at,
            uint8_t aux = 0) {
-    Value r{rt, Operand{Alloc(at), kIdentitySwizzle}};
+    Value r{rt, Operand{Alloc(at), kIdentitySwizzle}, true};
     Instr in;
     in.op = op;
     in.mask = op == kCross ? 7 : MaskOf(rt.dim);
@@ -313,8 +314,33 @@ class Gen {
     return dim ? dim : 1;
   }
 
+  // Makes the instruction that just computed temporary `v` write its result straight into
+  // components `comps` of `reg` instead, saving a move. Only when every component read from
+  // `v` came from that instruction, each exactly once.
+  bool Retarget(const Value& v, uint16_t reg, const uint8_t* comps, int n) {
+    if (!v.temp || (v.o.src & kConstFlag) || code_->empty()) return false;
+    Instr& last = code_->back();
+    if (last.dst != v.o.src || last.op >= kCross) return false;
+    uint8_t mask = 0, used = 0;
+    int sw[3][4] = {};
+    for (int i = 0; i < n; ++i) {
+      const int j = SwzComp(v.o.swz, i);
+      if (!((last.mask >> j) & 1) || ((used >> j) & 1)) return false;
+      used |= uint8_t(1 << j);
+      mask |= uint8_t(1 << comps[i]);
+      for (int s = 0; s < 3; ++s) sw[s][comps[i]] = SwzComp(last.swz[s], j);
+    }
+    if (last.op < kDot) {
+      for (int s = 0; s < OpSources(last.op); ++s) last.swz[s] = MakeSwz(sw[s]);
+    }
+    last.dst = reg;
+    last.mask = mask;
+    return true;
+  }
+
   void Store(const LValue& lv, Value v, const Node* at) {
     v = Convert(v, lv.t, at, true);
+    if (Retarget(v, lv.reg, lv.comps, lv.t.dim)) return;
     Instr in;
     in.op = kMov;
     in.dst = lv.reg;
@@ -521,38 +547,48 @@ class Gen {
     return Op2(code, Type{Base::kInt, uint8_t(dim)}, a, b, n);
   }
 
-  Value Constructor(Node* n) {
+  // Builds a vector from its arguments, into `dst` when given (a register no argument reads).
+  Value Constructor(Node* n, const LValue* dst = nullptr) {
     const Type t = n->type;
-    std::vector<Value> args;
-    int total = 0;
-    for (Node* k : n->kids) {
-      Value v = Expr(k);
-      RequireValue(v, k);
-      total += v.t.dim;
-      args.push_back(v);
+    if (n->kids.size() == 1) {
+      Value v = Expr(n->kids[0]);
+      RequireValue(v, n->kids[0]);
+      if (v.t.dim != 1 && v.t.dim != t.dim)
+        Fail(n, "X3014", "incorrect number of arguments to numeric-type constructor");
+      v = Convert(v, t, n, false);
+      if (!dst) return v;
+      Store(*dst, v, n);
+      return Read(*dst);
     }
-    if (args.size() == 1 && (args[0].t.dim == 1 || args[0].t.dim == t.dim))
-      return Convert(args[0], t, n, false);
-    if (total != t.dim)
-      Fail(n, "X3014", "incorrect number of arguments to numeric-type constructor");
-    Value r{t, Operand{Alloc(n), kIdentitySwizzle}};
+    // Each argument is evaluated and placed before the next, so the instruction computing it
+    // can usually write its slot directly.
+    Value r{t, Operand{dst ? dst->reg : Alloc(n), kIdentitySwizzle}, !dst};
     int k = 0;
-    for (Value& v : args) {
+    for (Node* arg : n->kids) {
+      Value v = Expr(arg);
+      RequireValue(v, arg);
+      if (k + v.t.dim > t.dim)
+        Fail(n, "X3014", "incorrect number of arguments to numeric-type constructor");
       v = ToBase(v, t.base, n);
-      Instr in;
-      in.op = kMov;
-      in.dst = r.o.src;
-      in.src[0] = v.o.src;
-      int sw[4] = {0, 0, 0, 0};
-      uint8_t mask = 0;
-      for (int i = 0; i < v.t.dim; ++i, ++k) {
-        mask |= uint8_t(1 << k);
-        sw[k] = SwzComp(v.o.swz, i);
+      const uint8_t comps[4] = {uint8_t(k), uint8_t(k + 1), uint8_t(k + 2), uint8_t(k + 3)};
+      if (!Retarget(v, r.o.src, comps, v.t.dim)) {
+        Instr in;
+        in.op = kMov;
+        in.dst = r.o.src;
+        in.src[0] = v.o.src;
+        int sw[4] = {0, 0, 0, 0};
+        uint8_t mask = 0;
+        for (int i = 0; i < v.t.dim; ++i) {
+          mask |= uint8_t(1 << (k + i));
+          sw[k + i] = SwzComp(v.o.swz, i);
+        }
+        in.mask = mask;
+        in.swz[0] = MakeSwz(sw);
+        Emit(in, n);
       }
-      in.mask = mask;
-      in.swz[0] = MakeSwz(sw);
-      Emit(in, n);
+      k += v.t.dim;
     }
+    if (k != t.dim) Fail(n, "X3014", "incorrect number of arguments to numeric-type constructor");
     return r;
   }
 
@@ -947,8 +983,14 @@ class Gen {
         if (!is_void && n->kids.empty()) Fail(n, "X3080", "function must return a value");
         if (!is_void) {
           const uint32_t mark = next_reg_;
-          Value v = Expr(n->kids[0]);  // may expand calls, which grows frames_
-          Store(frames_.back().ret, v, n);
+          Node* e = n->kids[0];
+          const LValue ret = frames_.back().ret;
+          if (e->kind == N::kCtor && e->type == ret.t && e->kids.size() > 1) {
+            Constructor(e, &ret);  // the return register is never read by the body
+          } else {
+            Value v = Expr(e);  // may expand calls, which grows frames_
+            Store(ret, v, n);
+          }
           next_reg_ = mark;
         }
         // A return that ends the body needs no jump.

@@ -16,8 +16,68 @@ inline int32_t ToInt(float f) {
   return int32_t(f);
 }
 inline float Sat(float x) { return x > 0.f ? (x < 1.f ? x : 1.f) : 0.f; }
+inline float SmoothStep(float lo, float hi, float x) {
+  float s = Sat((x - lo) / (hi - lo));
+  return s * s * (3.f - 2.f * s);
+}
 
 }  // namespace
+
+// Component-wise operations: a, b, k are the swizzled source components.
+#define VEXA_SHADER_COMPONENT_OPS(X)                                  \
+  X(kMov, a)                                                          \
+  X(kNeg, -a)                                                         \
+  X(kAbs, std::fabs(a))                                               \
+  X(kSin, std::sin(a))                                                \
+  X(kCos, std::cos(a))                                                \
+  X(kTan, std::tan(a))                                                \
+  X(kAsin, std::asin(a))                                              \
+  X(kAcos, std::acos(a))                                              \
+  X(kAtan, std::atan(a))                                              \
+  X(kSqrt, std::sqrt(a))                                              \
+  X(kRsqrt, 1.f / std::sqrt(a))                                       \
+  X(kExp, std::exp(a))                                                \
+  X(kExp2, std::exp2(a))                                              \
+  X(kLog, std::log(a))                                                \
+  X(kLog2, std::log2(a))                                              \
+  X(kFloor, std::floor(a))                                            \
+  X(kCeil, std::ceil(a))                                              \
+  X(kFrac, a - std::floor(a))                                         \
+  X(kTrunc, std::trunc(a))                                            \
+  X(kRound, std::nearbyint(a))                                        \
+  X(kSat, Sat(a))                                                     \
+  X(kSign, a > 0.f ? 1.f : a < 0.f ? -1.f : 0.f)                      \
+  X(kNot, a == 0.f ? 1.f : 0.f)                                       \
+  X(kBool, a != 0.f ? 1.f : 0.f)                                      \
+  X(kBnot, float(~ToInt(a)))                                          \
+  X(kAdd, a + b)                                                      \
+  X(kSub, a - b)                                                      \
+  X(kMul, a * b)                                                      \
+  X(kDiv, a / b)                                                      \
+  X(kFmod, std::fmod(a, b))                                           \
+  X(kIdiv, std::trunc(a / b))                                         \
+  X(kImod, std::fmod(std::trunc(a), std::trunc(b)))                   \
+  X(kAtan2, std::atan2(a, b))                                         \
+  X(kPow, std::pow(a, b))                                             \
+  X(kMin, a < b ? a : b)                                              \
+  X(kMax, a > b ? a : b)                                              \
+  X(kStep, b >= a ? 1.f : 0.f)                                        \
+  X(kLt, a < b ? 1.f : 0.f)                                           \
+  X(kLe, a <= b ? 1.f : 0.f)                                          \
+  X(kEq, a == b ? 1.f : 0.f)                                          \
+  X(kNe, a != b ? 1.f : 0.f)                                          \
+  X(kAnd, (a != 0.f && b != 0.f) ? 1.f : 0.f)                         \
+  X(kOr, (a != 0.f || b != 0.f) ? 1.f : 0.f)                          \
+  X(kBand, float(ToInt(a) & ToInt(b)))                                \
+  X(kBor, float(ToInt(a) | ToInt(b)))                                 \
+  X(kBxor, float(ToInt(a) ^ ToInt(b)))                                \
+  X(kShl, float(int32_t(uint32_t(ToInt(a)) << (ToInt(b) & 31))))      \
+  X(kShr, float(ToInt(a) >> (ToInt(b) & 31)))                         \
+  X(kClamp, (a > b ? a : b) < k ? (a > b ? a : b) : k)                \
+  X(kLerp, a + k * (b - a))                                           \
+  X(kSstep, SmoothStep(a, b, k))                                      \
+  X(kSel, a != 0.f ? b : k)                                           \
+  X(kMad, a * b + k)
 
 Machine::Machine(const Program& p)
     : num_regs_(p.num_regs),
@@ -42,6 +102,9 @@ std::vector<Machine::DInstr> Machine::Prepare(const std::vector<Instr>& code) co
     d.aux = in.aux;
     d.dst = in.dst;
     d.target = in.target;
+    d.single = 4;
+    for (int c = 0; c < 4; ++c)
+      if (in.mask == (1 << c)) d.single = uint8_t(c);
     for (int s = 0; s < 3; ++s) {
       d.src[s] = (in.src[s] & kConstFlag) ? uint16_t(num_regs_ + (in.src[s] & ~kConstFlag))
                                            : in.src[s];
@@ -90,76 +153,44 @@ bool Machine::Run(const std::vector<DInstr>& code, int64_t* fill_budget) {
     const float* B = R + size_t(in.src[1]) * 4;
     const float* C = R + size_t(in.src[2]) * 4;
     float t[4] = {0, 0, 0, 0};
-#define EACH(EXPR)                                 \
-  for (int c = 0; c < 4; ++c) {                    \
-    if (!((in.mask >> c) & 1)) continue;           \
-    const float a = A[in.sw[0][c]];                \
-    const float b = B[in.sw[1][c]];                \
-    const float k = C[in.sw[2][c]];                \
-    (void)b;                                       \
-    (void)k;                                       \
-    t[c] = (EXPR);                                 \
-  }                                                \
-  break
-    switch (in.op) {
-      case kMov: EACH(a);
-      case kNeg: EACH(-a);
-      case kAbs: EACH(std::fabs(a));
-      case kSin: EACH(std::sin(a));
-      case kCos: EACH(std::cos(a));
-      case kTan: EACH(std::tan(a));
-      case kAsin: EACH(std::asin(a));
-      case kAcos: EACH(std::acos(a));
-      case kAtan: EACH(std::atan(a));
-      case kSqrt: EACH(std::sqrt(a));
-      case kRsqrt: EACH(1.f / std::sqrt(a));
-      case kExp: EACH(std::exp(a));
-      case kExp2: EACH(std::exp2(a));
-      case kLog: EACH(std::log(a));
-      case kLog2: EACH(std::log2(a));
-      case kFloor: EACH(std::floor(a));
-      case kCeil: EACH(std::ceil(a));
-      case kFrac: EACH(a - std::floor(a));
-      case kTrunc: EACH(std::trunc(a));
-      case kRound: EACH(std::nearbyint(a));
-      case kSat: EACH(Sat(a));
-      case kSign: EACH(a > 0.f ? 1.f : a < 0.f ? -1.f : 0.f);
-      case kNot: EACH(a == 0.f ? 1.f : 0.f);
-      case kBool: EACH(a != 0.f ? 1.f : 0.f);
-      case kBnot: EACH(float(~ToInt(a)));
-      case kAdd: EACH(a + b);
-      case kSub: EACH(a - b);
-      case kMul: EACH(a * b);
-      case kDiv: EACH(a / b);
-      case kFmod: EACH(std::fmod(a, b));
-      case kIdiv: EACH(std::trunc(a / b));
-      case kImod: EACH(std::fmod(std::trunc(a), std::trunc(b)));
-      case kAtan2: EACH(std::atan2(a, b));
-      case kPow: EACH(std::pow(a, b));
-      case kMin: EACH(a < b ? a : b);
-      case kMax: EACH(a > b ? a : b);
-      case kStep: EACH(b >= a ? 1.f : 0.f);
-      case kLt: EACH(a < b ? 1.f : 0.f);
-      case kLe: EACH(a <= b ? 1.f : 0.f);
-      case kEq: EACH(a == b ? 1.f : 0.f);
-      case kNe: EACH(a != b ? 1.f : 0.f);
-      case kAnd: EACH((a != 0.f && b != 0.f) ? 1.f : 0.f);
-      case kOr: EACH((a != 0.f || b != 0.f) ? 1.f : 0.f);
-      case kBand: EACH(float(ToInt(a) & ToInt(b)));
-      case kBor: EACH(float(ToInt(a) | ToInt(b)));
-      case kBxor: EACH(float(ToInt(a) ^ ToInt(b)));
-      case kShl: EACH(float(int32_t(uint32_t(ToInt(a)) << (ToInt(b) & 31))));
-      case kShr: EACH(float(ToInt(a) >> (ToInt(b) & 31)));
-      case kClamp: EACH((a > b ? a : b) < k ? (a > b ? a : b) : k);
-      case kLerp: EACH(a + k * (b - a));
-      case kSstep: {
-        EACH([](float lo, float hi, float x) {
-          float s = Sat((x - lo) / (hi - lo));
-          return s * s * (3.f - 2.f * s);
-        }(a, b, k));
+    if (in.op < kDot) {
+      if (in.single < 4) {
+        // One component, the common case of scalar code: no mask loop.
+        const int c = in.single;
+        const float a = A[in.sw[0][c]], b = B[in.sw[1][c]], k = C[in.sw[2][c]];
+        float v = 0.f;
+        switch (in.op) {
+#define X(OP, EXPR) \
+  case OP:          \
+    v = (EXPR);     \
+    break;
+          VEXA_SHADER_COMPONENT_OPS(X)
+#undef X
+          default:
+            return false;
+        }
+        R[size_t(in.dst) * 4 + c] = v;
+        ++pc;
+        continue;
       }
-      case kSel: EACH(a != 0.f ? b : k);
-      case kMad: EACH(a * b + k);
+      switch (in.op) {
+#define X(OP, EXPR)                                                          \
+  case OP:                                                                   \
+    for (int c = 0; c < 4; ++c) {                                            \
+      if (!((in.mask >> c) & 1)) continue;                                   \
+      const float a = A[in.sw[0][c]], b = B[in.sw[1][c]], k = C[in.sw[2][c]]; \
+      (void)b;                                                               \
+      (void)k;                                                               \
+      t[c] = (EXPR);                                                         \
+    }                                                                        \
+    break;
+        VEXA_SHADER_COMPONENT_OPS(X)
+#undef X
+        default:
+          return false;
+      }
+    } else {
+    switch (in.op) {
       case kDot:
       case kLen:
       case kDist:
@@ -223,7 +254,7 @@ bool Machine::Run(const std::vector<DInstr>& code, int64_t* fill_budget) {
       default:
         return false;
     }
-#undef EACH
+    }
     float* D = R + size_t(in.dst) * 4;
     for (int c = 0; c < 4; ++c)
       if ((in.mask >> c) & 1) D[c] = t[c];

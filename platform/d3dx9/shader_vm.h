@@ -33,6 +33,7 @@ class Machine {
     uint8_t op;
     uint8_t mask;
     uint8_t aux;
+    uint8_t single;  // the one component a single-bit mask writes, else 4
     uint16_t dst;
     uint16_t src[3];  // indices into the unified register file
     uint8_t sw[3][4];
