@@ -1,0 +1,4 @@
+float4 main(float2 p : POSITION) : COLOR
+{
+  return foo(p.x) + 1 +;
+}
