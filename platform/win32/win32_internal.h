@@ -10,9 +10,9 @@ SDL_Window* Win32SdlWindow(HWND window);
 // The client size of a live window in pixels; false for an unknown handle.
 bool Win32ClientSize(HWND window, int* width, int* height);
 
-// Initialises SDL's video subsystem once (with SDL's signal handlers and its quit-on-last-window
-// event switched off: a close request reaches the program only as its window's WM_CLOSE). Every
-// platform module that needs SDL video calls this instead of SDL_Init; false if SDL cannot start.
+// Initialises SDL's video subsystem once, with SDL's quit-on-last-window-close switched off (a
+// close box reaches the program only as its window's WM_CLOSE). Platform modules that need SDL
+// video call this rather than SDL_Init; false if SDL cannot start.
 bool Win32EnsureVideo();
 
 // The window keyboard messages go to: the window with keyboard focus, else the most recently

@@ -1,10 +1,12 @@
 // The message queue: posted messages, SDL events turned into window messages, dispatch.
 //
 // PeekMessageA never waits. It takes posted messages first (in posting order), then turns the
-// SDL events that are pending into messages appended to the queue. SDL_QUIT is ignored: SDL
-// only makes it for signals (switched off, see Win32EnsureVideo) or after the close of the last
-// window, whose close box already arrived as that window's WM_CLOSE; mapping it too would give
-// one close request twice.
+// SDL events that are pending into messages appended to the queue.
+//
+// SDL_QUIT: SDL's quit-on-last-window-close is switched off (Win32EnsureVideo), so the close box
+// reaches a window only as its own SDL_WINDOWEVENT_CLOSE and SDL_QUIT means a termination
+// request from outside (SIGINT or SIGTERM through SDL's signal handlers). It becomes a WM_CLOSE
+// of every live window, so the program ends through its ordinary close path.
 #include <algorithm>
 #include <cctype>
 #include <deque>
@@ -214,8 +216,11 @@ void ConvertSdlEvent(const SDL_Event& e) {
       }
       break;
     }
+    case SDL_QUIT:
+      Win32ForEachWindow([](HWND h) { Post(h, WM_CLOSE, 0, 0); });
+      break;
     default:
-      break;  // SDL_QUIT included: see the top of this file
+      break;
   }
 }
 

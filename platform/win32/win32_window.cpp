@@ -111,11 +111,10 @@ LRESULT CallProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
 // --- Internal interface --------------------------------------------------------------------------
 
 bool Win32EnsureVideo() {
-  // Read by SDL when events arrive, so set even if someone else started the video subsystem.
+  // Read by SDL when a close event arrives, so set even if another module started SDL's video:
+  // a close box is its window's close request and nothing more (see win32_messages.cpp).
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  // Ctrl+C and termination signals keep their default effect instead of becoming SDL_QUIT.
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 }
@@ -167,6 +166,14 @@ void Win32SetFocusWindow(HWND handle) { g_focus = Win32FindWindow(handle) ? hand
 HWND Win32FocusWindow() {
   if (g_focus && !Win32FindWindow(g_focus)) g_focus = nullptr;
   return g_focus;
+}
+
+void Win32ForEachWindow(void (*f)(HWND)) {
+  std::vector<HWND> live;
+  for (auto& [key, w] : g_windows)
+    if (!w->destroying) live.push_back(w->handle);
+  for (HWND h : live)
+    if (Win32FindWindow(h)) f(h);
 }
 
 HWND Win32KeyboardWindow() {
@@ -340,8 +347,15 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
       SDL_RestoreWindow(w->sdl);
       w->visible = true;
       break;
-    default:
+    case SW_SHOWNOACTIVATE:
+    case SW_SHOWNA:
       SDL_ShowWindow(w->sdl);
+      w->visible = true;
+      break;
+    default:
+      // Showing activates the window, as on Windows.
+      SDL_ShowWindow(w->sdl);
+      SDL_RaiseWindow(w->sdl);
       w->visible = true;
       break;
   }

@@ -52,5 +52,7 @@ bool Win32NoteClientSize(Win32Window* window, int width, int height);
 // Sets and reads the window with keyboard focus (null for none).
 void Win32SetFocusWindow(HWND handle);
 HWND Win32FocusWindow();
+// Calls f for every live window, in creation order.
+void Win32ForEachWindow(void (*f)(HWND));
 // Removes every queued message of a window (on destruction).
 void Win32DropQueuedMessages(HWND handle);

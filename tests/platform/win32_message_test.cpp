@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <csignal>
 #include <vector>
 
 #include "automation.h"
@@ -182,10 +183,6 @@ TEST_F(Win32Messages, CloseBoxBecomesWmCloseOfThatWindowOnly) {
   e.window.event = SDL_WINDOWEVENT_CLOSE;
   e.window.windowID = SdlId(other);
   ASSERT_EQ(SDL_PushEvent(&e), 1);
-  // SDL_QUIT is not a window's close request.
-  SDL_Event quit{};
-  quit.type = SDL_QUIT;
-  ASSERT_EQ(SDL_PushEvent(&quit), 1);
 
   MSG m{};
   ASSERT_TRUE(NextInput(&m));
@@ -198,6 +195,35 @@ TEST_F(Win32Messages, CloseBoxBecomesWmCloseOfThatWindowOnly) {
   EXPECT_EQ(g_seen[0].message, static_cast<UINT>(WM_CLOSE));
   EXPECT_FALSE(NextInput(&m));
   EXPECT_TRUE(IsWindow(other));
+}
+
+TEST_F(Win32Messages, TerminationRequestClosesEveryWindow) {
+  HWND other = Make();
+  Drain();
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  ASSERT_EQ(SDL_PushEvent(&quit), 1);
+  MSG m{};
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.hwnd, window_);
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_CLOSE));
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.hwnd, other);
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_CLOSE));
+  EXPECT_FALSE(NextInput(&m));
+}
+
+TEST_F(Win32Messages, InterruptSignalBecomesACloseRequest) {
+  struct sigaction current {};
+  ASSERT_EQ(sigaction(SIGINT, nullptr, &current), 0);
+  // Raising the signal is safe only while SDL's handler is in place.
+  if (current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN)
+    GTEST_SKIP() << "SDL's signal handler is not installed";
+  ASSERT_EQ(raise(SIGINT), 0);
+  MSG m{};
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.hwnd, window_);
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_CLOSE));
 }
 
 TEST_F(Win32Messages, PostedMessagesComeBeforeSdlEvents) {
