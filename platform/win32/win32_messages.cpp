@@ -63,6 +63,21 @@ void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   g_queue.push_back(MakeMessage(hwnd, message, wParam, lParam));
 }
 
+// Posts a notice that only matters in its latest form: like Windows, a mouse move, window move
+// or resize directly behind one of the same kind for the same window replaces it, and a window
+// has at most one WM_PAINT waiting. A program that takes one message per frame then never falls
+// behind a moving mouse.
+void PostLatest(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    for (const MSG& m : g_queue)
+      if (m.hwnd == hwnd && m.message == WM_PAINT) return;
+  } else if (!g_queue.empty() && g_queue.back().hwnd == hwnd && g_queue.back().message == message) {
+    g_queue.back() = MakeMessage(hwnd, message, wParam, lParam);
+    return;
+  }
+  Post(hwnd, message, wParam, lParam);
+}
+
 // The window an input event belongs to: its own window, else the keyboard window.
 Win32Window* InputWindow(Uint32 sdlId) {
   if (Win32Window* w = Win32FindSdlWindow(sdlId)) return w;
@@ -84,11 +99,12 @@ void ConvertWindowEvent(const SDL_WindowEvent& e) {
       Post(h, WM_CLOSE, 0, 0);
       break;
     case SDL_WINDOWEVENT_MOVED:
-      if (Win32NoteClientPosition(w, e.data1, e.data2)) Post(h, WM_MOVE, 0, MAKELPARAM(e.data1, e.data2));
+      if (Win32NoteClientPosition(w, e.data1, e.data2))
+        PostLatest(h, WM_MOVE, 0, MAKELPARAM(e.data1, e.data2));
       break;
     case SDL_WINDOWEVENT_SIZE_CHANGED:
       if (Win32NoteClientSize(w, e.data1, e.data2))
-        Post(h, WM_SIZE, SIZE_RESTORED, MAKELPARAM(e.data1, e.data2));
+        PostLatest(h, WM_SIZE, SIZE_RESTORED, MAKELPARAM(e.data1, e.data2));
       break;
     case SDL_WINDOWEVENT_MINIMIZED:
       Post(h, WM_SIZE, SIZE_MINIMIZED, 0);
@@ -114,7 +130,7 @@ void ConvertWindowEvent(const SDL_WindowEvent& e) {
       }
       break;
     case SDL_WINDOWEVENT_EXPOSED:
-      Post(h, WM_PAINT, 0, 0);
+      PostLatest(h, WM_PAINT, 0, 0);
       break;
     case SDL_WINDOWEVENT_SHOWN:
       w->visible = true;
@@ -189,7 +205,7 @@ void ConvertSdlEvent(const SDL_Event& e) {
       Win32Window* w = InputWindow(e.motion.windowID);
       if (!w) break;
       NoteCursor(w, e.motion.x, e.motion.y);
-      Post(w->handle, WM_MOUSEMOVE, MouseKeyFlags(e.motion.state),
+      PostLatest(w->handle, WM_MOUSEMOVE, MouseKeyFlags(e.motion.state),
            MAKELPARAM(e.motion.x, e.motion.y));
       break;
     }

@@ -345,6 +345,49 @@ TEST_F(Win32Messages, SdlMouseBecomesMouseMessages) {
   EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(m.wParam), -2 * WHEEL_DELTA);
 }
 
+TEST_F(Win32Messages, MouseMovesInARowCollapseIntoTheLatest) {
+  const Uint32 id = SdlId(window_);
+  auto move = [id](int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = id;
+    e.motion.x = x;
+    e.motion.y = y;
+    return SDL_PushEvent(&e) == 1;
+  };
+  ASSERT_TRUE(move(1, 1));
+  ASSERT_TRUE(move(2, 2));
+  ASSERT_TRUE(move(3, 3));
+  SDL_Event b{};
+  b.type = SDL_MOUSEBUTTONDOWN;
+  b.button.windowID = id;
+  b.button.button = SDL_BUTTON_LEFT;
+  b.button.clicks = 1;
+  b.button.x = b.button.y = 3;
+  ASSERT_EQ(SDL_PushEvent(&b), 1);
+  ASSERT_TRUE(move(4, 4));
+  ASSERT_TRUE(move(5, 6));
+
+  MSG m{};
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_MOUSEMOVE));
+  EXPECT_EQ(LOWORD(m.lParam), 3);
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_LBUTTONDOWN));
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_MOUSEMOVE));
+  EXPECT_EQ(LOWORD(m.lParam), 5);
+  EXPECT_EQ(HIWORD(m.lParam), 6);
+  EXPECT_FALSE(NextInput(&m));
+
+  // Posted messages are never merged.
+  PostMessageA(window_, WM_MOUSEMOVE, 0, 1);
+  PostMessageA(window_, WM_MOUSEMOVE, 0, 2);
+  ASSERT_TRUE(NextInput(&m));
+  ASSERT_TRUE(NextInput(&m));
+  EXPECT_EQ(m.lParam, 2);
+}
+
 TEST_F(Win32Messages, SdlMovesAndResizesUpdateTheWindow) {
   RECT frame{0, 0, 0, 0};
   AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, 0);
