@@ -1,10 +1,11 @@
 // D3DX math against hand-computed values: the row-vector convention (p * M, translation in the
 // fourth row), multiplication order, inverses, the camera and projection matrices, and the 2D
-// transformation the sprite and text passes build.
+// transformation the sprite and text passes build; and the D3DX byte buffer.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "d3dx9core.h"
 #include "d3dx9math.h"
 
 namespace {
@@ -265,6 +266,26 @@ TEST(D3DXColourAndQuaternion, ConversionsAndInterpolation) {
   D3DXQUATERNION back;
   D3DXQuaternionRotationMatrix(&back, &mab);
   EXPECT_NEAR(std::fabs(D3DXQuaternionDot(&back, &qab)), 1.0f, 1e-5f);
+}
+
+TEST(D3DXBuffer, ZeroFilledSizedAndReferenceCounted) {
+  ID3DXBuffer* buffer = nullptr;
+  ASSERT_EQ(D3DXCreateBuffer(64, &buffer), S_OK);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(buffer->GetBufferSize(), 64u);
+  const auto* bytes = static_cast<const uint8_t*>(buffer->GetBufferPointer());
+  ASSERT_NE(bytes, nullptr);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(bytes[i], 0) << i;
+  void* same = nullptr;
+  ASSERT_EQ(buffer->QueryInterface(IID_ID3DXBuffer, &same), S_OK);
+  EXPECT_EQ(same, buffer);
+  EXPECT_EQ(buffer->Release(), 1u);
+  EXPECT_EQ(buffer->Release(), 0u);
+
+  ASSERT_EQ(D3DXCreateBuffer(0, &buffer), S_OK);  // empty is allowed
+  EXPECT_EQ(buffer->GetBufferSize(), 0u);
+  buffer->Release();
+  EXPECT_EQ(D3DXCreateBuffer(8, nullptr), E_POINTER);
 }
 
 }  // namespace
