@@ -1,7 +1,6 @@
 // Numbered fonts: GDI fonts opened by point size at the display's resolution.
 #include "runtime/runtime_font.h"
 
-#include <algorithm>
 #include <cstdint>
 
 #include "runtime/object_table.h"
@@ -14,14 +13,6 @@ struct FontRecord {
 };
 
 ObjectTable<FontRecord> g_fonts;
-
-// size * numerator / denominator rounded half away from zero, as Windows' MulDiv does.
-int ScaleRounded(int size, int numerator, int denominator) {
-  const int64_t product = static_cast<int64_t>(size) * numerator;
-  const int64_t half = denominator / 2;
-  const int64_t result = product >= 0 ? (product + half) / denominator : (product - half) / denominator;
-  return static_cast<int>(std::clamp<int64_t>(result, INT32_MIN + 1, INT32_MAX));
-}
 
 void Release(FontRecord* record) {
   if (!record) return;
@@ -42,7 +33,8 @@ RuntimeId OpenFont(RuntimeId number, const char* face, int size, int flags) {
     pixelsPerInch = GetDeviceCaps(display, LOGPIXELSY);
     DeleteDC(display);
   }
-  record->font = CreateFontA(-ScaleRounded(size, pixelsPerInch, 72), 0, 0, 0,
+  const int pixels = MulDiv(size, pixelsPerInch, 72);  // rounded; -1 when out of range
+  record->font = CreateFontA(pixels == INT32_MIN ? INT32_MAX : -pixels, 0, 0, 0,
                              (flags & kFontBold) ? FW_BOLD : FW_NORMAL, (flags & kFontItalic) ? 1 : 0,
                              (flags & kFontUnderline) ? 1 : 0, (flags & kFontStrikeOut) ? 1 : 0,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,

@@ -3,6 +3,10 @@
 // Handles are the addresses of objects kept in one registry, so a stale or foreign handle is
 // recognised and refused instead of being dereferenced. An object deleted while selected into a
 // device context stays alive until it is deselected (its handle is dead at once).
+//
+// Only memory contexts have pixels. Display contexts (CreateDCA("DISPLAY"), GetDC) answer
+// GetDeviceCaps and measure text, and drawing on them does nothing: windows are presented by the
+// Direct3D device, never painted by GDI. Text output ignores TA_UPDATECP (no current position).
 #include <SDL.h>
 
 #include <algorithm>
