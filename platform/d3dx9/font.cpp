@@ -303,12 +303,13 @@ class Font final : public ComObject<ID3DXFont> {
     slot.left = glyph.left;
     slot.top = glyph.top;
     slot.advance = glyph.advance;
-    if (glyph.width > 0 && glyph.height > 0) Place(glyph, &slot);
+    // A glyph that found no room (texture creation failed) is tried again on its next use.
+    if (glyph.width > 0 && glyph.height > 0 && !Place(glyph, &slot)) slot.ready = false;
     return slot;
   }
 
   // Copies the glyph's coverage into a cache page, making a new page when the last one is full.
-  void Place(const text::Glyph& glyph, CachedGlyph* slot) {
+  bool Place(const text::Glyph& glyph, CachedGlyph* slot) {
     const UINT w = (UINT)glyph.width + 2 * kGlyphPadding, h = (UINT)glyph.height + 2 * kGlyphPadding;
     CachePage* page = pages_.empty() ? nullptr : &pages_.back();
     if (page) {
@@ -327,13 +328,13 @@ class Font final : public ComObject<ID3DXFont> {
       if (FAILED(device_->CreateTexture(size, size, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &fresh.texture,
                                         nullptr)) ||
           !fresh.texture)
-        return;  // the glyph keeps its advance but draws nothing
+        return false;  // the glyph keeps its advance but draws nothing
       pages_.push_back(fresh);
       page = &pages_.back();
     }
     const RECT area = {(LONG)page->cursorX, (LONG)page->shelfY, (LONG)(page->cursorX + w), (LONG)(page->shelfY + h)};
     D3DLOCKED_RECT locked;
-    if (FAILED(page->texture->LockRect(0, &locked, &area, 0))) return;
+    if (FAILED(page->texture->LockRect(0, &locked, &area, 0))) return false;
     for (UINT row = 0; row < h; ++row) {
       auto* out = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + (size_t)row * locked.Pitch);
       for (UINT col = 0; col < w; ++col) {
@@ -350,6 +351,7 @@ class Font final : public ComObject<ID3DXFont> {
                         area.bottom - kGlyphPadding};
     page->cursorX += w;
     page->shelfHeight = std::max(page->shelfHeight, h);
+    return true;
   }
 
   IDirect3DDevice9* device_;

@@ -276,4 +276,21 @@ TEST_F(FontTest, CreationDescriptionAndDeviceLoss) {
   EXPECT_EQ(drawn_height_, 16);
 }
 
+TEST_F(FontTest, GlyphsThatFindNoCacheTextureAreRetriedLater) {
+  // While textures cannot be made, text still measures but draws nothing; afterwards it draws.
+  const int width = Measure("Retry").right;
+  ID3DXFont* fresh = nullptr;
+  const D3DXFONT_DESCA desc = DefaultDesc();
+  ASSERT_EQ(D3DXCreateFontIndirectA(device_, &desc, &fresh), D3D_OK);
+  std::swap(fresh, font_);
+  AutomationSetFault(AutomationFault::CreateTexture, true);
+  EXPECT_EQ(Measure("Retry").right, width);
+  const RECT box = {10, 10, 150, 40};
+  EXPECT_TRUE(Ink(DrawInRect(box, "Retry", DT_LEFT)).Empty());
+  AutomationSetFault(AutomationFault::CreateTexture, false);
+  EXPECT_FALSE(Ink(DrawInRect(box, "Retry", DT_LEFT)).Empty());
+  std::swap(fresh, font_);
+  EXPECT_EQ(fresh->Release(), 0u);
+}
+
 }  // namespace
