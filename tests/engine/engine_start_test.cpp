@@ -189,8 +189,9 @@ TEST_F(EngineTest, OpenScreenLeavesTheDocumentedState) {
   D3DDISPLAYMODE desktop{};
   ASSERT_EQ(Engine.Direct3D->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &desktop), D3D_OK);
   const D3DPRESENT_PARAMETERS& pp = Engine.PresentParameters;
-  EXPECT_EQ(pp.BackBufferWidth, 0u);
-  EXPECT_EQ(pp.BackBufferHeight, 0u);
+  // Asked for as 0 x 0, the back buffer takes the client size, which the device writes back.
+  EXPECT_EQ(pp.BackBufferWidth, 640u);
+  EXPECT_EQ(pp.BackBufferHeight, 640u);
   EXPECT_EQ(pp.BackBufferFormat, desktop.Format);
   EXPECT_EQ(pp.BackBufferCount, 1u);
   EXPECT_EQ(pp.MultiSampleType, D3DMULTISAMPLE_NONE);
@@ -203,7 +204,6 @@ TEST_F(EngineTest, OpenScreenLeavesTheDocumentedState) {
   EXPECT_EQ(pp.FullScreen_RefreshRateInHz, 0u);
   EXPECT_EQ(pp.PresentationInterval, static_cast<UINT>(D3DPRESENT_INTERVAL_DEFAULT));
 
-  // The back buffer takes the window's client size.
   IDirect3DSurface9* back = nullptr;
   ASSERT_EQ(Engine.Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
   D3DSURFACE_DESC desc{};

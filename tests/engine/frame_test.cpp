@@ -109,13 +109,16 @@ TEST_F(FrameTimingTest, FrameRateRefreshesOnlyPastHalfASecond) {
     Flip();
     rates.push_back(FrameRate());
   }
-  // The third frame passes 0.5 s: 3 frames counted, reported doubled; the window starts again.
+  // The third frame passes 0.5 s: 3 frames counted, reported doubled; the window starts again
+  // and closes once more in the sixth frame.
   EXPECT_EQ(rates, (std::vector<int>{0, 0, 6, 6, 6, 6}));
+  EXPECT_EQ(Engine.FrameRateFrames, 0);
+  EXPECT_EQ(Engine.FrameRateSeconds, 0.0f);
   AutomationAdvanceClock(2500000);
   Flip();
   EXPECT_EQ(FrameRate(), 6);
-  EXPECT_EQ(Engine.FrameRateFrames, 0);
-  EXPECT_EQ(Engine.FrameRateSeconds, 0.0f);
+  EXPECT_EQ(Engine.FrameRateFrames, 1);
+  EXPECT_EQ(Engine.FrameRateSeconds, 0.25f);
 }
 
 TEST_F(FrameTimingTest, FrameRateCountsItsCallsNotTheFrames) {
@@ -157,11 +160,6 @@ TEST_F(LostDeviceTest, NothingIsDrawnUntilFlipResetsTheDevice) {
 
   AutomationLoseDevice(Engine.Device);
   Engine.ClearColour = 0xFF00FF00;
-  // Work queued while the device is lost.
-  Engine.SpriteDrawQueue.Add()->X = 5.0f;
-  TextCommand* text = Engine.TextQueue.Add();
-  text->Text = "kept";
-  text->FontHandle = Engine.FontList.First();
   const uint64_t presents = AutomationPresentCount();
   const uint64_t resets = AutomationResetCount();
 
@@ -171,6 +169,12 @@ TEST_F(LostDeviceTest, NothingIsDrawnUntilFlipResetsTheDevice) {
   EXPECT_NE(Engine.PresentResult, 0);
   EXPECT_EQ(AutomationPresentCount(), presents);
   EXPECT_EQ(AutomationResetCount(), resets);
+
+  // Work queued while the device is known to be lost.
+  Engine.SpriteDrawQueue.Add()->X = 5.0f;
+  TextCommand* text = Engine.TextQueue.Add();
+  text->Text = "kept";
+  text->FontHandle = Engine.FontList.First();
 
   // While lost, only the particle update runs and the queues keep their contents.
   for (int frame = 0; frame < 2; ++frame) {
@@ -194,6 +198,8 @@ TEST_F(LostDeviceTest, NothingIsDrawnUntilFlipResetsTheDevice) {
   PassLog::Start();
   RenderWorld();
   EXPECT_EQ(PassLog::passes.size(), 12u);
+  // The text kept through the loss was drawn and left its queue.
+  EXPECT_EQ(Engine.TextQueue.Count(), 0);
   Flip();
   EXPECT_EQ(Engine.PresentResult, 0);
   EXPECT_EQ(AutomationPresentCount(), presents + 1);
@@ -344,6 +350,12 @@ TEST_F(SkyBoxTest, CameraChoiceFollowsTheCursorAndActiveFlags) {
   atOrigin->Active = 0;
   distant->Active = 1;
   Engine.CameraList.First();
+  EXPECT_EQ(CentrePixelAfterFrame(), clear);
+
+  // The walk looks for a flag of exactly 1; other non-zero flags count only for the current one.
+  atOrigin->Active = 2;
+  distant->Active = 1;
+  Engine.CameraList.Reset();
   EXPECT_EQ(CentrePixelAfterFrame(), clear);
 }
 

@@ -262,4 +262,32 @@ TEST_F(TextOverlayTest, FontChoiceAndCursor) {
   EXPECT_EQ(Engine.TextQueue.Count(), 0);
 }
 
+TEST_F(TextOverlayTest, MissingFontsNeitherQueueNorPileUp) {
+  // A font record whose D3DX objects are missing (their creation failed): its text is measured
+  // as 0 wide, and the pass drops it instead of keeping it queued frame after frame.
+  Font* font = DefaultFont();
+  ID3DXFont* savedFont = font->D3DFont;
+  ID3DXSprite* savedSprite = font->D3DSprite;
+  font->D3DFont = nullptr;
+  font->D3DSprite = nullptr;
+  Engine.TextAlign = 1;
+  ASSERT_EQ(DrawText(300, 10, "unmeasured"), 1);
+  EXPECT_EQ(Queued(0)->X, 300);
+  EXPECT_EQ(Queued(0)->CentreOffset, 0);
+  EXPECT_EQ(Ink(RunTextPass()).count, 0);
+  EXPECT_EQ(Engine.TextQueue.Count(), 0);
+  font->D3DFont = savedFont;
+  font->D3DSprite = savedSprite;
+
+  // No font at all: nothing could draw the text, so nothing is queued.
+  Engine.FontList.ForEach([](Font& f) {
+    SafeRelease(f.D3DFont);
+    SafeRelease(f.D3DSprite);
+  });
+  Engine.FontList.Clear();
+  EXPECT_EQ(DrawText(10, 10, "nowhere"), 0);
+  EXPECT_EQ(Engine.TextQueue.Count(), 0);
+  RunTextPass();
+}
+
 }  // namespace
