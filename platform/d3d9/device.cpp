@@ -1,6 +1,7 @@
 // IDirect3DDevice9: state, resources, scene rules, Reset and the copy operations.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "automation.h"
 #include "d3d9/device.h"
@@ -8,7 +9,7 @@
 
 namespace d3d9 {
 
-bool g_disableFastPaths = false;
+bool g_disableFastPaths = getenv("D3D9_NOFAST") != nullptr;
 
 namespace {
 

@@ -1235,7 +1235,8 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
       for (int k = 0; k < nmaps; ++k)
         frag.uv[maps[k].set][0] = (static_cast<float>(maps[k].u0 + (x - px0)) + 0.5f) / maps[k].w;
       uint32_t colour;
-      if (!ShadeFragment(frag, &colour)) continue;
+      bool ok = ShadeFragment(frag, &colour);
+          if (!ok) continue;
       DepthWrite(p, da);
       WriteColour(x, y, colour);
     }

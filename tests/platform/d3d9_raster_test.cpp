@@ -1,0 +1,625 @@
+// The rasterizer against hand-computed pixels: coverage and the fill rule, texel mapping,
+// sampling modes, texture stages, alpha test, depth, blending, clipping, lines and points, and
+// the fast paths against the general path.
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "d3d9_test_support.h"
+
+// The device's switch that sends every draw, StretchRect and Clear down the general path.
+namespace d3d9 {
+extern bool g_disableFastPaths;
+}
+
+namespace d3d9_test {
+namespace {
+
+constexpr uint32_t R(uint32_t c) { return (c >> 16) & 255; }
+constexpr uint32_t G(uint32_t c) { return (c >> 8) & 255; }
+constexpr uint32_t B(uint32_t c) { return c & 255; }
+
+class RasterTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    ASSERT_EQ(device_->BeginScene(), D3D_OK);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  }
+  void TearDown() override {
+    device_->EndScene();
+    DeviceTest::TearDown();
+  }
+  // Additive blending: every covering of a pixel adds the colour once.
+  void Additive() {
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device_->SetRenderState(D3DRS_ZENABLE, FALSE);
+  }
+};
+
+// --- Coverage --------------------------------------------------------------------------------
+
+TEST_F(RasterTest, QuadOnIntegerCornersCoversTopLeftEdgesOnlyAndItsDiagonalOnce) {
+  ClearTo(0);
+  Additive();
+  // Two triangles with a shared diagonal, listed separately so the general path draws them.
+  TLVertex tri[6] = {{2, 2, 0, 1, 0x40404040, 0, 0},  {10, 2, 0, 1, 0x40404040, 0, 0},
+                     {2, 10, 0, 1, 0x40404040, 0, 0}, {10, 2, 0, 1, 0x40404040, 0, 0},
+                     {10, 10, 0, 1, 0x40404040, 0, 0}, {2, 10, 0, 1, 0x40404040, 0, 0}};
+  device_->SetFVF(kTLFvf);
+  for (int t = 0; t < 2; ++t)
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri + 3 * t, sizeof(TLVertex)), D3D_OK);
+  auto px = ReadBackBuffer();
+  for (int y = 0; y < 14; ++y)
+    for (int x = 0; x < 14; ++x) {
+      bool inside = x >= 2 && x < 10 && y >= 2 && y < 10;
+      EXPECT_EQ(At(px, x, y), inside ? 0x404040u : 0u) << x << "," << y;
+    }
+}
+
+TEST_F(RasterTest, FanAroundACentreLeavesNoGapAndNoOverlap) {
+  ClearTo(0);
+  Additive();
+  // Sixteen slivers around (30.3, 22.7): every pixel of the disc is covered exactly once.
+  std::vector<TLVertex> fan;
+  fan.push_back({30.3f, 22.7f, 0, 1, 0x20202020, 0, 0});
+  for (int i = 0; i <= 16; ++i) {
+    float a = static_cast<float>(i) * 6.2831853f / 16.f;
+    fan.push_back({30.3f + 17.f * std::cos(a), 22.7f + 17.f * std::sin(a), 0, 1, 0x20202020, 0, 0});
+  }
+  device_->SetFVF(kTLFvf);
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 16, fan.data(), sizeof(TLVertex)), D3D_OK);
+  auto px = ReadBackBuffer();
+  int covered = 0;
+  for (int y = 0; y < (int)kHeight; ++y)
+    for (int x = 0; x < (int)kWidth; ++x) {
+      uint32_t c = At(px, x, y);
+      ASSERT_TRUE(c == 0 || c == 0x202020u) << "pixel " << x << "," << y << " blended twice";
+      float d = std::hypot(static_cast<float>(x) - 30.3f, static_cast<float>(y) - 22.7f);
+      if (d < 15.f) {
+        EXPECT_EQ(c, 0x202020u) << "gap at " << x << "," << y;
+      }
+      if (d > 17.5f) {
+        EXPECT_EQ(c, 0u) << "outside " << x << "," << y;
+      }
+      covered += c != 0;
+    }
+  EXPECT_GT(covered, 700);  // pi * 16^2 ~ 800
+}
+
+TEST_F(RasterTest, CullModesFollowScreenWinding) {
+  TLVertex cw[3] = {{4, 4, 0, 1, 0xFFFFFFFF, 0, 0}, {12, 4, 0, 1, 0xFFFFFFFF, 0, 0}, {4, 12, 0, 1, 0xFFFFFFFF, 0, 0}};
+  TLVertex ccw[3] = {cw[0], cw[2], cw[1]};
+  device_->SetFVF(kTLFvf);
+  struct Case {
+    DWORD mode;
+    bool drawCw, drawCcw;
+  } cases[] = {{D3DCULL_NONE, true, true}, {D3DCULL_CW, false, true}, {D3DCULL_CCW, true, false}};
+  for (const Case& c : cases) {
+    device_->SetRenderState(D3DRS_CULLMODE, c.mode);
+    ClearTo(0);
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, cw, sizeof(TLVertex));
+    EXPECT_EQ(At(ReadBackBuffer(), 5, 5) != 0, c.drawCw) << "mode " << c.mode;
+    ClearTo(0);
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, ccw, sizeof(TLVertex));
+    EXPECT_EQ(At(ReadBackBuffer(), 5, 5) != 0, c.drawCcw) << "mode " << c.mode;
+  }
+}
+
+TEST_F(RasterTest, ViewportLimitsDrawing) {
+  ClearTo(0);
+  D3DVIEWPORT9 vp = {8, 6, 10, 12, 0.f, 1.f};
+  ASSERT_EQ(device_->SetViewport(&vp), D3D_OK);
+  DrawQuad(0, 0, 64, 48, 0xFFFF0000);
+  auto px = ReadBackBuffer();
+  for (int y = 0; y < (int)kHeight; ++y)
+    for (int x = 0; x < (int)kWidth; ++x) {
+      bool inside = x >= 8 && x < 18 && y >= 6 && y < 18;
+      ASSERT_EQ(At(px, x, y), inside ? 0xFF0000u : 0u) << x << "," << y;
+    }
+}
+
+// --- Texture mapping --------------------------------------------------------------------------
+
+TEST_F(RasterTest, QuadShiftedByHalfAPixelMapsTexelsExactly) {
+  std::vector<uint32_t> texels(16);
+  for (int i = 0; i < 16; ++i) texels[i] = 0xFF000000u | (i * 0x0F0B07u);
+  IDirect3DTexture9* tex = MakeTexture(4, 4, texels);
+  ASSERT_NE(tex, nullptr);
+  device_->SetTexture(0, tex);
+  for (DWORD filter : {D3DTEXF_POINT, D3DTEXF_LINEAR}) {
+    device_->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+    device_->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+    for (bool fast : {false, true}) {
+      d3d9::g_disableFastPaths = !fast;
+      ClearTo(0);
+      DrawQuad(10 - 0.5f, 20 - 0.5f, 14 - 0.5f, 24 - 0.5f, 0xFFFFFFFF);
+      auto px = ReadBackBuffer();
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) {
+          bool in = x >= 1 && x < 5 && y >= 1 && y < 5;
+          uint32_t want = in ? texels[(y - 1) * 4 + (x - 1)] & 0xFFFFFF : 0;
+          EXPECT_EQ(At(px, 9 + x, 19 + y), want) << "filter " << filter << " fast " << fast;
+        }
+    }
+  }
+  d3d9::g_disableFastPaths = false;
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+TEST_F(RasterTest, LinearFilterHalfwayBetweenTexelsAverages) {
+  IDirect3DTexture9* tex = MakeTexture(2, 1, {0xFF000000, 0xFFFF8040});
+  device_->SetTexture(0, tex);
+  device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+  ClearTo(0);
+  // Pixel 5's centre sits at u = 0.5: exactly between the two texel centres.
+  DrawQuad(4, 4.5f, 6, 5.5f, 0xFFFFFFFF, 0.5f, 0.25f, 0, 0.75f, 1);
+  uint32_t c = At(ReadBackBuffer(), 5, 5);
+  EXPECT_NEAR((int)R(c), 0x80, 1);
+  EXPECT_NEAR((int)G(c), 0x40, 1);
+  EXPECT_NEAR((int)B(c), 0x20, 1);
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+TEST_F(RasterTest, WrapRepeatsAndClampHoldsTheEdgeTexel) {
+  IDirect3DTexture9* tex = MakeTexture(2, 1, {0xFFFF0000, 0xFF00FF00});
+  device_->SetTexture(0, tex);
+  const uint32_t r = 0xFF0000, g = 0x00FF00;
+  struct Case {
+    DWORD mode;
+    uint32_t want[8];
+  } cases[] = {{D3DTADDRESS_WRAP, {r, r, g, g, r, r, g, g}},
+               {D3DTADDRESS_CLAMP, {r, r, g, g, g, g, g, g}},
+               {D3DTADDRESS_MIRROR, {r, r, g, g, g, g, r, r}}};
+  for (const Case& c : cases) {
+    device_->SetSamplerState(0, D3DSAMP_ADDRESSU, c.mode);
+    ClearTo(0);
+    // Eight pixels across u = 0..2: each texel spans two pixels.
+    DrawQuad(-0.5f, -0.5f, 7.5f, 0.5f, 0xFFFFFFFF, 0.5f, 0, 0, 2, 1);
+    auto px = ReadBackBuffer();
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(At(px, x, 0), c.want[x]) << "mode " << c.mode << " x " << x;
+  }
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+TEST_F(RasterTest, MipLevelFollowsMinification) {
+  IDirect3DTexture9* tex = nullptr;
+  ASSERT_EQ(device_->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
+  ASSERT_EQ(tex->GetLevelCount(), 4u);
+  const uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
+  for (UINT l = 0; l < 4; ++l) {
+    D3DSURFACE_DESC d;
+    tex->GetLevelDesc(l, &d);
+    EXPECT_EQ(d.Width, 8u >> l);
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(tex->LockRect(l, &lr, nullptr, 0), D3D_OK);
+    for (UINT y = 0; y < d.Height; ++y)
+      for (UINT x = 0; x < d.Width; ++x)
+        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] = colours[l];
+    tex->UnlockRect(l);
+  }
+  device_->SetTexture(0, tex);
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+  ClearTo(0);
+  DrawQuad(0, 0, 8, 8, 0xFFFFFFFF);  // 1:1
+  DrawQuad(10, 0, 12, 2, 0xFFFFFFFF);  // 4:1
+  auto px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 3, 3), 0xFF0000u);
+  EXPECT_EQ(At(px, 10, 1), 0x0000FFu);
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+  ClearTo(0);
+  DrawQuad(10, 0, 12, 2, 0xFFFFFFFF);
+  EXPECT_EQ(At(ReadBackBuffer(), 10, 1), 0xFF0000u) << "without a mip filter level 0 is used";
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+// --- Texture stages ---------------------------------------------------------------------------
+
+TEST_F(RasterTest, StageOperationsCombineTheirArguments) {
+  IDirect3DTexture9* tex = MakeTexture(1, 1, {0x80C08040});
+  device_->SetTexture(0, tex);
+  device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x40204080);
+  const D3DCOLOR diffuse = 0xFF8080FF;
+  struct Case {
+    const char* name;
+    DWORD op, arg1, arg2;
+    uint32_t want;
+  } cases[] = {
+      {"select texture", D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0xC08040},
+      {"select diffuse", D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0x8080FF},
+      {"select tfactor", D3DTOP_SELECTARG1, D3DTA_TFACTOR, D3DTA_DIFFUSE, 0x204080},
+      // (0xC0 * 0x80 + 127) / 255 = 0x60; 0x80 * 0x80 -> 0x40; 0x40 * 0xFF -> 0x40
+      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0x604040},
+      {"add saturates", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0xFFFFFF},
+      {"add tfactor", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, 0xE0C0C0},
+      {"complement", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_COMPLEMENT, D3DTA_DIFFUSE, 0x3F7FBF},
+      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, D3DTA_DIFFUSE, 0x808080},
+  };
+  for (const Case& c : cases) {
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, c.op);
+    device_->SetTextureStageState(0, D3DTSS_COLORARG1, c.arg1);
+    device_->SetTextureStageState(0, D3DTSS_COLORARG2, c.arg2);
+    ClearTo(0);
+    DrawQuad(0, 0, 4, 4, diffuse);
+    EXPECT_EQ(At(ReadBackBuffer(), 1, 1), c.want) << c.name;
+  }
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+TEST_F(RasterTest, DotProduct3AndSecondStageAndDisable) {
+  // DOTPRODUCT3 of (191,128,128) and (255,128,128): 4 * (0.249 * 0.5 + ...) ~ 127 in every channel.
+  device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFF8080);
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DOTPRODUCT3);
+  device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  device_->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_TFACTOR);
+  ClearTo(0);
+  DrawQuad(0, 0, 4, 4, 0xFFBF8080);
+  uint32_t c = At(ReadBackBuffer(), 1, 1);
+  EXPECT_NEAR((int)R(c), 127, 1);
+  EXPECT_EQ(R(c), G(c));
+  EXPECT_EQ(G(c), B(c));
+
+  // Stage 1 modulates the result of stage 0 (CURRENT) with the texture factor.
+  device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF808080);
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  device_->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  device_->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_CURRENT);
+  device_->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_TFACTOR);
+  ClearTo(0);
+  DrawQuad(0, 0, 4, 4, 0xFFFF4000);
+  EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0x802000u);
+
+  // A disabled stage 0 ends the cascade: the diffuse colour comes through untouched.
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  ClearTo(0);
+  DrawQuad(0, 0, 4, 4, 0xFF123456);
+  EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0x123456u);
+}
+
+TEST_F(RasterTest, AlphaOperationFeedsBlending) {
+  device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x40FFFFFF);
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
+  device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  ClearTo(0x000000);
+  DrawQuad(0, 0, 4, 4, 0xFFFFFFFF);  // white at alpha 0x40 over black
+  EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0x404040u);
+}
+
+// --- Alpha test, depth, blending ---------------------------------------------------------------
+
+TEST_F(RasterTest, AlphaTestComparesWithTheReference) {
+  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  device_->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+  device_->SetRenderState(D3DRS_ALPHAREF, 0x80);
+  const DWORD alphas[3] = {0x10, 0x80, 0xF0};
+  struct Case {
+    DWORD func;
+    bool pass[3];
+  } cases[] = {{D3DCMP_NEVER, {false, false, false}},  {D3DCMP_LESS, {true, false, false}},
+               {D3DCMP_EQUAL, {false, true, false}},   {D3DCMP_LESSEQUAL, {true, true, false}},
+               {D3DCMP_GREATER, {false, false, true}}, {D3DCMP_NOTEQUAL, {true, false, true}},
+               {D3DCMP_GREATEREQUAL, {false, true, true}}, {D3DCMP_ALWAYS, {true, true, true}}};
+  for (const Case& c : cases) {
+    device_->SetRenderState(D3DRS_ALPHAFUNC, c.func);
+    ClearTo(0);
+    for (int i = 0; i < 3; ++i)
+      DrawQuad(static_cast<float>(4 * i), 0, static_cast<float>(4 * i + 4), 4, (alphas[i] << 24) | 0x00FFFFFF);
+    auto px = ReadBackBuffer();
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(At(px, 4 * i + 1, 1) != 0, c.pass[i]) << "func " << c.func << " alpha " << alphas[i];
+  }
+}
+
+TEST_F(RasterTest, DepthTestKeepsTheNearestAndWriteCanBeSwitchedOff) {
+  ClearTo(0);
+  DrawQuad(0, 0, 8, 8, 0xFFFF0000, 0.5f);
+  DrawQuad(4, 0, 12, 8, 0xFF00FF00, 0.7f);  // behind: hidden where they overlap
+  DrawQuad(6, 0, 16, 8, 0xFF0000FF, 0.3f);  // in front
+  auto px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 2, 2), 0xFF0000u);
+  EXPECT_EQ(At(px, 5, 2), 0xFF0000u);
+  EXPECT_EQ(At(px, 7, 2), 0x0000FFu);
+  EXPECT_EQ(At(px, 14, 2), 0x0000FFu);
+
+  device_->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+  DrawQuad(0, 10, 8, 18, 0xFFFF0000, 0.2f);
+  device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+  DrawQuad(0, 10, 8, 18, 0xFF00FF00, 0.25f);  // passes: the first quad wrote no depth
+  EXPECT_EQ(At(ReadBackBuffer(), 3, 12), 0x00FF00u);
+
+  device_->SetRenderState(D3DRS_ZFUNC, D3DCMP_GREATER);
+  DrawQuad(0, 10, 8, 18, 0xFFFFFFFF, 0.1f);  // nearer, so GREATER fails
+  EXPECT_EQ(At(ReadBackBuffer(), 3, 12), 0x00FF00u);
+  device_->SetRenderState(D3DRS_ZENABLE, FALSE);
+  DrawQuad(0, 10, 8, 18, 0xFFFFFFFF, 0.1f);
+  EXPECT_EQ(At(ReadBackBuffer(), 3, 12), 0xFFFFFFu);
+}
+
+TEST_F(RasterTest, BlendFactorsCombineSourceAndDestination) {
+  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  device_->SetRenderState(D3DRS_BLENDFACTOR, 0x40404040);
+  const D3DCOLOR dst = 0x0000FF, src = 0x80FF0000;
+  struct Case {
+    const char* name;
+    DWORD s, d;
+    uint32_t want;
+  } cases[] = {
+      // r = (255 * 128 + 127) / 255 = 128, b = (255 * 127 + 127) / 255 = 127
+      {"srcalpha", D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0x80007F},
+      {"one zero", D3DBLEND_ONE, D3DBLEND_ZERO, 0xFF0000},
+      {"zero one", D3DBLEND_ZERO, D3DBLEND_ONE, 0x0000FF},
+      {"one one", D3DBLEND_ONE, D3DBLEND_ONE, 0xFF00FF},
+      {"blend factor", D3DBLEND_BLENDFACTOR, D3DBLEND_INVBLENDFACTOR, 0x4000BF},
+      {"dest colour", D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, 0x000000},
+      {"src colour", D3DBLEND_SRCCOLOR, D3DBLEND_INVSRCCOLOR, 0xFF00FF},
+  };
+  for (const Case& c : cases) {
+    device_->SetRenderState(D3DRS_SRCBLEND, c.s);
+    device_->SetRenderState(D3DRS_DESTBLEND, c.d);
+    ClearTo(dst);
+    DrawQuad(0, 0, 4, 4, src);
+    EXPECT_EQ(At(ReadBackBuffer(), 1, 1), c.want) << c.name;
+  }
+  // DESTALPHA reads the target's alpha: an X8R8G8B8 target counts as opaque.
+  device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_DESTALPHA);
+  device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+  ClearTo(dst);
+  DrawQuad(0, 0, 4, 4, src);
+  EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0xFF0000u);
+}
+
+// --- Transformed geometry ------------------------------------------------------------------------
+
+TEST_F(RasterTest, TransformedVerticesGoThroughWorldViewProjectionAndViewport) {
+  D3DMATRIX world = {}, proj = {};
+  world._11 = world._22 = world._33 = world._44 = 1;
+  world._41 = 0.25f;  // move right by a quarter of the half-width
+  proj._11 = proj._22 = proj._33 = proj._44 = 1;
+  device_->SetTransform(D3DTS_WORLD, &world);
+  device_->SetTransform(D3DTS_PROJECTION, &proj);
+  LVertex tri[3] = {{-0.5f, 0.5f, 0.5f, 0xFFFFFFFF, 0, 0},
+                    {0.5f, 0.5f, 0.5f, 0xFFFFFFFF, 0, 0},
+                    {-0.5f, -0.5f, 0.5f, 0xFFFFFFFF, 0, 0}};
+  device_->SetFVF(kLFvf);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(LVertex)), D3D_OK);
+  // x: -0.25 .. 0.75 -> 24 .. 56; y: 0.5 .. -0.5 -> 12 .. 36.
+  auto px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 24, 12), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 23, 12), 0u);
+  EXPECT_EQ(At(px, 24, 11), 0u);
+  EXPECT_EQ(At(px, 55, 12), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 56, 12), 0u);
+  EXPECT_EQ(At(px, 24, 35), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 24, 36), 0u);
+}
+
+TEST_F(RasterTest, TriangleCrossingTheNearPlaneIsClippedThere) {
+  // Perspective with the near plane at z = 1: clip = (x, y, z - 1, z).
+  D3DMATRIX proj = {};
+  proj._11 = 1;
+  proj._22 = 1;
+  proj._33 = 1;
+  proj._34 = 1;
+  proj._43 = -1;
+  device_->SetTransform(D3DTS_PROJECTION, &proj);
+  device_->SetRenderState(D3DRS_ZENABLE, FALSE);
+  // The apex lies behind the near plane; clipped, the triangle becomes the quad
+  // (21.3, 16) (42.7, 16) (48, 36) (16, 36) on this 64 x 48 target.
+  LVertex tri[3] = {{-1, -1, 2, 0xFFFFFFFF, 0, 0}, {1, -1, 2, 0xFFFFFFFF, 0, 0}, {0, 1, 0.5f, 0xFFFFFFFF, 0, 0}};
+  device_->SetFVF(kLFvf);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(LVertex)), D3D_OK);
+  auto px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 32, 20), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 32, 35), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 17, 35), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 32, 14), 0u) << "the part behind the near plane must not be drawn";
+  EXPECT_EQ(At(px, 32, 5), 0u);
+  EXPECT_EQ(At(px, 32, 37), 0u);
+  int rows = 0;
+  for (int y = 0; y < (int)kHeight; ++y) rows += At(px, 32, y) != 0;
+  EXPECT_EQ(rows, 20);  // y 16 .. 35
+}
+
+TEST_F(RasterTest, PerspectiveCorrectTextureCoordinates) {
+  // A quad whose far edge has rhw 1/4: the texture's midpoint lies a fifth of the way down.
+  IDirect3DTexture9* tex = MakeTexture(1, 2, {0xFFFF0000, 0xFF0000FF});
+  device_->SetTexture(0, tex);
+  TLVertex q[4] = {{0, 0, 0.5f, 0.25f, 0xFFFFFFFF, 0, 0},
+                   {16, 0, 0.5f, 0.25f, 0xFFFFFFFF, 1, 0},
+                   {0, 40, 0.5f, 1.f, 0xFFFFFFFF, 0, 1},
+                   {16, 40, 0.5f, 1.f, 0xFFFFFFFF, 1, 1}};
+  device_->SetFVF(kTLFvf);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex)), D3D_OK);
+  auto px = ReadBackBuffer();
+  // v = 0.5 where (t / 1) / ((1 - t) / 4 + t) = 0.5, t = 0.2: row 8.
+  EXPECT_EQ(At(px, 8, 6), 0xFF0000u);
+  EXPECT_EQ(At(px, 8, 10), 0x0000FFu);
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
+TEST_F(RasterTest, LinesIncludeTheLastPixelAndPointsLandOnTheNearestCentre) {
+  device_->SetFVF(kTLFvf);
+  ClearTo(0);
+  TLVertex line[2] = {{2, 3, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {6, 3, 0.5f, 1, 0xFFFFFFFF, 0, 0}};
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_LINELIST, 1, line, sizeof(TLVertex)), D3D_OK);
+  TLVertex point = {10.4f, 10.6f, 0.5f, 1, 0xFF00FF00, 0, 0};
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_POINTLIST, 1, &point, sizeof(TLVertex)), D3D_OK);
+  auto px = ReadBackBuffer();
+  for (int x = 0; x < 9; ++x) EXPECT_EQ(At(px, x, 3) != 0, x >= 2 && x <= 6) << x;
+  EXPECT_EQ(At(px, 10, 11), 0x00FF00u);
+  EXPECT_EQ(At(px, 10, 10), 0u);
+}
+
+TEST_F(RasterTest, BuffersAndIndicesDrawLikeUserPointers) {
+  TLVertex verts[4] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0}, {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                       {0, 8, 0.5f, 1, 0xFFFF0000, 0, 0}, {8, 8, 0.5f, 1, 0xFFFF0000, 0, 0}};
+  IDirect3DVertexBuffer9* vb = nullptr;
+  IDirect3DIndexBuffer9* ib = nullptr;
+  ASSERT_EQ(device_->CreateVertexBuffer(sizeof(verts), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kTLFvf,
+                                        D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
+  void* p = nullptr;
+  ASSERT_EQ(vb->Lock(0, 0, &p, D3DLOCK_DISCARD), D3D_OK);
+  std::memcpy(p, verts, sizeof(verts));
+  vb->Unlock();
+  const uint16_t idx[6] = {0, 1, 2, 2, 1, 3};
+  ASSERT_EQ(ib->Lock(0, 0, &p, 0), D3D_OK);
+  std::memcpy(p, idx, sizeof(idx));
+  ib->Unlock();
+  device_->SetFVF(kTLFvf);
+  device_->SetStreamSource(0, vb, 0, sizeof(TLVertex));
+  device_->SetIndices(ib);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+  EXPECT_EQ(At(ReadBackBuffer(), 7, 7), 0xFF0000u);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
+  EXPECT_EQ(At(ReadBackBuffer(), 7, 7), 0xFF0000u);
+  // Reading past the buffer is refused rather than drawn.
+  EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 2, 2), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 2, 2), D3DERR_INVALIDCALL);
+  ClearTo(0);
+  ASSERT_EQ(device_->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, idx, D3DFMT_INDEX16, verts,
+                                            sizeof(TLVertex)), D3D_OK);
+  EXPECT_EQ(At(ReadBackBuffer(), 0, 0), 0xFF0000u);
+  device_->SetStreamSource(0, nullptr, 0, 0);
+  device_->SetIndices(nullptr);
+  vb->Release();
+  ib->Release();
+}
+
+// --- Fast paths equal the general path -------------------------------------------------------------
+
+// The demo's sprite pass: transformed quads under an orthographic projection that maps texels one
+// to one, alpha blended and alpha tested, with render-state changes between draws.
+class FastPathTest : public RasterTest {
+ protected:
+std::vector<uint32_t> DrawSpriteScene(IDirect3DTexture9* tex, bool fast) {
+  IDirect3DDevice9* dev = device_;
+  d3d9::g_disableFastPaths = !fast;
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
+  D3DMATRIX identity = {}, proj = {};
+  identity._11 = identity._22 = identity._33 = identity._44 = 1;
+  // Off-centre orthographic projection of [0.5, 64.5] x [0.5, 48.5] (the half-texel shift).
+  proj._11 = 2.f / 64;
+  proj._22 = -2.f / 48;
+  proj._33 = 1;
+  proj._41 = -(64.5f + 0.5f) / 64;
+  proj._42 = (48.5f + 0.5f) / 48;
+  proj._44 = 1;
+  dev->SetTransform(D3DTS_WORLD, &identity);
+  dev->SetTransform(D3DTS_VIEW, &identity);
+  dev->SetTransform(D3DTS_PROJECTION, &proj);
+  dev->SetFVF(kLFvf);
+  dev->SetTexture(0, tex);
+  dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+  dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+  dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+  dev->SetRenderState(D3DRS_ALPHAREF, 0);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 400; ++i) {
+    float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
+    float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
+    D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x40000000u;
+    float u0 = static_cast<float>(rng() % 5) / 8.f, v0 = static_cast<float>(rng() % 5) / 8.f;
+    float u1 = u0 + 3.f / 8, v1 = v0 + 3.f / 8;
+    LVertex q[6] = {{x, y, 0, c, u0, v0},         {x + 3, y, 0, c, u1, v0}, {x, y + 3, 0, c, u0, v1},
+                    {x + 3, y, 0, c, u1, v0},     {x + 3, y + 3, 0, c, u1, v1}, {x, y + 3, 0, c, u0, v1}};
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, (i % 7) != 0);
+    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+  }
+  dev->SetTexture(0, nullptr);
+  d3d9::g_disableFastPaths = false;
+  return ReadBackBuffer();
+}
+};
+
+
+TEST_F(FastPathTest, SpriteQuadsMatchTheGeneralPath) {
+  std::vector<uint32_t> texels(64);
+  std::mt19937 rng(3);
+  for (auto& t : texels) t = rng() & (rng() % 3 ? 0xFFFFFFFFu : 0x00FFFFFFu);  // some transparent
+  IDirect3DTexture9* tex = MakeTexture(8, 8, texels);
+  auto general = DrawSpriteScene(tex, false);
+  auto fast = DrawSpriteScene(tex, true);
+  size_t differing = 0;
+  for (size_t i = 0; i < general.size(); ++i) differing += general[i] != fast[i];
+  EXPECT_EQ(differing, 0u);
+  size_t drawn = 0;
+  for (uint32_t c : fast) drawn += c != 0x203040u;
+  EXPECT_GT(drawn, 1000u) << "the scene must actually draw";
+  tex->Release();
+}
+
+TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
+  IDirect3DSurface9* src = nullptr;
+  IDirect3DSurface9* target = nullptr;
+  ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target,
+                                        nullptr), D3D_OK);
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(src->LockRect(&lr, nullptr, 0), D3D_OK);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 6; ++x)
+      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] = 0xFF000000u | (x << 16) | (y << 8);
+  src->UnlockRect();
+  auto read = [&](IDirect3DSurface9* s) {
+    std::vector<uint32_t> out(kWidth * kHeight);
+    D3DLOCKED_RECT l;
+    EXPECT_EQ(s->LockRect(&l, nullptr, D3DLOCK_READONLY), D3D_OK);
+    for (UINT y = 0; y < kHeight; ++y)
+      std::memcpy(&out[y * kWidth], static_cast<uint8_t*>(l.pBits) + y * l.Pitch, kWidth * 4);
+    s->UnlockRect();
+    return out;
+  };
+  const RECT dst = {3, 2, 63, 47};
+  d3d9::g_disableFastPaths = true;
+  ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_NONE), D3D_OK);
+  auto general = read(target);
+  d3d9::g_disableFastPaths = false;
+  ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
+  ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_POINT), D3D_OK);
+  auto fast = read(target);
+  EXPECT_EQ(general, fast);
+  // Destination pixel x takes source column floor((x + 0.5) * 6 / 60).
+  for (int y = 2; y < 47; ++y)
+    for (int x = 3; x < 63; ++x) {
+      uint32_t want = 0xFF000000u | (((x - 3) * 2 + 1) * 6 / 120 << 16) | (((y - 2) * 2 + 1) * 5 / 90 << 8);
+      ASSERT_EQ(fast[y * kWidth + x], want) << x << "," << y;
+    }
+  EXPECT_EQ(fast[0], 0u) << "outside the destination rectangle nothing changes";
+  src->Release();
+  target->Release();
+}
+
+}  // namespace
+}  // namespace d3d9_test
