@@ -100,6 +100,24 @@ bool ReadPixels(const uint8_t* bits, INT pitch, D3DFORMAT format, UINT width, UI
   return true;
 }
 
+// Default-pool texture levels refuse locks: write a system-memory surface of the rectangle's
+// size and let the device copy it in.
+HRESULT WriteThroughStaging(IDirect3DSurface9* surface, D3DFORMAT format, const RECT& rect,
+                            const ArgbImage& image) {
+  IDirect3DDevice9* device = nullptr;
+  HRESULT hr = surface->GetDevice(&device);
+  if (FAILED(hr) || !device) return FAILED(hr) ? hr : D3DERR_INVALIDCALL;
+  IDirect3DSurface9* staging = nullptr;
+  hr = device->CreateOffscreenPlainSurface(image.width, image.height, format, D3DPOOL_SYSTEMMEM,
+                                           &staging, nullptr);
+  if (SUCCEEDED(hr)) hr = WriteSurface(staging, nullptr, image);
+  const POINT at{rect.left, rect.top};
+  if (SUCCEEDED(hr)) hr = device->UpdateSurface(staging, nullptr, surface, &at);
+  SafeRelease(staging);
+  device->Release();
+  return hr;
+}
+
 }  // namespace
 
 HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, ArgbImage* out) {
@@ -132,6 +150,8 @@ HRESULT WriteSurface(IDirect3DSurface9* surface, const RECT* rect, const ArgbIma
   if (bytes == 0) return D3DERR_INVALIDCALL;
   SurfaceAccess access(surface);
   hr = access.Lock(rect, 0, false);
+  if (FAILED(hr) && desc.Pool == D3DPOOL_DEFAULT && !(desc.Usage & D3DUSAGE_RENDERTARGET))
+    return WriteThroughStaging(surface, desc.Format, *rect, image);
   if (FAILED(hr)) return hr;
   auto* bits = static_cast<uint8_t*>(access.Bits().pBits);
   for (UINT y = 0; y < height; ++y) {

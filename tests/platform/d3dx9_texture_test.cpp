@@ -248,6 +248,39 @@ TEST_F(D3DXTextureTest, SourceInfoDescribesTheFileNotTheTexture) {
   t->Release();
 }
 
+TEST_F(D3DXTextureTest, DefaultPoolTexturesAreFilledThroughTheDevice) {
+  // Default-pool textures cannot be locked, so the loader must upload instead of failing.
+  const auto png = Png(Pattern(4, 4, true), true);
+  IDirect3DTexture9* t = nullptr;
+  ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_, png.data(), UINT(png.size()), 0, 0, 0, 0,
+                                                D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, D3DX_DEFAULT,
+                                                D3DX_DEFAULT, 0, nullptr, nullptr, &t),
+            D3D_OK);
+  EXPECT_EQ(Desc(t).Pool, D3DPOOL_DEFAULT);
+  // Copy it back into system memory to see the texels arrived.
+  IDirect3DTexture9* copy = nullptr;
+  ASSERT_EQ(device_->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                   D3DPOOL_DEFAULT, &copy, nullptr),
+            D3D_OK);
+  IDirect3DSurface9* from = nullptr;
+  IDirect3DSurface9* to = nullptr;
+  ASSERT_EQ(t->GetSurfaceLevel(0, &from), D3D_OK);
+  ASSERT_EQ(copy->GetSurfaceLevel(0, &to), D3D_OK);
+  ASSERT_EQ(device_->StretchRect(from, nullptr, to, nullptr, D3DTEXF_NONE), D3D_OK);
+  ID3DXBuffer* file = nullptr;
+  ASSERT_EQ(D3DXSaveSurfaceToFileInMemory(&file, D3DXIFF_PNG, to, nullptr, nullptr), D3D_OK);
+  ArgbImage back;
+  d3dx::ImageFileInfo info;
+  ASSERT_TRUE(d3dx::DecodeImageFile(static_cast<const uint8_t*>(file->GetBufferPointer()),
+                                    file->GetBufferSize(), &info, &back));
+  EXPECT_EQ(back.pixels, Pattern(4, 4, true).pixels);
+  file->Release();
+  to->Release();
+  from->Release();
+  copy->Release();
+  t->Release();
+}
+
 // --- Texels: 1:1 copies, filters, mip chains, colour keys ----------------------------------------
 
 TEST_F(D3DXTextureTest, OneToOneLoadKeepsEveryTexelWithEveryFilter) {
