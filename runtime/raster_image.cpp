@@ -2,6 +2,7 @@
 #include "runtime/raster_image.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -51,6 +52,17 @@ struct Drawing {
 };
 
 ObjectTable<RasterImage> g_images;
+
+// Coverage of a scratch pixel from the sum of its three components: trunc(255 x s) with
+// s = sum / 765 held in single precision, tabulated once for every possible sum.
+const std::array<uint8_t, 766> kCoverageOfSum = [] {
+  std::array<uint8_t, 766> table{};
+  for (int sum = 0; sum <= 765; ++sum) {
+    const float level = static_cast<float>(sum) / 765.0f;
+    table[sum] = static_cast<uint8_t>(static_cast<int>(255.0f * level));
+  }
+  return table;
+}();
 std::unique_ptr<Drawing> g_drawing;
 
 void Split(uint32_t colour, int* c) {
@@ -288,11 +300,9 @@ int DrawString(int x, int y, const char* text, uint32_t front) {
   const int cx = extent.cx;
   const int cy = std::min<int>(extent.cy, d.scratchHeight);
 
-  // Text goes to the scratch origin white on black (shifted left for a negative x, so that the
-  // scratch columns line up with the visible target columns), after clearing the line so that
-  // overhanging glyphs of an earlier text leave nothing behind.
-  RECT line = {0, 0, std::min(cx, d.width), cy};
-  FillRect(d.scratchDc, &line, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  // Text goes to the scratch origin white on black, shifted left for a negative x so that the
+  // scratch columns line up with the visible target columns. The opaque text output repaints
+  // the whole cell, so whatever an earlier, overhanging text left there is gone.
   const int shift = x < 0 ? x : 0;
   TextOutA(d.scratchDc, shift, 0, text, length);
 
@@ -300,22 +310,31 @@ int DrawString(int x, int y, const char* text, uint32_t front) {
   const int64_t y0 = std::max<int64_t>(0, y), y1 = std::min<int64_t>(d.height, int64_t{y} + cy);
   const bool transparent = (d.mode & kDrawTransparent) != 0;
   const bool alpha = d.AlphaWrites();
-  const int channels = alpha ? 4 : 3;
-  // Target bytes are blue, green, red, alpha; components are red, green, blue, alpha.
-  static const int kByteOf[4] = {2, 1, 0, 3};
+  // In the opaque mode a pixel depends on its coverage alone: one blend per coverage level.
+  uint8_t opaque[256][4];
+  if (!transparent)
+    for (int c = 0; c < 256; ++c)
+      for (int k = 0; k < 4; ++k)
+        opaque[c][k] = static_cast<uint8_t>((d.backC[k] * (255 - c) + d.frontC[k] * c) / 255);
   for (int64_t ty = y0; ty < y1; ++ty) {
     const int64_t sy = ty - y;
     // Scratch rows are bottom-up too.
-    const uint8_t* srow = d.scratchBits + static_cast<size_t>(d.scratchHeight - 1 - sy) * d.scratchStride;
-    for (int64_t tx = x0; tx < x1; ++tx) {
-      const uint8_t* s = srow + (tx - x + shift) * 3;
-      const float level = static_cast<float>(s[0] + s[1] + s[2]) / 765.0f;
-      const int c = static_cast<int>(255.0f * level);
-      uint8_t* p = d.Pixel(static_cast<int>(tx), static_cast<int>(ty));
-      for (int k = 0; k < channels; ++k) {
-        uint8_t& target = p[kByteOf[k]];
-        const int under = transparent ? target : d.backC[k];
-        target = static_cast<uint8_t>((under * (255 - c) + d.frontC[k] * c) / 255);
+    const uint8_t* s = d.scratchBits + static_cast<size_t>(d.scratchHeight - 1 - sy) * d.scratchStride +
+                       (x0 - x + shift) * 3;
+    uint8_t* p = d.Pixel(static_cast<int>(x0), static_cast<int>(ty));
+    for (int64_t tx = x0; tx < x1; ++tx, s += 3, p += d.bytes) {
+      const int c = kCoverageOfSum[s[0] + s[1] + s[2]];
+      if (!transparent) {
+        // Target bytes are blue, green, red, alpha; components red, green, blue, alpha.
+        p[0] = opaque[c][2];
+        p[1] = opaque[c][1];
+        p[2] = opaque[c][0];
+        if (alpha) p[3] = opaque[c][3];
+      } else {
+        p[0] = static_cast<uint8_t>((d.frontC[2] * c + p[0] * (255 - c)) / 255);
+        p[1] = static_cast<uint8_t>((d.frontC[1] * c + p[1] * (255 - c)) / 255);
+        p[2] = static_cast<uint8_t>((d.frontC[0] * c + p[2] * (255 - c)) / 255);
+        if (alpha) p[3] = static_cast<uint8_t>((d.frontC[3] * c + p[3] * (255 - c)) / 255);
       }
     }
   }

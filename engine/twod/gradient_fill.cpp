@@ -15,6 +15,15 @@ struct Channels {
 
 int Channel(uint32_t colour, int k) { return static_cast<int>((colour >> (8 * k)) & 0xFF); }
 
+// Nearest integer, ties to even, limited to a channel. Adding and removing 1.5 x 2^23 leaves a
+// float with no fraction bits, rounded by the hardware's default mode (to nearest, ties to even);
+// exact for |v| < 2^22, far beyond any channel value.
+int RoundHalfEven(float v) {
+  constexpr float kShift = 12582912.0f;
+  const float rounded = (v + kShift) - kShift;
+  return std::clamp(static_cast<int>(rounded), 0, 255);
+}
+
 }  // namespace
 
 int GradientFillImage(RuntimeId image, int32_t reserved, uint32_t topLeft, uint32_t topRight,
@@ -43,9 +52,7 @@ int GradientFillImage(RuntimeId image, int32_t reserved, uint32_t topLeft, uint3
       uint32_t colour = 0;
       for (int k = 0; k < 3; ++k) {
         const float v = static_cast<float>(left.c[k] - static_cast<double>(x) * columnStep.c[k]);
-        // nearbyint rounds in the default mode: to nearest, ties to even.
-        const long rounded = std::clamp(std::lrint(std::nearbyint(v)), 0L, 255L);
-        colour |= static_cast<uint32_t>(rounded) << (8 * k);
+        colour |= static_cast<uint32_t>(RoundHalfEven(v)) << (8 * k);
       }
       PlotPixel(x, y, colour);
     }
