@@ -1026,7 +1026,8 @@ std::string Format(const CompileError& e) {
 
 }  // namespace
 
-CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile) {
+CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile,
+                      const std::vector<MacroDefinition>& defines) {
   CompileOutput out;
   std::string warnings;
   try {
@@ -1036,7 +1037,9 @@ CompileOutput Compile(std::string_view src, std::string_view entry, std::string_
                              "': invalid target profile; only tx_1_0 is supported"};
     if (src.size() > kMaxSourceBytes)
       throw CompileError{1, 1, "X3000", "source is too large"};
-    std::vector<Token> toks = Lex(src);
+    std::vector<Define> macros;
+    for (const MacroDefinition& d : defines) macros.push_back(Define{d.name, d.body});
+    std::vector<Token> toks = Lex(src, macros);
     Unit unit;
     Parse(toks, &unit);
     Gen gen(unit, warnings);

@@ -18,7 +18,14 @@ struct CompileOutput {
 constexpr size_t kMaxEmitted = 1 << 20;  // instructions generated over a whole compile
 constexpr size_t kMaxInlines = 1 << 16;  // helper-function expansions over a whole compile
 
-// Compiles `entry` in `src` for `profile` (only "tx_1_0" is accepted). Never throws.
-CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile);
+struct MacroDefinition {
+  std::string_view name;
+  std::string_view body;
+};
+
+// Compiles `entry` in `src` for `profile` (only "tx_1_0" is accepted), with object-like macros
+// predefined. Never throws.
+CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile,
+                      const std::vector<MacroDefinition>& defines = {});
 
 }  // namespace vexa::shader

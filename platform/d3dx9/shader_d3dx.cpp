@@ -137,8 +137,12 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMAC
   if ((!pSrcData && SrcDataLen) || !pFunctionName || !pProfile) return D3DERR_INVALIDCALL;
   vexa::shader::CompileOutput out;
   try {
+    // Macros come as a list ended by a NULL name; a NULL definition is an empty one.
+    std::vector<vexa::shader::MacroDefinition> macros;
+    for (const D3DXMACRO* m = pDefines; m && m->Name && macros.size() < 4096; ++m)
+      macros.push_back({m->Name, m->Definition ? m->Definition : ""});
     out = vexa::shader::Compile(std::string_view(pSrcData ? pSrcData : "", SrcDataLen),
-                                pFunctionName, pProfile);
+                                pFunctionName, pProfile, macros);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

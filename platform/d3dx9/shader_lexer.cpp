@@ -1,9 +1,11 @@
 // HLSL lexer: identifiers, numbers with suffixes and exponents, every operator, comments.
 #include "d3dx9/shader_lexer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 namespace vexa::shader {
 
@@ -28,8 +30,88 @@ const char* const kPuncts[] = {"<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=",
 
 }  // namespace
 
-std::vector<Token> Lex(std::string_view src) {
+namespace {
+
+// Scans text into tokens. For the main source it also runs the directives and expands macros;
+// macro bodies are scanned as they are and expanded where they are used.
+class Scanner {
+ public:
+  std::unordered_map<std::string_view, std::vector<Token>> macros;
   std::vector<Token> out;
+
+  void Push(const Token& t, int depth) {
+    if (t.kind == Tok::kIdent) {
+      auto it = macros.find(t.text);
+      if (it != macros.end() && std::find(active_.begin(), active_.end(), t.text) == active_.end()) {
+        if (depth >= 32) Fail(t.line, t.col, "macro expansion is nested too deeply");
+        active_.push_back(t.text);
+        const std::vector<Token> body = it->second;
+        for (Token b : body) {
+          b.line = t.line;
+          b.col = t.col;
+          Push(b, depth + 1);
+        }
+        active_.pop_back();
+        return;
+      }
+    }
+    if (out.size() >= kMaxTokens) Fail(t.line, t.col, "source has too many tokens");
+    out.push_back(t);
+  }
+
+  void Scan(std::string_view src, bool main, std::vector<Token>* raw);
+
+ private:
+  std::vector<std::string_view> active_;
+  void Directive(std::string_view text, int line, int col);
+};
+
+void Scanner::Directive(std::string_view text, int line, int col) {
+  size_t p = 1;  // past '#'
+  auto blanks = [&] {
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+  };
+  auto ident = [&]() -> std::string_view {
+    size_t s = p;
+    while (p < text.size() && (IsIdentStart(text[p]) || (p > s && IsDigit(text[p])))) ++p;
+    return text.substr(s, p - s);
+  };
+  blanks();
+  std::string_view name = ident();
+  if (name == "pragma" || name.empty()) return;
+  if (name == "define" || name == "undef") {
+    blanks();
+    std::string_view macro = ident();
+    if (macro.empty()) Fail(line, col, "#" + std::string(name) + " needs a macro name");
+    if (name == "undef") {
+      macros.erase(macro);
+      return;
+    }
+    if (p < text.size() && text[p] == '(')
+      Fail(line, col, "function-like macros are not supported");
+    std::vector<Token> body;
+    try {
+      Scan(text.substr(p), false, &body);
+    } catch (CompileError& e) {
+      e.line = line;  // report problems in the body at the directive
+      e.col = col;
+      throw;
+    }
+    macros[macro] = std::move(body);
+    return;
+  }
+  Fail(line, col, "preprocessor directive '#" + std::string(name) + "' is not supported");
+}
+
+void Scanner::Scan(std::string_view src, bool main, std::vector<Token>* raw) {
+  auto emit = [&](const Token& t) {
+    if (main) {
+      Push(t, 0);
+    } else {
+      if (raw->size() >= kMaxTokens) Fail(t.line, t.col, "source has too many tokens");
+      raw->push_back(t);
+    }
+  };
   size_t i = 0;
   int line = 1, col = 1;
   bool line_start = true;  // only blanks so far on this line
@@ -63,8 +145,17 @@ std::vector<Token> Lex(std::string_view src) {
       advance(2);
       continue;
     }
-    if (out.size() >= kMaxTokens) Fail(line, col, "source has too many tokens");
-    if (c == '#' && line_start) Fail(line, col, "preprocessor directives are not supported");
+    if (c == '#' && line_start && main) {
+      // The directive runs to the end of the line (no continuation lines).
+      size_t j = i;
+      while (j < src.size() && src[j] != '\n') ++j;
+      const int l0 = line, c0 = col;
+      std::string_view view = src.substr(i, j - i);
+      Directive(view, l0, c0);
+      advance(j - i);
+      continue;
+    }
+    if (c == '#') Fail(line, col, "unexpected character '#'");
     line_start = false;
     Token t;
     t.line = line;
@@ -76,7 +167,7 @@ std::vector<Token> Lex(std::string_view src) {
       t.kind = Tok::kIdent;
       t.text = src.substr(start, j - start);
       advance(j - i);
-      out.push_back(t);
+      emit(t);
       continue;
     }
     if (IsDigit(c) || (c == '.' && i + 1 < src.size() && IsDigit(src[i + 1]))) {
@@ -145,11 +236,11 @@ std::vector<Token> Lex(std::string_view src) {
       if (j < src.size() && (IsIdentStart(src[j]) || IsDigit(src[j])))
         Fail(line, col, "bad suffix on numeric constant");
       t.kind = is_float ? Tok::kFloat : Tok::kInt;
-      if (is_float && !std::isfinite(float(t.fval)))
+      if (is_float && !(std::fabs(t.fval) <= 3.4028234663852886e38))
         Fail(line, col, "floating-point constant is out of range");
       t.text = src.substr(start, j - start);
       advance(j - i);
-      out.push_back(t);
+      emit(t);
       continue;
     }
     bool matched = false;
@@ -159,7 +250,7 @@ std::vector<Token> Lex(std::string_view src) {
         t.kind = Tok::kPunct;
         t.text = src.substr(i, ps.size());
         advance(ps.size());
-        out.push_back(t);
+        emit(t);
         matched = true;
         break;
       }
@@ -174,12 +265,27 @@ std::vector<Token> Lex(std::string_view src) {
       Fail(line, col, buf);
     }
   }
-  Token end;
-  end.kind = Tok::kEnd;
-  end.line = line;
-  end.col = col;
-  out.push_back(end);
-  return out;
+  if (main) {
+    Token end;
+    end.kind = Tok::kEnd;
+    end.line = line;
+    end.col = col;
+    out.push_back(end);
+  }
+}
+
+}  // namespace
+
+std::vector<Token> Lex(std::string_view src, const std::vector<Define>& defines) {
+  Scanner scanner;
+  for (const Define& d : defines) {
+    if (d.name.empty() || !IsIdentStart(d.name[0])) continue;
+    std::vector<Token> body;
+    scanner.Scan(d.body, false, &body);
+    scanner.macros[d.name] = std::move(body);
+  }
+  scanner.Scan(src, true, nullptr);
+  return std::move(scanner.out);
 }
 
 }  // namespace vexa::shader

@@ -30,8 +30,15 @@ struct CompileError {
 constexpr size_t kMaxSourceBytes = 1 << 20;
 constexpr size_t kMaxTokens = 200000;
 
-// Splits src into tokens, ending with one kEnd token. Throws CompileError on a bad character,
-// an unterminated comment or too many tokens. Preprocessor lines are refused.
-std::vector<Token> Lex(std::string_view src);
+// An object-like macro given to the compiler; the strings must outlive the tokens.
+struct Define {
+  std::string_view name;
+  std::string_view body;
+};
+
+// Splits src into tokens, ending with one kEnd token. Object-like macros (#define, #undef, and
+// `defines`) are expanded; #pragma lines are ignored; other directives are refused. Throws
+// CompileError on a bad character, an unterminated comment or too many tokens.
+std::vector<Token> Lex(std::string_view src, const std::vector<Define>& defines = {});
 
 }  // namespace vexa::shader

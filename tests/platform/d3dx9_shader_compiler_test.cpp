@@ -291,6 +291,25 @@ TEST(ShaderLanguage, LiteralsAndComments) {
   ExpectVec(o, {100, 0.15f + 0.5f + 2 + 1 + 2, 16 + 8 + 3 + 4, 16777216.f});
 }
 
+TEST(ShaderLanguage, ObjectLikeMacros) {
+  Vec4 o;
+  ASSERT_TRUE(Eval("#pragma warning(disable: 3206)\n"
+                   "  #define SCALE 2.0 // comment\n"
+                   "#define OFFSET (SCALE + 1)\n"
+                   "#define EMPTY\n" +
+                       Body("float a = SCALE * OFFSET EMPTY;\n"
+                            "#undef SCALE\n"
+                            "float SCALE = 5;\n"
+                            "return float4(a, SCALE, OFFSET, 0);"),
+                   &o));
+  ExpectVec(o, {6, 5, 6, 0});
+  // Predefined macros, and a use on line 3 reports the use's position.
+  CompileOutput c = Compile(Body("return TINT;"), "main", "tx_1_0", {{"TINT", "float4(1, 0, 0, 1)"}});
+  EXPECT_TRUE(c.ok) << c.messages;
+  c = Compile(Body("  return BAD;"), "main", "tx_1_0", {{"BAD", "undefined_thing"}});
+  EXPECT_EQ(c.messages, "memory(3,10): error X3004: undeclared identifier 'undefined_thing'\n");
+}
+
 TEST(ShaderLanguage, IntegerBoolAndBitwiseArithmetic) {
   Vec4 o;
   ASSERT_TRUE(Eval(Body("int a = 7; int b = 2; return float4(a / b, a % b, -7 / 2, 7.0 / 2);"), &o));
@@ -435,7 +454,9 @@ TEST(ShaderErrors, MessagesHaveOneFormWithLineAndColumn) {
       "float4 main(float2 p : POSITION) { return 0; }",
       Body("return float4x4(1);"),
       Body("/* never closed"),
-      "#define X 1\n" + Body("return 0;"),
+      "#include \"other.hlsl\"\n" + Body("return 0;"),
+      "#define F(x) x\n" + Body("return 0;"),
+      "#define A B\n#define B A\n" + Body("return A;"),
       Body("return 1.0e99999;"),
       Body("return 0x1FFFFFFFF;"),
       Body("return 12abc;"),
