@@ -1,7 +1,6 @@
 // IDirect3DDevice9: state, resources, scene rules, Reset and the copy operations.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "automation.h"
 #include "d3d9/device.h"
@@ -9,7 +8,7 @@
 
 namespace d3d9 {
 
-bool g_disableFastPaths = getenv("D3D9_NOFAST") != nullptr;
+bool g_disableFastPaths = false;
 
 namespace {
 

@@ -22,12 +22,13 @@ bool IsTextureFormat(D3DFORMAT f) { return FormatIsColour(f); }
 }  // namespace
 
 Direct3D::Direct3D() {
+  // Present copies into the window's own framebuffer; SDL's accelerated framebuffer (a renderer
+  // behind the window surface) costs milliseconds per update on software GL.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   videoReady_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
   if (!videoReady_) return;
-  int count = SDL_GetNumDisplayModes(0);
-  for (int i = 0; i < count; ++i) {
-    SDL_DisplayMode m;
-    if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
+  auto add = [&](const SDL_DisplayMode& m) {
+    if (m.w <= 0 || m.h <= 0) return;
     D3DDISPLAYMODE d{static_cast<UINT>(m.w), static_cast<UINT>(m.h),
                      static_cast<UINT>(m.refresh_rate > 0 ? m.refresh_rate : 60),
                      D3DFMT_X8R8G8B8};
@@ -35,7 +36,15 @@ Direct3D::Direct3D() {
       return e.Width == d.Width && e.Height == d.Height && e.RefreshRate == d.RefreshRate;
     });
     if (!dup) modes_.push_back(d);
+  };
+  int count = SDL_GetNumDisplayModes(0);
+  for (int i = 0; i < count; ++i) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(0, i, &m) == 0) add(m);
   }
+  // Some drivers (the offscreen one among them) list no usable mode: the desktop is one.
+  SDL_DisplayMode desktop;
+  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) add(desktop);
   // SDL lists modes largest first; Direct3D lists them smallest first.
   std::sort(modes_.begin(), modes_.end(), [](const D3DDISPLAYMODE& a, const D3DDISPLAYMODE& b) {
     if (a.Width != b.Width) return a.Width < b.Width;

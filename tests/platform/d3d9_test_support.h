@@ -29,6 +29,7 @@ struct LVertex {
 };
 constexpr DWORD kLFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
+// A window whose client area is width x height.
 inline HWND MakeWindow(int width, int height) {
   static bool registered = false;
   if (!registered) {
@@ -38,8 +39,11 @@ inline HWND MakeWindow(int width, int height) {
     RegisterClassA(&wc);
     registered = true;
   }
-  return CreateWindowExA(0, "D3D9TestWindow", "D3D9 test", WS_OVERLAPPEDWINDOW, 0, 0, width, height,
-                         nullptr, nullptr, nullptr, nullptr);
+  // The outer size that gives the requested client area.
+  RECT r = {0, 0, width, height};
+  AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  return CreateWindowExA(0, "D3D9TestWindow", "D3D9 test", WS_OVERLAPPEDWINDOW, 0, 0, r.right - r.left,
+                         r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
 }
 
 inline D3DPRESENT_PARAMETERS WindowedParameters(HWND window, UINT width, UINT height) {
