@@ -17,7 +17,9 @@ constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
 constexpr uint32_t kBiAlphaBitfields = 6;
 
-uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Read16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Read32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -296,7 +298,7 @@ bool EncodeBmp(const ArgbImage& image, bool withAlpha, std::vector<uint8_t>* out
     Put32(out, 0x0000FF00);
     Put32(out, 0x000000FF);
     Put32(out, 0xFF000000);
-    Put32(out, 0x73524742);  // LCS_sRGB
+    Put32(out, 0x73524742);                      // LCS_sRGB
     for (int i = 0; i < 12; ++i) Put32(out, 0);  // endpoints and gamma: unused with sRGB
   }
   for (uint32_t row = 0; row < image.height; ++row) {

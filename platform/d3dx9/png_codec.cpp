@@ -33,7 +33,9 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
   reader->offset += length;
 }
 
-void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 // Deflate cannot compress better than about 1032:1, so a file that claims more raw bytes than
@@ -186,8 +188,9 @@ bool RunEncode(const uint8_t* rgba, uint32_t width, uint32_t height, bool withAl
     return false;
   }
   png_set_write_fn(png, writer, WriteToMemory, FlushMemory);
-  png_set_IHDR(png, info, width, height, 8, withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, width, height, 8,
+               withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   const size_t stride = size_t{width} * (withAlpha ? 4 : 3);
   for (uint32_t y = 0; y < height; ++y) rows[y] = const_cast<png_bytep>(rgba + y * stride);

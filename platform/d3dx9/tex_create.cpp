@@ -173,17 +173,19 @@ HRESULT WINAPI D3DXCreateTexture(LPDIRECT3DDEVICE9 pDevice, UINT Width, UINT Hei
   if (!pDevice || !ppTexture) return D3DERR_INVALIDCALL;
   *ppTexture = nullptr;
   if (AutomationFaultActive(AutomationFault::CreateTexture)) return D3DERR_OUTOFVIDEOMEMORY;
-  HRESULT hr = D3DXCheckTextureRequirements(pDevice, &Width, &Height, &MipLevels, Usage, &Format,
-                                            Pool);
+  HRESULT hr =
+      D3DXCheckTextureRequirements(pDevice, &Width, &Height, &MipLevels, Usage, &Format, Pool);
   if (FAILED(hr)) return hr;
   return pDevice->CreateTexture(Width, Height, MipLevels, Usage, Format, Pool, ppTexture, nullptr);
 }
 
-HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(
-    LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData, UINT SrcDataSize, UINT Width, UINT Height,
-    UINT MipLevels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool, DWORD Filter, DWORD MipFilter,
-    D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
-    LPDIRECT3DTEXTURE9* ppTexture) {
+HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData,
+                                                   UINT SrcDataSize, UINT Width, UINT Height,
+                                                   UINT MipLevels, DWORD Usage, D3DFORMAT Format,
+                                                   D3DPOOL Pool, DWORD Filter, DWORD MipFilter,
+                                                   D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo,
+                                                   PALETTEENTRY* pPalette,
+                                                   LPDIRECT3DTEXTURE9* ppTexture) {
   (void)pPalette;  // palettized textures are never created, so there is no palette to report
   if (!pDevice || !ppTexture || !pSrcData) return D3DERR_INVALIDCALL;
   *ppTexture = nullptr;
@@ -236,10 +238,9 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(
 
 HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData,
                                                  UINT SrcDataSize, LPDIRECT3DTEXTURE9* ppTexture) {
-  return D3DXCreateTextureFromFileInMemoryEx(pDevice, pSrcData, SrcDataSize, D3DX_DEFAULT,
-                                             D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
-                                             D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                                             nullptr, nullptr, ppTexture);
+  return D3DXCreateTextureFromFileInMemoryEx(
+      pDevice, pSrcData, SrcDataSize, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
+      D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, ppTexture);
 }
 
 HRESULT WINAPI D3DXFilterTexture(LPDIRECT3DBASETEXTURE9 pBaseTexture, const PALETTEENTRY* pPalette,

@@ -12,19 +12,27 @@ namespace d3dx {
 
 D3DFORMAT ToD3DFormat(FilePixelFormat format) {
   switch (format) {
-    case FilePixelFormat::R8G8B8: return D3DFMT_R8G8B8;
-    case FilePixelFormat::X8R8G8B8: return D3DFMT_X8R8G8B8;
-    case FilePixelFormat::A8R8G8B8: return D3DFMT_A8R8G8B8;
-    case FilePixelFormat::R5G6B5: return D3DFMT_R5G6B5;
-    case FilePixelFormat::X1R5G5B5: return D3DFMT_X1R5G5B5;
-    case FilePixelFormat::A1R5G5B5: return D3DFMT_A1R5G5B5;
-    case FilePixelFormat::P8: return D3DFMT_P8;
-    case FilePixelFormat::L8: return D3DFMT_L8;
-    case FilePixelFormat::A8L8: return D3DFMT_A8L8;
+    case FilePixelFormat::R8G8B8:
+      return D3DFMT_R8G8B8;
+    case FilePixelFormat::X8R8G8B8:
+      return D3DFMT_X8R8G8B8;
+    case FilePixelFormat::A8R8G8B8:
+      return D3DFMT_A8R8G8B8;
+    case FilePixelFormat::R5G6B5:
+      return D3DFMT_R5G6B5;
+    case FilePixelFormat::X1R5G5B5:
+      return D3DFMT_X1R5G5B5;
+    case FilePixelFormat::A1R5G5B5:
+      return D3DFMT_A1R5G5B5;
+    case FilePixelFormat::P8:
+      return D3DFMT_P8;
+    case FilePixelFormat::L8:
+      return D3DFMT_L8;
+    case FilePixelFormat::A8L8:
+      return D3DFMT_A8L8;
   }
   return D3DFMT_UNKNOWN;
 }
-
 
 bool ResolveFilter(DWORD filter, DWORD defaultFilter, DWORD* resolved) {
   if (filter == D3DX_DEFAULT) filter = defaultFilter;
@@ -37,7 +45,9 @@ bool ResolveFilter(DWORD filter, DWORD defaultFilter, DWORD* resolved) {
 namespace {
 
 // Bytes per pixel of a colour format the converters handle; 0 otherwise (depth formats included).
-UINT ColourBytes(D3DFORMAT format) { return FormatIsColour(format) ? FormatBytesPerPixel(format) : 0; }
+UINT ColourBytes(D3DFORMAT format) {
+  return FormatIsColour(format) ? FormatBytesPerPixel(format) : 0;
+}
 
 bool RectInside(const RECT& r, UINT width, UINT height) {
   return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
@@ -131,9 +141,9 @@ HRESULT ReadSurface(IDirect3DSurface9* surface, const RECT* rect, ArgbImage* out
   SurfaceAccess access(surface);
   hr = access.Lock(rect, D3DLOCK_READONLY, true);
   if (FAILED(hr)) return hr;
-  const bool ok = ReadPixels(static_cast<const uint8_t*>(access.Bits().pBits), access.Bits().Pitch,
-                             desc.Format, UINT(rect->right - rect->left),
-                             UINT(rect->bottom - rect->top), out);
+  const bool ok =
+      ReadPixels(static_cast<const uint8_t*>(access.Bits().pBits), access.Bits().Pitch, desc.Format,
+                 UINT(rect->right - rect->left), UINT(rect->bottom - rect->top), out);
   return ok ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
@@ -156,7 +166,8 @@ HRESULT WriteSurface(IDirect3DSurface9* surface, const RECT* rect, const ArgbIma
   auto* bits = static_cast<uint8_t*>(access.Bits().pBits);
   for (UINT y = 0; y < height; ++y) {
     uint8_t* row = bits + ptrdiff_t(y) * access.Bits().Pitch;
-    for (UINT x = 0; x < width; ++x) WritePixelArgb(desc.Format, row + size_t{x} * bytes, image.At(x, y));
+    for (UINT x = 0; x < width; ++x)
+      WritePixelArgb(desc.Format, row + size_t{x} * bytes, image.At(x, y));
   }
   return D3D_OK;
 }
@@ -278,8 +289,8 @@ HRESULT WINAPI D3DXLoadSurfaceFromMemory(LPDIRECT3DSURFACE9 pDestSurface,
   if (width > kMaxImageSide || height > kMaxImageSide) return D3DERR_INVALIDCALL;
   if (uint64_t{UINT(pSrcRect->right)} * bytes > SrcPitch) return D3DERR_INVALIDCALL;
   // pSrcMemory points at the first pixel of the whole source, not of the rectangle.
-  const auto* first = static_cast<const uint8_t*>(pSrcMemory) +
-                      size_t(pSrcRect->top) * SrcPitch + size_t(pSrcRect->left) * bytes;
+  const auto* first = static_cast<const uint8_t*>(pSrcMemory) + size_t(pSrcRect->top) * SrcPitch +
+                      size_t(pSrcRect->left) * bytes;
   ArgbImage image;
   if (!ReadPixels(first, INT(SrcPitch), SrcFormat, width, height, &image))
     return D3DERR_INVALIDCALL;
@@ -303,7 +314,8 @@ HRESULT WINAPI D3DXLoadSurfaceFromSurface(LPDIRECT3DSURFACE9 pDestSurface,
 HRESULT WINAPI D3DXSaveSurfaceToFileInMemory(LPD3DXBUFFER* ppDestBuf,
                                              D3DXIMAGE_FILEFORMAT DestFormat,
                                              LPDIRECT3DSURFACE9 pSrcSurface,
-                                             const PALETTEENTRY* pSrcPalette, const RECT* pSrcRect) {
+                                             const PALETTEENTRY* pSrcPalette,
+                                             const RECT* pSrcRect) {
   (void)pSrcPalette;
   if (!ppDestBuf || !pSrcSurface) return D3DERR_INVALIDCALL;
   *ppDestBuf = nullptr;

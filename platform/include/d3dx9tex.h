@@ -6,10 +6,10 @@
 #include "d3dx9core.h"
 
 // --- Size, level and format placeholders ------------------------------------------------------
-#define D3DX_DEFAULT ((UINT)-1)          // size: round the file's size up to a power of two
-#define D3DX_DEFAULT_NONPOW2 ((UINT)-2)  // size: keep the file's size
-#define D3DX_FROM_FILE ((UINT)-3)        // size or mip count exactly as the file has it
-#define D3DFMT_FROM_FILE ((D3DFORMAT)-3) // format exactly as the file has it
+#define D3DX_DEFAULT ((UINT)-1)           // size: round the file's size up to a power of two
+#define D3DX_DEFAULT_NONPOW2 ((UINT)-2)   // size: keep the file's size
+#define D3DX_FROM_FILE ((UINT)-3)         // size or mip count exactly as the file has it
+#define D3DFMT_FROM_FILE ((D3DFORMAT)-3)  // format exactly as the file has it
 
 // --- Filters: the low byte picks the kind, the higher bits are flags ---------------------------
 #define D3DX_FILTER_NONE (1 << 0)
@@ -44,7 +44,7 @@
 #define D3DXERR_CANNOTREMOVELASTITEM ((HRESULT)0x88760B5C)
 #endif
 
-// --- Image files ----------------------------------------------------------------------------------
+// --- Image files ---------------------------------------------------------------------------------
 typedef enum _D3DXIMAGE_FILEFORMAT {
   D3DXIFF_BMP = 0,
   D3DXIFF_JPG = 1,
@@ -69,7 +69,7 @@ typedef struct _D3DXIMAGE_INFO {
   D3DXIMAGE_FILEFORMAT ImageFileFormat;
 } D3DXIMAGE_INFO;
 
-// --- Textures ---------------------------------------------------------------------------------------
+// --- Textures ------------------------------------------------------------------------------------
 // Adjusts width, height, level count and format to what the device can create for this usage and
 // pool, as D3DXCreateTexture would (any pointer may be null).
 HRESULT WINAPI D3DXCheckTextureRequirements(LPDIRECT3DDEVICE9 pDevice, UINT* pWidth, UINT* pHeight,
@@ -83,17 +83,19 @@ HRESULT WINAPI D3DXCreateTexture(LPDIRECT3DDEVICE9 pDevice, UINT Width, UINT Hei
 HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData,
                                                  UINT SrcDataSize, LPDIRECT3DTEXTURE9* ppTexture);
 
-HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(
-    LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData, UINT SrcDataSize, UINT Width, UINT Height,
-    UINT MipLevels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool, DWORD Filter, DWORD MipFilter,
-    D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
-    LPDIRECT3DTEXTURE9* ppTexture);
+HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(LPDIRECT3DDEVICE9 pDevice, LPCVOID pSrcData,
+                                                   UINT SrcDataSize, UINT Width, UINT Height,
+                                                   UINT MipLevels, DWORD Usage, D3DFORMAT Format,
+                                                   D3DPOOL Pool, DWORD Filter, DWORD MipFilter,
+                                                   D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo,
+                                                   PALETTEENTRY* pPalette,
+                                                   LPDIRECT3DTEXTURE9* ppTexture);
 
 // Rebuilds every level below SrcLevel from the level above it (D3DX_DEFAULT filter = box).
 HRESULT WINAPI D3DXFilterTexture(LPDIRECT3DBASETEXTURE9 pBaseTexture, const PALETTEENTRY* pPalette,
                                  UINT SrcLevel, DWORD Filter);
 
-// --- Surfaces -----------------------------------------------------------------------------------------
+// --- Surfaces ------------------------------------------------------------------------------------
 HRESULT WINAPI D3DXGetImageInfoFromFileInMemory(LPCVOID pSrcData, UINT SrcDataSize,
                                                 D3DXIMAGE_INFO* pSrcInfo);
 

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0xFFFFFFFFu) return 0;
   D3DXIMAGE_INFO info{};
   const HRESULT hr = D3DXGetImageInfoFromFileInMemory(size ? data : nullptr, UINT(size), &info);
-  if (SUCCEEDED(hr) && (info.Width == 0 || info.Height == 0 ||
-                        info.Width > d3dx::kMaxImageSide || info.Height > d3dx::kMaxImageSide))
+  if (SUCCEEDED(hr) && (info.Width == 0 || info.Height == 0 || info.Width > d3dx::kMaxImageSide ||
+                        info.Height > d3dx::kMaxImageSide))
     std::abort();
 
   d3dx::ImageFileInfo fileInfo;

@@ -90,7 +90,7 @@ TEST(BmpDecode, TwentyFourBitBottomUpRowsArePaddedAndFlipped) {
   b.width = 3;
   b.height = 2;
   // Bottom row first, 9 bytes of pixels + 3 of padding per row; pixels are B, G, R.
-  b.pixelBytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,  // y = 1
+  b.pixelBytes = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0, 0, 0,   // y = 1
                   10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};  // y = 0
   ArgbImage img;
   ImageFileInfo info;
@@ -185,7 +185,7 @@ TEST(BmpDecode, BitfieldsWithAlphaMaskInV4HeaderAndSixteenBit) {
   EXPECT_FALSE(Decode(s.Build(), &img));
 }
 
-// --- Round trips ----------------------------------------------------------------------------------
+// --- Round trips ---------------------------------------------------------------------------------
 
 TEST(ImageRoundTrip, PngKeepsEveryPixelWithAndWithoutAlpha) {
   for (bool alpha : {false, true}) {

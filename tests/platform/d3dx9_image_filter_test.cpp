@@ -42,9 +42,9 @@ TEST(ResampleFilters, SameSizeCopiesEveryTexelUnchangedWhateverTheFilter) {
   std::vector<uint32_t> px;
   for (uint32_t i = 0; i < 5 * 3; ++i) px.push_back(0x01000000u * (i * 17) + i * 0x00030507u);
   const ArgbImage src = Make(5, 3, px);
-  for (uint32_t filter : {D3DX_FILTER_NONE, D3DX_FILTER_POINT, D3DX_FILTER_LINEAR,
-                          D3DX_FILTER_TRIANGLE, D3DX_FILTER_BOX,
-                          D3DX_FILTER_TRIANGLE | D3DX_FILTER_MIRROR | D3DX_FILTER_DITHER}) {
+  for (uint32_t filter :
+       {D3DX_FILTER_NONE, D3DX_FILTER_POINT, D3DX_FILTER_LINEAR, D3DX_FILTER_TRIANGLE,
+        D3DX_FILTER_BOX, D3DX_FILTER_TRIANGLE | D3DX_FILTER_MIRROR | D3DX_FILTER_DITHER}) {
     EXPECT_EQ(Resample(src, 5, 3, filter).pixels, src.pixels) << filter;
   }
 }
@@ -91,7 +91,8 @@ TEST(ResampleFilters, TriangleDownsampleBlendsNeighboursAndEdgesWrapUnlessMirror
 
 TEST(ResampleFilters, PointAndLinearUpsample) {
   const ArgbImage two = GreyRow({0, 255});
-  EXPECT_EQ(BlueOf(Resample(two, 4, 1, D3DX_FILTER_POINT)), (std::vector<uint32_t>{0, 0, 255, 255}));
+  EXPECT_EQ(BlueOf(Resample(two, 4, 1, D3DX_FILTER_POINT)),
+            (std::vector<uint32_t>{0, 0, 255, 255}));
   // Bilinear at source positions -0.25, 0.25, 0.75, 1.25; the outer ones wrap to the far pixel.
   EXPECT_EQ(BlueOf(Resample(two, 4, 1, D3DX_FILTER_LINEAR)),
             (std::vector<uint32_t>{64, 64, 191, 191}));

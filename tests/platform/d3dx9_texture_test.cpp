@@ -110,7 +110,7 @@ std::vector<uint8_t> Bmp32(const ArgbImage& img) {
   return f;
 }
 
-// --- D3DXCreateTexture ----------------------------------------------------------------------------
+// --- D3DXCreateTexture ---------------------------------------------------------------------------
 
 TEST_F(D3DXTextureTest, CreateTextureBuildsFullChainsAndClampsLevelCounts) {
   IDirect3DTexture9* t = nullptr;
@@ -225,11 +225,11 @@ TEST_F(D3DXTextureTest, SourceInfoDescribesTheFileNotTheTexture) {
   PALETTEENTRY* ignoredPalette = reinterpret_cast<PALETTEENTRY*>(this);  // never written
   IDirect3DTexture9* t = nullptr;
   const auto bmp = Bmp24(Pattern(5, 3, false));
-  ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_, bmp.data(), UINT(bmp.size()), D3DX_DEFAULT,
-                                                D3DX_DEFAULT, 1, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
-                                                D3DX_DEFAULT, D3DX_DEFAULT, 0, &info,
-                                                ignoredPalette, &t),
-            D3D_OK);
+  ASSERT_EQ(
+      D3DXCreateTextureFromFileInMemoryEx(device_, bmp.data(), UINT(bmp.size()), D3DX_DEFAULT,
+                                          D3DX_DEFAULT, 1, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
+                                          D3DX_DEFAULT, D3DX_DEFAULT, 0, &info, ignoredPalette, &t),
+      D3D_OK);
   EXPECT_EQ(Desc(t).Width, 8u);
   EXPECT_EQ(info.Width, 5u);
   EXPECT_EQ(info.Height, 3u);
@@ -259,8 +259,8 @@ TEST_F(D3DXTextureTest, DefaultPoolTexturesAreFilledThroughTheDevice) {
   EXPECT_EQ(Desc(t).Pool, D3DPOOL_DEFAULT);
   // Copy it back into system memory to see the texels arrived.
   IDirect3DTexture9* copy = nullptr;
-  ASSERT_EQ(device_->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
-                                   D3DPOOL_DEFAULT, &copy, nullptr),
+  ASSERT_EQ(device_->CreateTexture(4, 4, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                   &copy, nullptr),
             D3D_OK);
   IDirect3DSurface9* from = nullptr;
   IDirect3DSurface9* to = nullptr;
@@ -286,11 +286,11 @@ TEST_F(D3DXTextureTest, DefaultPoolTexturesAreFilledThroughTheDevice) {
 TEST_F(D3DXTextureTest, OneToOneLoadKeepsEveryTexelWithEveryFilter) {
   const ArgbImage src = Pattern(6, 5, true);
   const auto png = Png(src, true);
-  for (DWORD filter : {DWORD(D3DX_DEFAULT), DWORD(D3DX_FILTER_NONE), DWORD(D3DX_FILTER_POINT),
-                       DWORD(D3DX_FILTER_LINEAR), DWORD(D3DX_FILTER_TRIANGLE),
-                       DWORD(D3DX_FILTER_BOX)}) {
-    IDirect3DTexture9* t = Load(png, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2, 1,
-                                D3DFMT_A8R8G8B8, filter);
+  for (DWORD filter :
+       {DWORD(D3DX_DEFAULT), DWORD(D3DX_FILTER_NONE), DWORD(D3DX_FILTER_POINT),
+        DWORD(D3DX_FILTER_LINEAR), DWORD(D3DX_FILTER_TRIANGLE), DWORD(D3DX_FILTER_BOX)}) {
+    IDirect3DTexture9* t =
+        Load(png, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2, 1, D3DFMT_A8R8G8B8, filter);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(ReadLevel(t, 0).pixels, src.pixels) << filter;
     t->Release();
@@ -381,10 +381,10 @@ TEST_F(D3DXTextureTest, ColourKeyTurnsMatchingTexelsTransparentBlackAndKeepsTheR
   // The key's alpha counts: a file without alpha reads as opaque, so a transparent key with the
   // same colour matches nothing.
   keyed = nullptr;
-  ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(
-                device_, png->GetBufferPointer(), png->GetBufferSize(), 0, 0, 1, 0,
-                D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0x00FF0000,
-                nullptr, nullptr, &keyed),
+  ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_, png->GetBufferPointer(),
+                                                png->GetBufferSize(), 0, 0, 1, 0, D3DFMT_A8R8G8B8,
+                                                D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_NONE,
+                                                0x00FF0000, nullptr, nullptr, &keyed),
             D3D_OK);
   EXPECT_EQ(ReadLevel(keyed, 0).pixels[1], 0xFFFF0000u);
   keyed->Release();
@@ -396,14 +396,14 @@ TEST_F(D3DXTextureTest, ColourKeyTurnsMatchingTexelsTransparentBlackAndKeepsTheR
   alpha.height = 1;
   alpha.pixels = {0x80FF0000, 0xFFFF0000, 0x80FF0000};
   const auto rgba = Png(alpha, true);
-  IDirect3DTexture9* t = Load(rgba, 0, 0, 1, D3DFMT_A8R8G8B8, D3DX_FILTER_NONE, D3DX_FILTER_NONE,
-                              0x80FF0000);
+  IDirect3DTexture9* t =
+      Load(rgba, 0, 0, 1, D3DFMT_A8R8G8B8, D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0x80FF0000);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(ReadLevel(t, 0).pixels, (std::vector<uint32_t>{0, 0xFFFF0000, 0}));
   t->Release();
 }
 
-// --- Saving ----------------------------------------------------------------------------------------
+// --- Saving --------------------------------------------------------------------------------------
 
 TEST_F(D3DXTextureTest, SavedFilesRoundTripAtEveryDepth) {
   struct Case {
@@ -422,21 +422,20 @@ TEST_F(D3DXTextureTest, SavedFilesRoundTripAtEveryDepth) {
     ID3DXBuffer* file = nullptr;
     ASSERT_EQ(D3DXSaveTextureToFileInMemory(&file, c.fileFormat, t, nullptr), D3D_OK);
     D3DXIMAGE_INFO info{};
-    ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(file->GetBufferPointer(), file->GetBufferSize(),
-                                               &info),
-              D3D_OK);
+    ASSERT_EQ(
+        D3DXGetImageInfoFromFileInMemory(file->GetBufferPointer(), file->GetBufferSize(), &info),
+        D3D_OK);
     EXPECT_EQ(info.ImageFileFormat, c.fileFormat);
     EXPECT_EQ(info.Format, c.wantFileFormat) << c.fileFormat << " " << c.textureFormat;
     EXPECT_EQ(info.Width, 5u);
     EXPECT_EQ(info.Height, 4u);
 
     IDirect3DTexture9* back = nullptr;
-    ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_, file->GetBufferPointer(),
-                                                  file->GetBufferSize(), 0, 0, 1, 0,
-                                                  D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
-                                                  D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0, nullptr,
-                                                  nullptr, &back),
-              D3D_OK);
+    ASSERT_EQ(
+        D3DXCreateTextureFromFileInMemoryEx(
+            device_, file->GetBufferPointer(), file->GetBufferSize(), 0, 0, 1, 0, D3DFMT_A8R8G8B8,
+            D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0, nullptr, nullptr, &back),
+        D3D_OK);
     const ArgbImage got = ReadLevel(back, 0);
     for (size_t i = 0; i < src.pixels.size(); ++i)
       EXPECT_EQ(got.pixels[i], alpha ? src.pixels[i] : (src.pixels[i] | 0xFF000000u)) << i;
@@ -468,9 +467,9 @@ TEST_F(D3DXTextureTest, SaveRefusesFaultsUnsupportedFormatsAndBadArguments) {
   const RECT inside{1, 0, 2, 2};
   ASSERT_EQ(D3DXSaveSurfaceToFileInMemory(&file, D3DXIFF_BMP, level0, nullptr, &inside), D3D_OK);
   D3DXIMAGE_INFO info{};
-  ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(file->GetBufferPointer(), file->GetBufferSize(),
-                                             &info),
-            D3D_OK);
+  ASSERT_EQ(
+      D3DXGetImageInfoFromFileInMemory(file->GetBufferPointer(), file->GetBufferSize(), &info),
+      D3D_OK);
   EXPECT_EQ(info.Width, 1u);
   EXPECT_EQ(info.Height, 2u);
   file->Release();
@@ -482,8 +481,8 @@ TEST_F(D3DXTextureTest, SaveRefusesFaultsUnsupportedFormatsAndBadArguments) {
 
 TEST_F(D3DXTextureTest, LoadSurfaceHonoursRectanglesKeyAndInfo) {
   IDirect3DSurface9* surface = nullptr;
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM,
-                                                 &surface, nullptr),
+  ASSERT_EQ(device_->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &surface,
+                                                 nullptr),
             D3D_OK);
   auto fill = [&](uint32_t v) {
     D3DLOCKED_RECT locked{};
@@ -515,35 +514,35 @@ TEST_F(D3DXTextureTest, LoadSurfaceHonoursRectanglesKeyAndInfo) {
   const RECT srcRect{1, 1, 3, 3};   // texels 5 6 / 8 9
   const RECT destRect{2, 0, 4, 2};  // top right quarter
   D3DXIMAGE_INFO info{};
-  ASSERT_EQ(D3DXLoadSurfaceFromFileInMemory(surface, nullptr, &destRect, file.data(),
-                                            UINT(file.size()), &srcRect, D3DX_FILTER_NONE,
-                                            0xFF000008, &info),
-            D3D_OK);
+  ASSERT_EQ(
+      D3DXLoadSurfaceFromFileInMemory(surface, nullptr, &destRect, file.data(), UINT(file.size()),
+                                      &srcRect, D3DX_FILTER_NONE, 0xFF000008, &info),
+      D3D_OK);
   const uint32_t o = 0x11111111;
   EXPECT_EQ(read(), (std::vector<uint32_t>{o, o, 0xFF000005, 0xFF000006,  //
-                                           o, o, 0, 0xFF000009,            //
+                                           o, o, 0, 0xFF000009,           //
                                            o, o, o, o, o, o, o, o}));
   EXPECT_EQ(info.Width, 3u);
   EXPECT_EQ(info.ImageFileFormat, D3DXIFF_PNG);
 
   // Whole file into the whole surface, stretched 3 -> 4 by point sampling.
-  ASSERT_EQ(D3DXLoadSurfaceFromFileInMemory(surface, nullptr, nullptr, file.data(),
-                                            UINT(file.size()), nullptr, D3DX_FILTER_POINT, 0,
-                                            nullptr),
-            D3D_OK);
+  ASSERT_EQ(
+      D3DXLoadSurfaceFromFileInMemory(surface, nullptr, nullptr, file.data(), UINT(file.size()),
+                                      nullptr, D3DX_FILTER_POINT, 0, nullptr),
+      D3D_OK);
   EXPECT_EQ(read()[0], 0xFF000001u);
   EXPECT_EQ(read()[15], 0xFF000009u);
 
   const RECT tooBig{0, 0, 4, 4};
-  EXPECT_EQ(D3DXLoadSurfaceFromFileInMemory(surface, nullptr, nullptr, file.data(),
-                                            UINT(file.size()), &tooBig, D3DX_FILTER_NONE, 0,
-                                            nullptr),
-            D3DERR_INVALIDCALL);
+  EXPECT_EQ(
+      D3DXLoadSurfaceFromFileInMemory(surface, nullptr, nullptr, file.data(), UINT(file.size()),
+                                      &tooBig, D3DX_FILTER_NONE, 0, nullptr),
+      D3DERR_INVALIDCALL);
   const RECT inverted{3, 0, 1, 2};
-  EXPECT_EQ(D3DXLoadSurfaceFromFileInMemory(surface, nullptr, &inverted, file.data(),
-                                            UINT(file.size()), nullptr, D3DX_FILTER_NONE, 0,
-                                            nullptr),
-            D3DERR_INVALIDCALL);
+  EXPECT_EQ(
+      D3DXLoadSurfaceFromFileInMemory(surface, nullptr, &inverted, file.data(), UINT(file.size()),
+                                      nullptr, D3DX_FILTER_NONE, 0, nullptr),
+      D3DERR_INVALIDCALL);
 
   // From raw memory: 24-bit pixels with a padded pitch, sub-rectangle starting at (1, 0).
   const uint8_t raw[2][8] = {{1, 2, 3, 4, 5, 6, 0, 0}, {7, 8, 9, 10, 11, 12, 0, 0}};
@@ -567,8 +566,8 @@ TEST_F(D3DXTextureTest, MalformedFilesReturnInvalidDataAndLeaveNothingBehind) {
   const auto png = Png(Pattern(3, 3, true), true);
   const auto bmp = Bmp24(Pattern(3, 3, false));
   IDirect3DSurface9* surface = nullptr;
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(3, 3, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM,
-                                                 &surface, nullptr),
+  ASSERT_EQ(device_->CreateOffscreenPlainSurface(3, 3, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &surface,
+                                                 nullptr),
             D3D_OK);
   for (const auto* file : {&png, &bmp}) {
     for (size_t len = 0; len < file->size(); ++len) {
