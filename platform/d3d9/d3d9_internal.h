@@ -262,7 +262,11 @@ struct PixelState {
   DWORD cullMode = D3DCULL_CCW;
   DWORD fillMode = D3DFILL_SOLID;
   bool lastPixel = true;
-  bool usesDiffuse = true;
+  // Shortcuts for the common configurations, decided once per state change. They compute the
+  // same values as the general code.
+  enum class Shade { General, Diffuse, TextureModulate } shade = Shade::General;
+  int shadeAlpha = 0;  // TextureModulate: 0 texture * diffuse, 1 texture, 2 diffuse
+  enum class Blend { General, None, SrcAlpha } blendKind = Blend::General;
 };
 
 }  // namespace d3d9

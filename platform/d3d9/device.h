@@ -285,6 +285,10 @@ class Device final : public ComObject<IDirect3DDevice9> {
     int diffuse[4];   // r, g, b, a
     int specular[4];  // r, g, b, a
     float uv[kMaxTexSets][2];
+    // Set by the quad fast path, whose texture coordinates fall exactly on texel centres: the
+    // texel each stage samples there, fetched directly.
+    bool presampled;
+    uint32_t texel[8];
   };
   // Runs texture stages and the alpha test; false when the fragment is discarded.
   bool ShadeFragment(Fragment& f, uint32_t* out);

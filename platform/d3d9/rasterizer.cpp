@@ -34,10 +34,11 @@ inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 inline int FloorToInt(float f) {
   if (!(f > -1e8f)) return -100000000;  // also catches NaN
   if (f > 1e8f) return 100000000;
-  return static_cast<int>(std::floor(f));
+  int i = static_cast<int>(f);
+  return static_cast<float>(i) > f ? i - 1 : i;
 }
 
-inline int Address(int i, int n, DWORD mode) {
+__attribute__((always_inline)) inline int Address(int i, int n, DWORD mode) {
   switch (mode) {
     case D3DTADDRESS_CLAMP:
       return i < 0 ? 0 : (i >= n ? n - 1 : i);
@@ -59,7 +60,7 @@ inline int Address(int i, int n, DWORD mode) {
   }
 }
 
-inline uint32_t Fetch(const StageState& st, int x, int y) {
+__attribute__((always_inline)) inline uint32_t Fetch(const StageState& st, int x, int y) {
   const SamplerView& v = st.view;
   x = Address(x, v.width, st.addressU);
   y = Address(y, v.height, st.addressV);
@@ -83,8 +84,9 @@ uint32_t Sample(const StageState& st, float u, float v) {
   fu -= 0.5f;
   fv -= 0.5f;
   int x0 = FloorToInt(fu), y0 = FloorToInt(fv);
-  int wx = static_cast<int>(std::lrint((fu - static_cast<float>(x0)) * 256.f));
-  int wy = static_cast<int>(std::lrint((fv - static_cast<float>(y0)) * 256.f));
+  // The fractions lie in [0, 1): rounding by adding a half is exact enough and cheap.
+  int wx = static_cast<int>((fu - static_cast<float>(x0)) * 256.f + 0.5f);
+  int wy = static_cast<int>((fv - static_cast<float>(y0)) * 256.f + 0.5f);
   if (wx >= 256) {
     ++x0;
     wx = 0;
@@ -323,6 +325,41 @@ void Device::BuildPixelState() {
       st.linear = st.magFilter >= D3DTEXF_LINEAR;
     }
     ++p.stageCount;
+  }
+  // Shortcuts.
+  p.shade = PixelState::Shade::General;
+  auto plain = [](DWORD arg) { return arg == D3DTA_TEXTURE || arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
+  auto isTex = [](DWORD arg) { return arg == D3DTA_TEXTURE; };
+  auto isDiff = [](DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
+  if (!p.specularAdd && p.stageCount == 0) {
+    p.shade = PixelState::Shade::Diffuse;
+  } else if (!p.specularAdd && p.stageCount == 1 && p.stages[0].texture &&
+             tss_[0][D3DTSS_RESULTARG] != D3DTA_TEMP) {
+    const StageState& st = p.stages[0];
+    bool colourOk = st.colorOp == D3DTOP_MODULATE && plain(st.colorArg1) && plain(st.colorArg2) &&
+                    isTex(st.colorArg1) != isTex(st.colorArg2);
+    int alpha = -1;
+    if (st.alphaOp == D3DTOP_MODULATE && plain(st.alphaArg1) && plain(st.alphaArg2) &&
+        isTex(st.alphaArg1) != isTex(st.alphaArg2))
+      alpha = 0;
+    else if ((st.alphaOp == D3DTOP_SELECTARG1 && isTex(st.alphaArg1)) ||
+             (st.alphaOp == D3DTOP_SELECTARG2 && isTex(st.alphaArg2)))
+      alpha = 1;
+    else if ((st.alphaOp == D3DTOP_SELECTARG1 && isDiff(st.alphaArg1)) ||
+             (st.alphaOp == D3DTOP_SELECTARG2 && isDiff(st.alphaArg2)) || st.alphaOp == D3DTOP_DISABLE)
+      alpha = 2;
+    if (colourOk && alpha >= 0) {
+      p.shade = PixelState::Shade::TextureModulate;
+      p.shadeAlpha = alpha;
+    }
+  }
+  p.blendKind = PixelState::Blend::General;
+  if (p.writeMask == 0xFFFFFFFFu) {
+    if (!p.blend)
+      p.blendKind = PixelState::Blend::None;
+    else if (p.srcBlend == D3DBLEND_SRCALPHA && p.dstBlend == D3DBLEND_INVSRCALPHA &&
+             p.blendOp == D3DBLENDOP_ADD && !p.separateAlpha)
+      p.blendKind = PixelState::Blend::SrcAlpha;
   }
   pixelDirty_ = false;
 }
@@ -699,6 +736,19 @@ void Device::ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVert
 
 bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
   const PixelState& p = ps_;
+  if (p.shade != PixelState::Shade::General) {
+    C4 c{f.diffuse[0], f.diffuse[1], f.diffuse[2], f.diffuse[3]};
+    if (p.shade == PixelState::Shade::TextureModulate) {
+      const StageState& st = p.stages[0];
+      C4 t = Unpack(f.presampled ? f.texel[0] : Sample(st, f.uv[st.texSet][0], f.uv[st.texSet][1]));
+      int a = p.shadeAlpha == 0 ? Mul255(t.a, c.a) : (p.shadeAlpha == 1 ? t.a : c.a);
+      c = C4{Mul255(t.r, c.r), Mul255(t.g, c.g), Mul255(t.b, c.b), a};
+    }
+    if (p.alphaTest && !Compare(p.alphaFunc, static_cast<uint32_t>(c.a), static_cast<uint32_t>(p.alphaRef)))
+      return false;
+    *out = Pack(c);
+    return true;
+  }
   C4 diffuse{f.diffuse[0], f.diffuse[1], f.diffuse[2], f.diffuse[3]};
   C4 spec{f.specular[0], f.specular[1], f.specular[2], f.specular[3]};
   C4 tf = Unpack(p.tfactor);
@@ -707,7 +757,8 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
   for (int s = 0; s < p.stageCount; ++s) {
     const StageState& st = p.stages[s];
     C4 tex{255, 255, 255, 255};
-    if (st.texture) tex = Unpack(Sample(st, f.uv[st.texSet][0], f.uv[st.texSet][1]));
+    if (st.texture)
+      tex = Unpack(f.presampled ? f.texel[s] : Sample(st, f.uv[st.texSet][0], f.uv[st.texSet][1]));
     C4 constant = Unpack(tss_[s][D3DTSS_CONSTANT]);
     auto arg = [&](DWORD sel) {
       C4 r;
@@ -882,6 +933,24 @@ inline int BlendChannel(DWORD op, int s, int fs, int d, int fd) {
 void Device::WriteColour(int x, int y, uint32_t src) {
   const PixelState& p = ps_;
   uint8_t* px = p.color + static_cast<size_t>(y) * p.colorPitch;
+  if (p.color32 && p.blendKind != PixelState::Blend::General) {
+    px += static_cast<size_t>(x) * 4;
+    uint32_t result = src;
+    if (p.blendKind == PixelState::Blend::SrcAlpha) {
+      uint32_t dst;
+      std::memcpy(&dst, px, 4);
+      if (p.colorFormat == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+      int a = static_cast<int>(src >> 24), ia = 255 - a;
+      result = 0;
+      for (int sh = 0; sh < 32; sh += 8) {
+        int sc = static_cast<int>((src >> sh) & 255), dc = static_cast<int>((dst >> sh) & 255);
+        result |= static_cast<uint32_t>((sc * a + dc * ia + 127) / 255) << sh;
+      }
+    }
+    if (p.colorFormat == D3DFMT_X8R8G8B8) result |= 0xFF000000u;
+    std::memcpy(px, &result, 4);
+    return;
+  }
   uint32_t dst;
   if (p.color32) {
     px += static_cast<size_t>(x) * 4;
@@ -1226,14 +1295,23 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     frag.specular[i] = static_cast<int>(s[0].attr[kAttrSpecular + i]);
   }
   float z = s[0].z;
-  for (int y = py0; y < py1; ++y) {
+  // Each stage's texel under pixel (px0, py0); sampling at a texel centre returns that texel for
+  // point and linear filtering alike.
+  int stageU0[8] = {}, stageV0[8] = {};
+  for (int st = 0; st < p.stageCount; ++st)
     for (int k = 0; k < nmaps; ++k)
-      frag.uv[maps[k].set][1] = (static_cast<float>(maps[k].v0 + (y - py0)) + 0.5f) / maps[k].h;
+      if (p.stages[st].texture && maps[k].set == p.stages[st].texSet) {
+        stageU0[st] = maps[k].u0;
+        stageV0[st] = maps[k].v0;
+      }
+  frag.presampled = true;
+  for (int y = py0; y < py1; ++y) {
     for (int x = px0; x < px1; ++x) {
       DepthAccess da;
       if (!DepthTest(p, x, y, z, &da)) continue;
-      for (int k = 0; k < nmaps; ++k)
-        frag.uv[maps[k].set][0] = (static_cast<float>(maps[k].u0 + (x - px0)) + 0.5f) / maps[k].w;
+      for (int st = 0; st < p.stageCount; ++st)
+        if (p.stages[st].texture)
+          frag.texel[st] = Fetch(p.stages[st], stageU0[st] + (x - px0), stageV0[st] + (y - py0));
       uint32_t colour;
       bool ok = ShadeFragment(frag, &colour);
           if (!ok) continue;
