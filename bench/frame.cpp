@@ -122,13 +122,14 @@ void BM_ScreenImagePass(benchmark::State& state) {
 }
 BENCHMARK(BM_ScreenImagePass)->Unit(benchmark::kMicrosecond);
 
-// Keeps the median of every benchmark to print the ratios after the run.
+// Keeps the median CPU time of every benchmark to print the ratios after the run (CPU time, as
+// the machines are shared).
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+        medians[run.run_name.function_name] = run.GetAdjustedCPUTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
