@@ -125,7 +125,7 @@ size_t ClaimedSize(const uint32_t* h) {
 bool Decode(const void* data, size_t size, Program* out, std::string* why) {
   if (!data || size < kHeaderDwords * 4) return *why = "too short", false;
   std::vector<uint32_t> w(size / 4);
-  std::memcpy(w.data(), data, w.size() * 4);
+  std::memcpy(w.data(), data, w.size() * 4);  // w holds at least the header
   if (w[0] != kMagic) return *why = "bad magic", false;
   if (w[1] != kVersion) return *why = "bad version", false;
   const uint32_t total = w[2], nregs = w[3], nconst = w[4], ninit = w[5], nmain = w[6];
@@ -147,7 +147,7 @@ bool Decode(const void* data, size_t size, Program* out, std::string* why) {
   if (p.num_globals > nregs) return *why = "bad global count", false;
   size_t at = kHeaderDwords;
   p.consts.resize(size_t(nconst) * 4);
-  std::memcpy(p.consts.data(), &w[at], p.consts.size() * 4);
+  for (size_t k = 0; k < p.consts.size(); ++k) std::memcpy(&p.consts[k], &w[at + k], 4);
   at += p.consts.size();
   p.init.resize(ninit);
   p.main.resize(nmain);

@@ -1,6 +1,7 @@
 // Register-machine interpreter: one switch per instruction, no allocation per texel.
 #include "d3dx9/shader_vm.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -86,7 +87,7 @@ Machine::Machine(const Program& p)
       result_reg_(p.result_reg),
       num_globals_(p.num_globals) {
   regs_.assign((size_t(num_regs_) + p.consts.size() / 4) * 4, 0.f);
-  std::memcpy(regs_.data() + size_t(num_regs_) * 4, p.consts.data(), p.consts.size() * 4);
+  std::copy(p.consts.begin(), p.consts.end(), regs_.begin() + size_t(num_regs_) * 4);
   init_ = Prepare(p.init);
   main_ = Prepare(p.main);
   globals_.assign(size_t(num_globals_) * 4, 0.f);
@@ -118,7 +119,7 @@ bool Machine::Init() {
   std::fill(regs_.begin(), regs_.begin() + size_t(num_regs_) * 4, 0.f);
   int64_t budget = kTexelBudget;
   if (!Run(init_, &budget)) return false;
-  std::memcpy(globals_.data(), regs_.data(), globals_.size() * 4);
+  std::copy(regs_.begin(), regs_.begin() + globals_.size(), globals_.begin());
   return true;
 }
 
@@ -128,7 +129,7 @@ void Machine::SetGlobals(const std::vector<float>& values) {
 
 bool Machine::Texel(float px, float py, float sx, float sy, float out[4], int64_t* fill_budget) {
   float* r = regs_.data();
-  std::memcpy(r, globals_.data(), globals_.size() * 4);
+  std::copy(globals_.begin(), globals_.end(), regs_.begin());
   if (pos_reg_ != kNoRegister) {
     float* p = r + size_t(pos_reg_) * 4;
     p[0] = px, p[1] = py, p[2] = 0.f, p[3] = 0.f;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../platform/d3d9/pixel_format.h"
+#include "platform/d3dx9_test_support.h"
 
 namespace {
 
@@ -137,16 +138,16 @@ int Channel(float v) {
   return int(v * 255.f + 0.5f);
 }
 
-// Checks every texel of a level against the demo's formula, within 1 of 255.
-void ExpectDemoLevel(const MemoryTexture& t, UINT level) {
-  const UINT w = t.Width(level), h = t.Height(level);
+// Checks every texel of a w x h level against the demo's formula, within 1 of 255.
+template <class ReadTexel>
+void ExpectDemoTexels(UINT level, UINT w, UINT h, ReadTexel read) {
   int bad = 0;
   for (UINT y = 0; y < h; ++y) {
     for (UINT x = 0; x < w; ++x) {
       const double ax = (x + 0.5) / w, ay = (y + 0.5) / h;
       const int want[4] = {255, Channel(float(std::sin(std::sqrt(ax * ax + ay * ay) * 10) * 0.5 + 0.5)),
                            Channel(float(std::sin(5 * ay))), Channel(float(std::cos(5 * ax)))};
-      const uint32_t got = t.Texel(level, x, y);
+      const uint32_t got = read(x, y);
       const int have[4] = {int(got >> 24), int((got >> 16) & 255), int((got >> 8) & 255),
                            int(got & 255)};
       for (int c = 0; c < 4; ++c)
@@ -156,6 +157,11 @@ void ExpectDemoLevel(const MemoryTexture& t, UINT level) {
     }
   }
   EXPECT_EQ(bad, 0);
+}
+
+void ExpectDemoLevel(const MemoryTexture& t, UINT level) {
+  ExpectDemoTexels(level, t.Width(level), t.Height(level),
+                   [&](UINT x, UINT y) { return t.Texel(level, x, y); });
 }
 
 }  // namespace
@@ -391,4 +397,32 @@ TEST(ShaderApi, TextureShaderInterface) {
   shader->Release();
   EXPECT_EQ(shader->Release(), 0u);
   code->Release();
+}
+
+// The same fill on a texture of the device, the way the engine uses it.
+class ShaderDeviceFill : public d3dx_test::DeviceTest {};
+
+TEST_F(ShaderDeviceFill, DemoShaderFillsAManagedMipChain) {
+  LPD3DXTEXTURESHADER shader = Make(DemoSource());
+  ASSERT_NE(shader, nullptr);
+  IDirect3DTexture9* tex = nullptr;
+  ASSERT_EQ(device_->CreateTexture(64, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr),
+            D3D_OK);
+  const DWORD levels = tex->GetLevelCount();
+  EXPECT_EQ(levels, 7u);
+  ASSERT_EQ(D3DXFillTextureTX(tex, shader), D3D_OK);
+  for (DWORD l = 0; l < levels; ++l) {
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(tex->GetLevelDesc(l, &desc), D3D_OK);
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(tex->LockRect(l, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    ExpectDemoTexels(l, desc.Width, desc.Height, [&](UINT x, UINT y) {
+      uint32_t v;
+      std::memcpy(&v, static_cast<const uint8_t*>(lr.pBits) + y * lr.Pitch + x * 4, 4);
+      return v;
+    });
+    tex->UnlockRect(l);
+  }
+  tex->Release();
+  shader->Release();
 }
