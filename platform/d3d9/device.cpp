@@ -596,7 +596,12 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
   for (int x = 0; x < dw; ++x)
     stretchCols_[x] = static_cast<uint32_t>(
         sr.left + static_cast<int>((static_cast<int64_t>(2 * x + 1) * sw) / (2 * dw)));
-  bool same = s.format == d.format && !g_disableFastPaths;
+  // 32-bit ARGB and XRGB copy each other as words; an X format on either side makes alpha opaque,
+  // exactly as reading and writing through the format would.
+  auto argb32 = [](D3DFORMAT f) { return f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8; };
+  bool words = argb32(s.format) && argb32(d.format) && !g_disableFastPaths;
+  uint32_t orMask = (s.format == D3DFMT_X8R8G8B8 || d.format == D3DFMT_X8R8G8B8) ? 0xFF000000u : 0u;
+  bool same = (s.format == d.format || words) && !g_disableFastPaths;
   int lastSy = -1;
   for (int y = 0; y < dh; ++y) {
     int sy = sr.top + static_cast<int>((static_cast<int64_t>(2 * y + 1) * sh) / (2 * dh));
@@ -612,7 +617,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
     if (same && d.bpp == 4) {
       auto* out = reinterpret_cast<uint32_t*>(drow);
       const auto* in = reinterpret_cast<const uint32_t*>(srow);
-      for (int x = 0; x < dw; ++x) out[x] = in[stretchCols_[x]];
+      for (int x = 0; x < dw; ++x) out[x] = in[stretchCols_[x]] | orMask;
     } else if (same) {
       for (int x = 0; x < dw; ++x)
         std::memcpy(drow + static_cast<size_t>(x) * d.bpp, srow + stretchCols_[x] * s.bpp, d.bpp);

@@ -62,7 +62,11 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
   g_lastFrame.width = fw;
   g_lastFrame.height = fh;
-  g_lastFrame.pixels.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
+  bool covers = dr.left <= 0 && dr.top <= 0 && dr.right >= fw && dr.bottom >= fh;
+  if (covers)
+    g_lastFrame.pixels.resize(static_cast<size_t>(fw) * fh);
+  else
+    g_lastFrame.pixels.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
   if (dw > 0 && dh > 0) {
     bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
     for (int y = std::max<LONG>(0, dr.top); y < std::min<LONG>(fh, dr.bottom); ++y) {
@@ -71,9 +75,12 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
       const uint8_t* row = bb.Row(sy);
       int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
       if (identity && xs < xe) {
-        std::memcpy(out + xs, row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4,
-                    static_cast<size_t>(xe - xs) * 4);
-        for (int x = xs; x < xe; ++x) out[x] |= 0xFF000000u;
+        const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
+        for (int x = xs; x < xe; ++x, in += 4) {
+          uint32_t v;
+          std::memcpy(&v, in, 4);
+          out[x] = v | 0xFF000000u;
+        }
         continue;
       }
       for (int x = xs; x < xe; ++x) {

@@ -582,15 +582,13 @@ TEST_F(FastPathTest, SpriteQuadsMatchTheGeneralPath) {
 
 TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   IDirect3DSurface9* src = nullptr;
-  IDirect3DSurface9* target = nullptr;
   ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
-  ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &target,
-                                        nullptr), D3D_OK);
   D3DLOCKED_RECT lr;
   ASSERT_EQ(src->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x)
-      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] = 0xFF000000u | (x << 16) | (y << 8);
+      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] =
+          (static_cast<uint32_t>(x * 40) << 24) | (x << 16) | (y << 8);
   src->UnlockRect();
   auto read = [&](IDirect3DSurface9* s) {
     std::vector<uint32_t> out(kWidth * kHeight);
@@ -602,23 +600,32 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
     return out;
   };
   const RECT dst = {3, 2, 63, 47};
-  d3d9::g_disableFastPaths = true;
-  ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_NONE), D3D_OK);
-  auto general = read(target);
-  d3d9::g_disableFastPaths = false;
-  ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
-  ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_POINT), D3D_OK);
-  auto fast = read(target);
-  EXPECT_EQ(general, fast);
-  // Destination pixel x takes source column floor((x + 0.5) * 6 / 60).
-  for (int y = 2; y < 47; ++y)
-    for (int x = 3; x < 63; ++x) {
-      uint32_t want = 0xFF000000u | (((x - 3) * 2 + 1) * 6 / 120 << 16) | (((y - 2) * 2 + 1) * 5 / 90 << 8);
-      ASSERT_EQ(fast[y * kWidth + x], want) << x << "," << y;
-    }
-  EXPECT_EQ(fast[0], 0u) << "outside the destination rectangle nothing changes";
+  // The same format on both sides, and ARGB into XRGB (the demo's background into the back buffer).
+  for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8}) {
+    IDirect3DSurface9* target = nullptr;
+    ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr),
+              D3D_OK);
+    d3d9::g_disableFastPaths = true;
+    ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
+    ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_NONE), D3D_OK);
+    auto general = read(target);
+    d3d9::g_disableFastPaths = false;
+    ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
+    ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_POINT), D3D_OK);
+    auto fast = read(target);
+    EXPECT_EQ(general, fast) << "format " << format;
+    // Destination pixel x takes source column floor((x + 0.5) * 6 / 60).
+    uint32_t opaque = format == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
+    for (int y = 2; y < 47; ++y)
+      for (int x = 3; x < 63; ++x) {
+        uint32_t sx = ((x - 3) * 2 + 1) * 6 / 120, sy = ((y - 2) * 2 + 1) * 5 / 90;
+        uint32_t want = ((sx * 40) << 24 | sx << 16 | sy << 8) | opaque;
+        ASSERT_EQ(fast[y * kWidth + x], want) << x << "," << y << " format " << format;
+      }
+    EXPECT_EQ(fast[0], opaque) << "outside the destination rectangle nothing changes";
+    target->Release();
+  }
   src->Release();
-  target->Release();
 }
 
 }  // namespace
