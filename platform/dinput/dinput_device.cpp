@@ -26,9 +26,12 @@ enum class Kind { Keyboard, Mouse, Joystick };
 
 DWORD StateSize(Kind kind) {
   switch (kind) {
-    case Kind::Keyboard: return 256;
-    case Kind::Mouse: return sizeof(DIMOUSESTATE);
-    default: return sizeof(DIJOYSTATE);
+    case Kind::Keyboard:
+      return 256;
+    case Kind::Mouse:
+      return sizeof(DIMOUSESTATE);
+    default:
+      return sizeof(DIJOYSTATE);
   }
 }
 
@@ -102,15 +105,24 @@ int JoystickIndexOf(REFGUID guid) {
 
 DWORD PovOfHat(Uint8 hat) {
   switch (hat) {
-    case SDL_HAT_UP: return 0;
-    case SDL_HAT_RIGHTUP: return 4500;
-    case SDL_HAT_RIGHT: return 9000;
-    case SDL_HAT_RIGHTDOWN: return 13500;
-    case SDL_HAT_DOWN: return 18000;
-    case SDL_HAT_LEFTDOWN: return 22500;
-    case SDL_HAT_LEFT: return 27000;
-    case SDL_HAT_LEFTUP: return 31500;
-    default: return 0xFFFFFFFF;  // centred
+    case SDL_HAT_UP:
+      return 0;
+    case SDL_HAT_RIGHTUP:
+      return 4500;
+    case SDL_HAT_RIGHT:
+      return 9000;
+    case SDL_HAT_RIGHTDOWN:
+      return 13500;
+    case SDL_HAT_DOWN:
+      return 18000;
+    case SDL_HAT_LEFTDOWN:
+      return 22500;
+    case SDL_HAT_LEFT:
+      return 27000;
+    case SDL_HAT_LEFTUP:
+      return 31500;
+    default:
+      return 0xFFFFFFFF;  // centred
   }
 }
 
@@ -353,9 +365,12 @@ class Device final : public ComObject<IDirectInputDevice8A> {
   }
   static DWORD TypeOf(Kind kind) {
     switch (kind) {
-      case Kind::Keyboard: return DI8DEVTYPE_KEYBOARD;
-      case Kind::Mouse: return DI8DEVTYPE_MOUSE;
-      default: return DI8DEVTYPE_JOYSTICK;
+      case Kind::Keyboard:
+        return DI8DEVTYPE_KEYBOARD;
+      case Kind::Mouse:
+        return DI8DEVTYPE_MOUSE;
+      default:
+        return DI8DEVTYPE_JOYSTICK;
     }
   }
 
@@ -438,7 +453,8 @@ class Device final : public ComObject<IDirectInputDevice8A> {
   long absX_ = 0, absY_ = 0, absZ_ = 0;
 };
 
-// --- The DirectInput object ------------------------------------------------------------------------
+// --- The DirectInput object
+// ------------------------------------------------------------------------
 class DirectInput8 final : public ComObject<IDirectInput8A> {
  public:
   HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8A* out,

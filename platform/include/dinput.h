@@ -48,7 +48,8 @@
 #define DIERR_REPORTFULL ((HRESULT)0x8004020A)
 #define DIERR_MAPFILEFAIL ((HRESULT)0x8004020B)
 
-// --- Cooperative levels, data format flags, object types --------------------------------------------
+// --- Cooperative levels, data format flags, object types
+// --------------------------------------------
 #define DISCL_EXCLUSIVE 0x00000001
 #define DISCL_NONEXCLUSIVE 0x00000002
 #define DISCL_FOREGROUND 0x00000004
@@ -106,7 +107,8 @@
 #define DIDC_POLLEDDATAFORMAT 0x00000008
 #define DIDC_FORCEFEEDBACK 0x00000100
 
-// --- Records ---------------------------------------------------------------------------------------
+// --- Records
+// ---------------------------------------------------------------------------------------
 typedef struct _DIOBJECTDATAFORMAT {
   const GUID* pguid;
   DWORD dwOfs;
@@ -235,8 +237,8 @@ typedef struct DIPROPRANGE {
 #define DIJOFS_RX 12
 #define DIJOFS_RY 16
 #define DIJOFS_RZ 20
-#define DIJOFS_SLIDER(n) (24 + (n) * 4)
-#define DIJOFS_POV(n) (32 + (n) * 4)
+#define DIJOFS_SLIDER(n) (24 + (n)*4)
+#define DIJOFS_POV(n) (32 + (n)*4)
 #define DIJOFS_BUTTON(n) (48 + (n))
 
 // Records used only by methods this implementation does not support.
@@ -274,7 +276,8 @@ typedef BOOL(CALLBACK* LPDIENUMDEVICESBYSEMANTICSCBA)(LPCDIDEVICEINSTANCEA, LPDI
                                                       DWORD, DWORD, LPVOID);
 typedef BOOL(CALLBACK* LPDICONFIGUREDEVICESCALLBACK)(IUnknown*, LPVOID);
 
-// --- GUIDs -------------------------------------------------------------------------------------------
+// --- GUIDs
+// -------------------------------------------------------------------------------------------
 extern const GUID GUID_SysKeyboard;
 extern const GUID GUID_SysMouse;
 extern const GUID GUID_Joystick;
@@ -291,18 +294,19 @@ extern const GUID GUID_POV;
 extern const IID IID_IDirectInput8A;
 extern const IID IID_IDirectInputDevice8A;
 
-// --- Interfaces --------------------------------------------------------------------------------------
+// --- Interfaces
+// --------------------------------------------------------------------------------------
 struct IDirectInputDevice8A : public IUnknown {
   STDMETHOD(GetCapabilities)(LPDIDEVCAPS lpDIDevCaps) PURE;
-  STDMETHOD(EnumObjects)(LPDIENUMDEVICEOBJECTSCALLBACKA lpCallback, LPVOID pvRef,
-                         DWORD dwFlags) PURE;
+  STDMETHOD(EnumObjects)
+  (LPDIENUMDEVICEOBJECTSCALLBACKA lpCallback, LPVOID pvRef, DWORD dwFlags) PURE;
   STDMETHOD(GetProperty)(REFGUID rguidProp, LPDIPROPHEADER pdiph) PURE;
   STDMETHOD(SetProperty)(REFGUID rguidProp, LPCDIPROPHEADER pdiph) PURE;
   STDMETHOD(Acquire)() PURE;
   STDMETHOD(Unacquire)() PURE;
   STDMETHOD(GetDeviceState)(DWORD cbData, LPVOID lpvData) PURE;
-  STDMETHOD(GetDeviceData)(DWORD cbObjectData, LPDIDEVICEOBJECTDATA rgdod, LPDWORD pdwInOut,
-                           DWORD dwFlags) PURE;
+  STDMETHOD(GetDeviceData)
+  (DWORD cbObjectData, LPDIDEVICEOBJECTDATA rgdod, LPDWORD pdwInOut, DWORD dwFlags) PURE;
   STDMETHOD(SetDataFormat)(LPCDIDATAFORMAT lpdf) PURE;
   STDMETHOD(SetEventNotification)(HANDLE hEvent) PURE;
   STDMETHOD(SetCooperativeLevel)(HWND hwnd, DWORD dwFlags) PURE;
@@ -310,43 +314,43 @@ struct IDirectInputDevice8A : public IUnknown {
   STDMETHOD(GetDeviceInfo)(LPDIDEVICEINSTANCEA pdidi) PURE;
   STDMETHOD(RunControlPanel)(HWND hwndOwner, DWORD dwFlags) PURE;
   STDMETHOD(Initialize)(HINSTANCE hinst, DWORD dwVersion, REFGUID rguid) PURE;
-  STDMETHOD(CreateEffect)(REFGUID rguid, LPCDIEFFECT lpeff, LPDIRECTINPUTEFFECT* ppdeff,
-                          LPUNKNOWN punkOuter) PURE;
+  STDMETHOD(CreateEffect)
+  (REFGUID rguid, LPCDIEFFECT lpeff, LPDIRECTINPUTEFFECT* ppdeff, LPUNKNOWN punkOuter) PURE;
   STDMETHOD(EnumEffects)(LPDIENUMEFFECTSCALLBACKA lpCallback, LPVOID pvRef, DWORD dwEffType) PURE;
   STDMETHOD(GetEffectInfo)(LPDIEFFECTINFOA pdei, REFGUID rguid) PURE;
   STDMETHOD(GetForceFeedbackState)(LPDWORD pdwOut) PURE;
   STDMETHOD(SendForceFeedbackCommand)(DWORD dwFlags) PURE;
-  STDMETHOD(EnumCreatedEffectObjects)(LPDIENUMCREATEDEFFECTOBJECTSCALLBACK lpCallback, LPVOID pvRef,
-                                      DWORD fl) PURE;
+  STDMETHOD(EnumCreatedEffectObjects)
+  (LPDIENUMCREATEDEFFECTOBJECTSCALLBACK lpCallback, LPVOID pvRef, DWORD fl) PURE;
   STDMETHOD(Escape)(LPDIEFFESCAPE pesc) PURE;
   STDMETHOD(Poll)() PURE;
-  STDMETHOD(SendDeviceData)(DWORD cbObjectData, LPCDIDEVICEOBJECTDATA rgdod, LPDWORD pdwInOut,
-                            DWORD fl) PURE;
-  STDMETHOD(EnumEffectsInFile)(LPCSTR lpszFileName, LPDIENUMEFFECTSINFILECALLBACK pec,
-                               LPVOID pvRef, DWORD dwFlags) PURE;
-  STDMETHOD(WriteEffectToFile)(LPCSTR lpszFileName, DWORD dwEntries, LPDIFILEEFFECT rgDiFileEft,
-                               DWORD dwFlags) PURE;
+  STDMETHOD(SendDeviceData)
+  (DWORD cbObjectData, LPCDIDEVICEOBJECTDATA rgdod, LPDWORD pdwInOut, DWORD fl) PURE;
+  STDMETHOD(EnumEffectsInFile)
+  (LPCSTR lpszFileName, LPDIENUMEFFECTSINFILECALLBACK pec, LPVOID pvRef, DWORD dwFlags) PURE;
+  STDMETHOD(WriteEffectToFile)
+  (LPCSTR lpszFileName, DWORD dwEntries, LPDIFILEEFFECT rgDiFileEft, DWORD dwFlags) PURE;
   STDMETHOD(BuildActionMap)(LPDIACTIONFORMATA lpdiaf, LPCSTR lpszUserName, DWORD dwFlags) PURE;
-  STDMETHOD(SetActionMap)(LPDIACTIONFORMATA lpdiActionFormat, LPCSTR lptszUserName,
-                          DWORD dwFlags) PURE;
+  STDMETHOD(SetActionMap)
+  (LPDIACTIONFORMATA lpdiActionFormat, LPCSTR lptszUserName, DWORD dwFlags) PURE;
   STDMETHOD(GetImageInfo)(LPDIDEVICEIMAGEINFOHEADERA lpdiDevImageInfoHeader) PURE;
 };
 
 struct IDirectInput8A : public IUnknown {
-  STDMETHOD(CreateDevice)(REFGUID rguid, LPDIRECTINPUTDEVICE8A* lplpDirectInputDevice,
-                          LPUNKNOWN pUnkOuter) PURE;
-  STDMETHOD(EnumDevices)(DWORD dwDevType, LPDIENUMDEVICESCALLBACKA lpCallback, LPVOID pvRef,
-                         DWORD dwFlags) PURE;
+  STDMETHOD(CreateDevice)
+  (REFGUID rguid, LPDIRECTINPUTDEVICE8A* lplpDirectInputDevice, LPUNKNOWN pUnkOuter) PURE;
+  STDMETHOD(EnumDevices)
+  (DWORD dwDevType, LPDIENUMDEVICESCALLBACKA lpCallback, LPVOID pvRef, DWORD dwFlags) PURE;
   STDMETHOD(GetDeviceStatus)(REFGUID rguidInstance) PURE;
   STDMETHOD(RunControlPanel)(HWND hwndOwner, DWORD dwFlags) PURE;
   STDMETHOD(Initialize)(HINSTANCE hinst, DWORD dwVersion) PURE;
   STDMETHOD(FindDevice)(REFGUID rguidClass, LPCSTR ptszName, LPGUID pguidInstance) PURE;
-  STDMETHOD(EnumDevicesBySemantics)(LPCSTR ptszUserName, LPDIACTIONFORMATA lpdiActionFormat,
-                                    LPDIENUMDEVICESBYSEMANTICSCBA lpCallback, LPVOID pvRef,
-                                    DWORD dwFlags) PURE;
-  STDMETHOD(ConfigureDevices)(LPDICONFIGUREDEVICESCALLBACK lpdiCallback,
-                              LPDICONFIGUREDEVICESPARAMSA lpdiCDParams, DWORD dwFlags,
-                              LPVOID pvRefData) PURE;
+  STDMETHOD(EnumDevicesBySemantics)
+  (LPCSTR ptszUserName, LPDIACTIONFORMATA lpdiActionFormat,
+   LPDIENUMDEVICESBYSEMANTICSCBA lpCallback, LPVOID pvRef, DWORD dwFlags) PURE;
+  STDMETHOD(ConfigureDevices)
+  (LPDICONFIGUREDEVICESCALLBACK lpdiCallback, LPDICONFIGUREDEVICESPARAMSA lpdiCDParams,
+   DWORD dwFlags, LPVOID pvRefData) PURE;
 };
 
 // Only the ANSI interfaces exist; these typedefs name them as code written for DirectInput 8 does.
@@ -363,7 +367,8 @@ inline const IID& IID_IDirectInputDevice8 = IID_IDirectInputDevice8A;
 HRESULT WINAPI DirectInput8Create(HINSTANCE hinst, DWORD dwVersion, REFIID riidltf, LPVOID* ppvOut,
                                   LPUNKNOWN punkOuter);
 
-// --- Scan codes ----------------------------------------------------------------------------------------
+// --- Scan codes
+// ----------------------------------------------------------------------------------------
 #define DIK_ESCAPE 0x01
 #define DIK_1 0x02
 #define DIK_2 0x03

@@ -55,11 +55,17 @@ int WINAPI MulDiv(int number, int numerator, int denominator) {
   return negative ? static_cast<int>(-static_cast<int64_t>(q)) : static_cast<int>(q);
 }
 
-DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(MonotonicNanoseconds() / 1000000ull); }
+DWORD WINAPI GetTickCount(void) {
+  return static_cast<DWORD>(MonotonicNanoseconds() / 1000000ull);
+}
 
-ULONGLONG WINAPI GetTickCount64(void) { return MonotonicNanoseconds() / 1000000ull; }
+ULONGLONG WINAPI GetTickCount64(void) {
+  return MonotonicNanoseconds() / 1000000ull;
+}
 
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD WINAPI GetCurrentThreadId(void) {
+  return static_cast<DWORD>(syscall(SYS_gettid));
+}
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
   if (!count) return FALSE;
@@ -73,9 +79,13 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
   return TRUE;
 }
 
-DWORD WINAPI GetLastError(void) { return g_lastError; }
+DWORD WINAPI GetLastError(void) {
+  return g_lastError;
+}
 
-void WINAPI SetLastError(DWORD code) { g_lastError = code; }
+void WINAPI SetLastError(DWORD code) {
+  g_lastError = code;
+}
 
 void WINAPI OutputDebugStringA(LPCSTR text) {
   if (text) std::fputs(text, stderr);

@@ -201,7 +201,8 @@ void PostAutomationKey(int dik, bool down, bool wasDown) {
   bool alt = AltHeld();
   bool system = (alt && !CtrlHeld()) || vk == VK_F10;
   UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-  Win32PostMessage(target, message, static_cast<WPARAM>(vk), Win32KeyLParam(dik, down, wasDown, alt));
+  Win32PostMessage(target, message, static_cast<WPARAM>(vk),
+                   Win32KeyLParam(dik, down, wasDown, alt));
 }
 
 }  // namespace
@@ -235,9 +236,12 @@ void Win32AutomationKeyState(uint8_t state[256]) {
   for (int i = 0; i < 256; ++i) state[i] = g_held[i] ? 0x80 : 0;
 }
 
-bool Win32AutomationKeyHeld(int dik) { return dik >= 0 && dik < 256 && g_held[dik]; }
+bool Win32AutomationKeyHeld(int dik) {
+  return dik >= 0 && dik < 256 && g_held[dik];
+}
 
-// --- Automation -----------------------------------------------------------------------------------
+// --- Automation
+// -----------------------------------------------------------------------------------
 
 void AutomationSetKey(int dik, bool down) {
   // Scan code 0 is no key; anything outside a byte is not a scan code.
@@ -254,4 +258,6 @@ void AutomationReleaseAllKeys() {
     if (g_held[dik]) AutomationSetKey(dik, false);
 }
 
-void AutomationPostClose(HWND window) { Win32PostMessage(window, WM_CLOSE, 0, 0); }
+void AutomationPostClose(HWND window) {
+  Win32PostMessage(window, WM_CLOSE, 0, 0);
+}

@@ -206,7 +206,7 @@ void ConvertSdlEvent(const SDL_Event& e) {
       if (!w) break;
       NoteCursor(w, e.motion.x, e.motion.y);
       PostLatest(w->handle, WM_MOUSEMOVE, MouseKeyFlags(e.motion.state),
-           MAKELPARAM(e.motion.x, e.motion.y));
+                 MAKELPARAM(e.motion.x, e.motion.y));
       break;
     }
     case SDL_MOUSEBUTTONDOWN:
@@ -227,8 +227,8 @@ void ConvertSdlEvent(const SDL_Event& e) {
       }
       if (e.wheel.x != 0) {
         int delta = sign * e.wheel.x * WHEEL_DELTA;
-        Post(w->handle, WM_MOUSEHWHEEL, keys | (static_cast<WPARAM>(static_cast<WORD>(delta)) << 16),
-             where);
+        Post(w->handle, WM_MOUSEHWHEEL,
+             keys | (static_cast<WPARAM>(static_cast<WORD>(delta)) << 16), where);
       }
       break;
     }
@@ -267,28 +267,50 @@ int CharacterOf(int vk, bool shift, bool caps, bool ctrl) {
   if (vk >= '0' && vk <= '9') return shift ? ")!@#$%^&*("[vk - '0'] : vk;
   if (vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9) return '0' + (vk - VK_NUMPAD0);
   switch (vk) {
-    case VK_SPACE: return ' ';
-    case VK_RETURN: return '\r';
-    case VK_ESCAPE: return 0x1B;
-    case VK_BACK: return '\b';
-    case VK_TAB: return '\t';
-    case VK_MULTIPLY: return '*';
-    case VK_ADD: return '+';
-    case VK_SUBTRACT: return '-';
-    case VK_DECIMAL: return '.';
-    case VK_DIVIDE: return '/';
-    case VK_OEM_1: return shift ? ':' : ';';
-    case VK_OEM_PLUS: return shift ? '+' : '=';
-    case VK_OEM_COMMA: return shift ? '<' : ',';
-    case VK_OEM_MINUS: return shift ? '_' : '-';
-    case VK_OEM_PERIOD: return shift ? '>' : '.';
-    case VK_OEM_2: return shift ? '?' : '/';
-    case VK_OEM_3: return shift ? '~' : '`';
-    case VK_OEM_4: return shift ? '{' : '[';
-    case VK_OEM_5: return shift ? '|' : '\\';
-    case VK_OEM_6: return shift ? '}' : ']';
-    case VK_OEM_7: return shift ? '"' : '\'';
-    default: return 0;
+    case VK_SPACE:
+      return ' ';
+    case VK_RETURN:
+      return '\r';
+    case VK_ESCAPE:
+      return 0x1B;
+    case VK_BACK:
+      return '\b';
+    case VK_TAB:
+      return '\t';
+    case VK_MULTIPLY:
+      return '*';
+    case VK_ADD:
+      return '+';
+    case VK_SUBTRACT:
+      return '-';
+    case VK_DECIMAL:
+      return '.';
+    case VK_DIVIDE:
+      return '/';
+    case VK_OEM_1:
+      return shift ? ':' : ';';
+    case VK_OEM_PLUS:
+      return shift ? '+' : '=';
+    case VK_OEM_COMMA:
+      return shift ? '<' : ',';
+    case VK_OEM_MINUS:
+      return shift ? '_' : '-';
+    case VK_OEM_PERIOD:
+      return shift ? '>' : '.';
+    case VK_OEM_2:
+      return shift ? '?' : '/';
+    case VK_OEM_3:
+      return shift ? '~' : '`';
+    case VK_OEM_4:
+      return shift ? '{' : '[';
+    case VK_OEM_5:
+      return shift ? '|' : '\\';
+    case VK_OEM_6:
+      return shift ? '}' : ']';
+    case VK_OEM_7:
+      return shift ? '"' : '\'';
+    default:
+      return 0;
   }
 }
 

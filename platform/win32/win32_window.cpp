@@ -49,9 +49,13 @@ HWND g_focus = nullptr;
 int g_cursorCount = 0;
 int g_predefinedCursor;  // address used as the handle of every predefined cursor and icon
 
-constexpr uintptr_t HandleValue(uint64_t serial) { return 0x10000 + serial * 16; }
+constexpr uintptr_t HandleValue(uint64_t serial) {
+  return 0x10000 + serial * 16;
+}
 
-bool IsAtom(LPCSTR name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
+bool IsAtom(LPCSTR name) {
+  return reinterpret_cast<uintptr_t>(name) < 0x10000;
+}
 
 WindowClass* FindClass(LPCSTR name) {
   if (name == nullptr) return nullptr;
@@ -82,7 +86,9 @@ ATOM AddClass(UINT style, WNDPROC proc, LPCSTR name) {
   return c.atom;
 }
 
-bool HasCaption(DWORD style) { return (style & WS_CAPTION) == WS_CAPTION; }
+bool HasCaption(DWORD style) {
+  return (style & WS_CAPTION) == WS_CAPTION;
+}
 
 // Applies the style-dependent SDL window properties.
 void ApplySdlStyle(Win32Window* w) {
@@ -161,7 +167,9 @@ bool Win32NoteClientSize(Win32Window* w, int width, int height) {
   return true;
 }
 
-void Win32SetFocusWindow(HWND handle) { g_focus = Win32FindWindow(handle) ? handle : nullptr; }
+void Win32SetFocusWindow(HWND handle) {
+  g_focus = Win32FindWindow(handle) ? handle : nullptr;
+}
 
 HWND Win32FocusWindow() {
   if (g_focus && !Win32FindWindow(g_focus)) g_focus = nullptr;
@@ -197,7 +205,8 @@ bool Win32ClientSize(HWND window, int* width, int* height) {
   return true;
 }
 
-// --- Classes --------------------------------------------------------------------------------------
+// --- Classes
+// --------------------------------------------------------------------------------------
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc) {
@@ -244,7 +253,8 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
   return nullptr;
 }
 
-// --- Windows --------------------------------------------------------------------------------------
+// --- Windows
+// --------------------------------------------------------------------------------------
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU, HINSTANCE, LPVOID) {
@@ -314,7 +324,9 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   return TRUE;
 }
 
-BOOL WINAPI IsWindow(HWND handle) { return Win32FindWindow(handle) ? TRUE : FALSE; }
+BOOL WINAPI IsWindow(HWND handle) {
+  return Win32FindWindow(handle) ? TRUE : FALSE;
+}
 
 BOOL WINAPI IsWindowVisible(HWND handle) {
   Win32Window* w = Win32FindWindow(handle);
@@ -362,7 +374,9 @@ BOOL WINAPI ShowWindow(HWND handle, int command) {
   return wasVisible;
 }
 
-BOOL WINAPI UpdateWindow(HWND handle) { return IsWindow(handle); }
+BOOL WINAPI UpdateWindow(HWND handle) {
+  return IsWindow(handle);
+}
 
 LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM, LPARAM) {
   switch (message) {
@@ -607,9 +621,13 @@ int WINAPI GetWindowTextA(HWND handle, LPSTR buffer, int size) {
   return static_cast<int>(n);
 }
 
-HWND WINAPI GetForegroundWindow(void) { return Win32FocusWindow(); }
+HWND WINAPI GetForegroundWindow(void) {
+  return Win32FocusWindow();
+}
 
-HWND WINAPI GetFocus(void) { return Win32FocusWindow(); }
+HWND WINAPI GetFocus(void) {
+  return Win32FocusWindow();
+}
 
 HWND WINAPI SetFocus(HWND handle) {
   HWND previous = Win32FocusWindow();

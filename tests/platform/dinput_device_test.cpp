@@ -15,7 +15,9 @@
 
 namespace {
 
-LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcA(h, m, w, l); }
+LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  return DefWindowProcA(h, m, w, l);
+}
 
 HWND MakeWindow() {
   static bool registered = false;
@@ -44,8 +46,8 @@ class DirectInput : public ::testing::Test {
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0);
     window_ = MakeWindow();
     ASSERT_NE(window_, nullptr);
-    ASSERT_EQ(DirectInput8Create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION,
-                                 IID_IDirectInput8A, reinterpret_cast<void**>(&di_), nullptr),
+    ASSERT_EQ(DirectInput8Create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8A,
+                                 reinterpret_cast<void**>(&di_), nullptr),
               DI_OK);
     ASSERT_NE(di_, nullptr);
   }
@@ -60,8 +62,8 @@ class DirectInput : public ::testing::Test {
   IDirectInputDevice8A* Open(REFGUID guid, const DIDATAFORMAT* format, DWORD level) {
     IDirectInputDevice8A* device = nullptr;
     if (di_->CreateDevice(guid, &device, nullptr) != DI_OK) return nullptr;
-    if (device->SetDataFormat(format) != DI_OK || device->SetCooperativeLevel(window_, level) != DI_OK ||
-        device->Acquire() != DI_OK) {
+    if (device->SetDataFormat(format) != DI_OK ||
+        device->SetCooperativeLevel(window_, level) != DI_OK || device->Acquire() != DI_OK) {
       device->Release();
       return nullptr;
     }
@@ -129,8 +131,8 @@ TEST(DirectInputCreate, RejectsBadArgumentsAndHonoursItsFault) {
                                reinterpret_cast<LPUNKNOWN>(&outer)),
             DIERR_NOAGGREGATION);
   AutomationSetFault(AutomationFault::DirectInputCreate, true);
-  EXPECT_TRUE(FAILED(
-      DirectInput8Create(nullptr, DIRECTINPUT_VERSION, IID_IDirectInput8A, &out, nullptr)));
+  EXPECT_TRUE(
+      FAILED(DirectInput8Create(nullptr, DIRECTINPUT_VERSION, IID_IDirectInput8A, &out, nullptr)));
   EXPECT_EQ(out, nullptr);
   AutomationClearFaults();
 }
@@ -191,7 +193,8 @@ TEST_F(DirectInput, NoJoystickMeansNoJoystickDevice) {
   EXPECT_EQ(joysticks, 0);
 }
 
-// --- The call sequence and its error codes --------------------------------------------------------
+// --- The call sequence and its error codes
+// --------------------------------------------------------
 
 TEST_F(DirectInput, SetUpStepsReportTheDocumentedErrors) {
   IDirectInputDevice8A* keyboard = nullptr;
@@ -208,8 +211,8 @@ TEST_F(DirectInput, SetUpStepsReportTheDocumentedErrors) {
   EXPECT_EQ(keyboard->SetDataFormat(&broken), DIERR_INVALIDPARAM);
   ASSERT_EQ(keyboard->SetDataFormat(&c_dfDIKeyboard), DI_OK);
 
-  EXPECT_EQ(keyboard->SetCooperativeLevel(window_, DISCL_EXCLUSIVE | DISCL_NONEXCLUSIVE |
-                                                       DISCL_BACKGROUND),
+  EXPECT_EQ(keyboard->SetCooperativeLevel(window_,
+                                          DISCL_EXCLUSIVE | DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
             DIERR_INVALIDPARAM);
   EXPECT_EQ(keyboard->SetCooperativeLevel(window_, DISCL_NONEXCLUSIVE), DIERR_INVALIDPARAM);
   EXPECT_EQ(keyboard->SetCooperativeLevel(window_, DISCL_EXCLUSIVE | DISCL_BACKGROUND),
@@ -244,7 +247,8 @@ TEST_F(DirectInput, SetUpStepsReportTheDocumentedErrors) {
   mouse->Release();
 }
 
-// --- Keyboard state -------------------------------------------------------------------------------
+// --- Keyboard state
+// -------------------------------------------------------------------------------
 
 TEST_F(DirectInput, HeldKeysShowInTheStateAndInTheMessageQueue) {
   IDirectInputDevice8A* keyboard =
@@ -281,7 +285,8 @@ TEST_F(DirectInput, HeldKeysShowInTheStateAndInTheMessageQueue) {
   keyboard->Release();
 }
 
-// --- Mouse motion ---------------------------------------------------------------------------------
+// --- Mouse motion
+// ---------------------------------------------------------------------------------
 
 TEST_F(DirectInput, MouseReportsMotionSinceTheLastRead) {
   IDirectInputDevice8A* mouse =
@@ -312,7 +317,8 @@ TEST_F(DirectInput, MouseReportsMotionSinceTheLastRead) {
   mouse->Release();
 }
 
-// --- A joystick: SDL's virtual joystick stands in for a real one ----------------------------------
+// --- A joystick: SDL's virtual joystick stands in for a real one
+// ----------------------------------
 
 TEST_F(DirectInput, VirtualJoystickFillsTheJoystickState) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
@@ -375,7 +381,8 @@ TEST_F(DirectInput, VirtualJoystickFillsTheJoystickState) {
   SDL_JoystickDetachVirtual(index);
 }
 
-// --- DirectSound ----------------------------------------------------------------------------------
+// --- DirectSound
+// ----------------------------------------------------------------------------------
 
 TEST_F(DirectInput, DirectSoundCreatesAndTakesACooperativeLevel) {
   IDirectSound8* ds = nullptr;

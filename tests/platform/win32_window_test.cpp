@@ -187,7 +187,8 @@ TEST_F(Win32Window, OversizedAndNegativeSizesAreClamped) {
   EXPECT_LE(client.bottom, 16384);
 }
 
-// --- Moving, resizing and restyling ---------------------------------------------------------------
+// --- Moving, resizing and restyling
+// ---------------------------------------------------------------
 
 TEST_F(Win32Window, SetWindowPosMovesResizesAndChangesTopmost) {
   const DWORD style = WS_CAPTION | WS_SYSMENU;
@@ -219,8 +220,7 @@ TEST_F(Win32Window, SetWindowPosMovesResizesAndChangesTopmost) {
   EXPECT_NE(std::find(g_seen.begin(), g_seen.end(), WM_SIZE), g_seen.end());
 
   // Back out of topmost without size change: -1 sizes are ignored with SWP_NOSIZE.
-  ASSERT_TRUE(SetWindowPos(h, HWND_NOTOPMOST, 70, 80, -1, -1,
-                           SWP_NOSIZE | SWP_NOOWNERZORDER));
+  ASSERT_TRUE(SetWindowPos(h, HWND_NOTOPMOST, 70, 80, -1, -1, SWP_NOSIZE | SWP_NOOWNERZORDER));
   GetWindowRect(h, &r);
   EXPECT_EQ(r.left, 70);
   EXPECT_EQ(r.top, 80);
@@ -311,16 +311,16 @@ TEST_F(Win32Window, ClassesRegisterOnceAndCannotGoWhileUsed) {
   EXPECT_EQ(RegisterClassExA(&ex), 0);
 
   // A class can be named by its atom.
-  HWND h = CreateWindowExA(0, MAKEINTRESOURCEA(atom), "", WS_POPUP, 0, 0, 10, 10, nullptr,
-                           nullptr, nullptr, nullptr);
+  HWND h = CreateWindowExA(0, MAKEINTRESOURCEA(atom), "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                           nullptr, nullptr);
   ASSERT_NE(h, nullptr);
   EXPECT_FALSE(UnregisterClassA("Second", nullptr));
   DestroyWindow(h);
   EXPECT_TRUE(UnregisterClassA("Second", nullptr));
   EXPECT_FALSE(UnregisterClassA("Second", nullptr));
 
-  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                            nullptr, nullptr),
+  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                            nullptr),
             nullptr);
   EXPECT_EQ(CreateWindowExA(0, "Win32WindowTest", "", WS_CHILD, 0, 0, 10, 10, nullptr, nullptr,
                             nullptr, nullptr),
@@ -368,7 +368,8 @@ TEST_F(Win32Window, TitlesGoToTheSdlWindow) {
   EXPECT_STREQ(buffer, "Kes");
 }
 
-// --- Kernel helpers -----------------------------------------------------------------------------------
+// --- Kernel helpers
+// -----------------------------------------------------------------------------------
 
 TEST(Win32Kernel, MulDivRoundsHalfAwayFromZeroWithoutOverflow) {
   EXPECT_EQ(MulDiv(12, 96, 72), 16);

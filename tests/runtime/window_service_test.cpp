@@ -37,7 +37,8 @@ class WindowService : public ::testing::Test {
   }
 };
 
-// --- Opening windows --------------------------------------------------------------------------------
+// --- Opening windows
+// --------------------------------------------------------------------------------
 
 TEST_F(WindowService, ClientIsTheRequestedSizeAndTheOuterSizeFollowsTheStyle) {
   HWND h = OpenWindow(0, 30, 40, 320, 240, "plain", kCaptionSysMenu);
@@ -107,7 +108,8 @@ TEST_F(WindowService, PopupFlagsMakeABorderlessWindowWithoutFrame) {
   EXPECT_EQ(r.bottom - r.top, 100);
 }
 
-// --- Numbers and handles -----------------------------------------------------------------------------
+// --- Numbers and handles
+// -----------------------------------------------------------------------------
 
 TEST_F(WindowService, NumbersMapToHandlesUntilClosed) {
   HWND first = OpenWindow(0, 0, 0, 50, 50, "a", kCaptionSysMenu);
@@ -126,7 +128,7 @@ TEST_F(WindowService, NumbersMapToHandlesUntilClosed) {
   EXPECT_EQ(WindowID(3), nullptr);
   EXPECT_EQ(WindowX(3), 0);
   EXPECT_EQ(WindowY(3), 0);
-  CloseWindow(3);   // unknown numbers are ignored
+  CloseWindow(3);  // unknown numbers are ignored
   CloseWindow(-7);
 
   // A window destroyed behind the service's back frees its number.
@@ -142,7 +144,8 @@ TEST_F(WindowService, NumbersMapToHandlesUntilClosed) {
   EXPECT_EQ(WindowID(1), nullptr);
 }
 
-// --- The poll ----------------------------------------------------------------------------------------
+// --- The poll
+// ----------------------------------------------------------------------------------------
 
 TEST_F(WindowService, EmptyQueuePollsZero) {
   EXPECT_EQ(PollWindowEvent(), 0);
