@@ -60,10 +60,9 @@ __attribute__((always_inline)) inline int Address(int i, int n, DWORD mode) {
   }
 }
 
-__attribute__((always_inline)) inline uint32_t Fetch(const StageState& st, int x, int y) {
+// A texel at addressed coordinates (-1 for the border).
+__attribute__((always_inline)) inline uint32_t Load(const StageState& st, int x, int y) {
   const SamplerView& v = st.view;
-  x = Address(x, v.width, st.addressU);
-  y = Address(y, v.height, st.addressV);
   if (x < 0 || y < 0) return st.border;
   const uint8_t* p = v.bits + static_cast<size_t>(y) * v.pitch;
   if (v.argb32) {
@@ -72,6 +71,10 @@ __attribute__((always_inline)) inline uint32_t Fetch(const StageState& st, int x
     return v.xrgb ? (c | 0xFF000000u) : c;
   }
   return ReadPixelArgb(v.format, p + static_cast<size_t>(x) * FormatBytesPerPixel(v.format));
+}
+
+__attribute__((always_inline)) inline uint32_t Fetch(const StageState& st, int x, int y) {
+  return Load(st, Address(x, st.view.width, st.addressU), Address(y, st.view.height, st.addressV));
 }
 
 // Bilinear weights are quantised to 1/256, so sampling at a texel centre returns that texel
@@ -98,8 +101,10 @@ uint32_t Sample(const StageState& st, float u, float v) {
   if (wx <= 0) wx = 0;
   if (wy <= 0) wy = 0;
   if (wx == 0 && wy == 0) return Fetch(st, x0, y0);
-  uint32_t c00 = Fetch(st, x0, y0), c10 = Fetch(st, x0 + 1, y0);
-  uint32_t c01 = Fetch(st, x0, y0 + 1), c11 = Fetch(st, x0 + 1, y0 + 1);
+  int xa = Address(x0, view.width, st.addressU), xb = Address(x0 + 1, view.width, st.addressU);
+  int ya = Address(y0, view.height, st.addressV), yb = Address(y0 + 1, view.height, st.addressV);
+  uint32_t c00 = Load(st, xa, ya), c10 = Load(st, xb, ya);
+  uint32_t c01 = Load(st, xa, yb), c11 = Load(st, xb, yb);
   uint32_t out = 0;
   for (int s = 0; s < 32; s += 8) {
     int top = static_cast<int>((c00 >> s) & 255) * (256 - wx) + static_cast<int>((c10 >> s) & 255) * wx;
