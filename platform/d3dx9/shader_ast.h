@@ -23,11 +23,38 @@ std::string TypeName(Type t);
 
 enum class N : uint8_t {
   // expressions
-  kIntLit, kFloatLit, kBoolLit, kIdent, kUnary, kBinary, kAssign, kTernary, kCall, kCtor, kCast,
-  kMember, kPreInc, kPreDec, kPostInc, kPostDec, kComma, kIndex,
+  kIntLit,
+  kFloatLit,
+  kBoolLit,
+  kIdent,
+  kUnary,
+  kBinary,
+  kAssign,
+  kTernary,
+  kCall,
+  kCtor,
+  kCast,
+  kMember,
+  kPreInc,
+  kPreDec,
+  kPostInc,
+  kPostDec,
+  kComma,
+  kIndex,
   // statements
-  kBlock, kDeclGroup, kVarDecl, kExprStmt, kIf, kFor, kWhile, kDoWhile, kBreak, kContinue,
-  kReturn, kEmpty, kDiscard
+  kBlock,
+  kDeclGroup,
+  kVarDecl,
+  kExprStmt,
+  kIf,
+  kFor,
+  kWhile,
+  kDoWhile,
+  kBreak,
+  kContinue,
+  kReturn,
+  kEmpty,
+  kDiscard
 };
 
 struct Node {

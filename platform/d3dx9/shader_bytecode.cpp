@@ -102,9 +102,9 @@ std::vector<uint32_t> Encode(const Program& p) {
   const uint32_t nconst = uint32_t(p.consts.size() / 4);
   const uint32_t total = kHeaderDwords + nconst * 4 + uint32_t(p.init.size() + p.main.size()) * 4;
   out.reserve(total);
-  out.insert(out.end(), {kMagic, kVersion, total, p.num_regs, nconst, uint32_t(p.init.size()),
-                         uint32_t(p.main.size()), p.pos_reg, p.psize_reg, p.result_reg,
-                         p.num_globals});
+  out.insert(out.end(),
+             {kMagic, kVersion, total, p.num_regs, nconst, uint32_t(p.init.size()),
+              uint32_t(p.main.size()), p.pos_reg, p.psize_reg, p.result_reg, p.num_globals});
   for (float f : p.consts) {
     uint32_t bits;
     std::memcpy(&bits, &f, 4);

@@ -40,12 +40,18 @@ struct Var {
   bool is_const = false;
 };
 
-inline int SwzComp(uint8_t swz, int i) { return (swz >> (2 * i)) & 3; }
+inline int SwzComp(uint8_t swz, int i) {
+  return (swz >> (2 * i)) & 3;
+}
 inline uint8_t MakeSwz(const int c[4]) {
   return uint8_t(c[0] | (c[1] << 2) | (c[2] << 4) | (c[3] << 6));
 }
-inline uint8_t Broadcast(int c) { return uint8_t(c | (c << 2) | (c << 4) | (c << 6)); }
-inline uint8_t MaskOf(int dim) { return uint8_t((1 << dim) - 1); }
+inline uint8_t Broadcast(int c) {
+  return uint8_t(c | (c << 2) | (c << 4) | (c << 6));
+}
+inline uint8_t MaskOf(int dim) {
+  return uint8_t((1 << dim) - 1);
+}
 
 bool IEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -269,8 +275,8 @@ class Gen {
   Value ToBase(Value v, Base b, const Node* at) {
     if (v.t.base == b) return v;
     if (v.t.base == Base::kVoid || b == Base::kVoid)
-      Fail(at, "X3017", "cannot convert from '" + TypeName(v.t) + "' to '" +
-                            TypeName(Type{b, v.t.dim}) + "'");
+      Fail(at, "X3017",
+           "cannot convert from '" + TypeName(v.t) + "' to '" + TypeName(Type{b, v.t.dim}) + "'");
     Type rt{b, v.t.dim};
     if (b == Base::kFloat || (b == Base::kInt && v.t.base == Base::kBool)) {
       v.t = rt;
@@ -289,8 +295,9 @@ class Gen {
         if (implicit) Warn(at, "X3206", "implicit truncation of vector type");
         v = Resize(v, to.dim);
       } else {
-        Fail(at, "X3017", std::string("cannot ") + (implicit ? "implicitly " : "") +
-                              "convert from '" + TypeName(v.t) + "' to '" + TypeName(to) + "'");
+        Fail(at, "X3017",
+             std::string("cannot ") + (implicit ? "implicitly " : "") + "convert from '" +
+                 TypeName(v.t) + "' to '" + TypeName(to) + "'");
       }
     }
     return ToBase(v, to.base, at);
@@ -390,7 +397,8 @@ class Gen {
   int SwizzleOf(Node* n, int dim, int idx[4]) {
     if (n->kind == N::kIndex) {
       Node* i = n->kids[1];
-      if (i->kind != N::kIntLit) Fail(n, "X3000", "only constant indices into vectors are supported");
+      if (i->kind != N::kIntLit)
+        Fail(n, "X3000", "only constant indices into vectors are supported");
       if (i->ival < 0 || i->ival >= dim) Fail(n, "X3504", "array index out of bounds");
       idx[0] = int(i->ival);
       return 1;
@@ -539,9 +547,9 @@ class Gen {
     if (a.t.base == Base::kFloat || b.t.base == Base::kFloat)
       Fail(n, "X3082", "int or unsigned int type required");
     prep(Base::kInt);
-    uint8_t code = op == "&"   ? kBand
-                   : op == "|" ? kBor
-                   : op == "^" ? kBxor
+    uint8_t code = op == "&"    ? kBand
+                   : op == "|"  ? kBor
+                   : op == "^"  ? kBxor
                    : op == "<<" ? kShl
                                 : kShr;
     return Op2(code, Type{Base::kInt, uint8_t(dim)}, a, b, n);
@@ -616,20 +624,20 @@ class Gen {
       int op;  // -1: handled specially
     };
     static const Entry table[] = {
-        {"abs", 1, kAbs},      {"sin", 1, kSin},       {"cos", 1, kCos},
-        {"tan", 1, kTan},      {"asin", 1, kAsin},     {"acos", 1, kAcos},
-        {"atan", 1, kAtan},    {"atan2", 2, kAtan2},   {"sqrt", 1, kSqrt},
-        {"rsqrt", 1, kRsqrt},  {"pow", 2, kPow},       {"exp", 1, kExp},
-        {"exp2", 1, kExp2},    {"log", 1, kLog},       {"log2", 1, kLog2},
-        {"floor", 1, kFloor},  {"ceil", 1, kCeil},     {"frac", 1, kFrac},
-        {"fmod", 2, kFmod},    {"min", 2, kMin},       {"max", 2, kMax},
-        {"clamp", 3, kClamp},  {"saturate", 1, kSat},  {"lerp", 3, kLerp},
-        {"step", 2, kStep},    {"smoothstep", 3, kSstep}, {"sign", 1, kSign},
-        {"trunc", 1, kTrunc},  {"round", 1, kRound},   {"mad", 3, kMad},
-        {"length", 1, kLen},   {"distance", 2, kDist}, {"dot", 2, kDot},
-        {"cross", 2, kCross},  {"normalize", 1, -1},   {"noise", 1, kNoise},
-        {"any", 1, kAny},      {"all", 1, kAll},       {"degrees", 1, -2},
-        {"radians", 1, -3},    {"log10", 1, -4}};
+        {"abs", 1, kAbs},     {"sin", 1, kSin},          {"cos", 1, kCos},
+        {"tan", 1, kTan},     {"asin", 1, kAsin},        {"acos", 1, kAcos},
+        {"atan", 1, kAtan},   {"atan2", 2, kAtan2},      {"sqrt", 1, kSqrt},
+        {"rsqrt", 1, kRsqrt}, {"pow", 2, kPow},          {"exp", 1, kExp},
+        {"exp2", 1, kExp2},   {"log", 1, kLog},          {"log2", 1, kLog2},
+        {"floor", 1, kFloor}, {"ceil", 1, kCeil},        {"frac", 1, kFrac},
+        {"fmod", 2, kFmod},   {"min", 2, kMin},          {"max", 2, kMax},
+        {"clamp", 3, kClamp}, {"saturate", 1, kSat},     {"lerp", 3, kLerp},
+        {"step", 2, kStep},   {"smoothstep", 3, kSstep}, {"sign", 1, kSign},
+        {"trunc", 1, kTrunc}, {"round", 1, kRound},      {"mad", 3, kMad},
+        {"length", 1, kLen},  {"distance", 2, kDist},    {"dot", 2, kDot},
+        {"cross", 2, kCross}, {"normalize", 1, -1},      {"noise", 1, kNoise},
+        {"any", 1, kAny},     {"all", 1, kAll},          {"degrees", 1, -2},
+        {"radians", 1, -3},   {"log10", 1, -4}};
     const Entry* e = nullptr;
     for (const Entry& t : table)
       if (n->text == t.name) e = &t;
@@ -644,13 +652,16 @@ class Gen {
     }
     const Type fs{Base::kFloat, 1};
     auto floats = [&](int dim) {
-      for (Value& v : a) v = Convert(Resize(v, v.t.dim == 1 ? dim : v.t.dim), Type{Base::kFloat, uint8_t(dim)}, n, false);
+      for (Value& v : a)
+        v = Convert(Resize(v, v.t.dim == 1 ? dim : v.t.dim), Type{Base::kFloat, uint8_t(dim)}, n,
+                    false);
     };
     auto arith = [&](int dim) {
       Base b = Base::kInt;
       for (Value& v : a)
         if (v.t.base == Base::kFloat) b = Base::kFloat;
-      for (Value& v : a) v = Convert(Resize(v, v.t.dim == 1 ? dim : v.t.dim), Type{b, uint8_t(dim)}, n, false);
+      for (Value& v : a)
+        v = Convert(Resize(v, v.t.dim == 1 ? dim : v.t.dim), Type{b, uint8_t(dim)}, n, false);
       return b;
     };
     switch (e->op) {
@@ -698,7 +709,8 @@ class Gen {
         floats(a[0].t.dim);
         if (e->op == -4) {  // log10(x) = log2(x) * log10(2)
           Value l = Op1(kLog2, a[0].t, a[0], n);
-          *out = Op2(kMul, a[0].t, l, Resize(Const(0.30102999566f, Base::kFloat, n), a[0].t.dim), n);
+          *out =
+              Op2(kMul, a[0].t, l, Resize(Const(0.30102999566f, Base::kFloat, n), a[0].t.dim), n);
           return true;
         }
         float k = e->op == -2 ? 57.29577951f : 0.01745329252f;
@@ -711,7 +723,7 @@ class Gen {
     // Component-wise intrinsics.
     std::vector<const Value*> ptrs;
     for (const Value& v : a) ptrs.push_back(&v);
-    int dim = e->args == 1 ? a[0].t.dim
+    int dim = e->args == 1   ? a[0].t.dim
               : e->args == 2 ? UnifyDims({&a[0], &a[1]}, n)
                              : UnifyDims({&a[0], &a[1], &a[2]}, n);
     Type rt;
@@ -838,14 +850,19 @@ class Gen {
       pat.line = p.line;
       pat.col = p.col;
       const std::string pn(p.name);
-      if (p.qual != Qual::kIn) Fail(&pat, "X4502", "'" + pn + "': output parameters are not allowed");
-      if (p.semantic.empty()) Fail(&pat, "X3502", "'" + name + "': input parameter '" + pn + "' missing semantics");
+      if (p.qual != Qual::kIn)
+        Fail(&pat, "X4502", "'" + pn + "': output parameters are not allowed");
+      if (p.semantic.empty())
+        Fail(&pat, "X3502", "'" + name + "': input parameter '" + pn + "' missing semantics");
       uint16_t reg = Alloc(&pat);
       uint32_t* slot = nullptr;
-      if (IEquals(p.semantic, "POSITION") || IEquals(p.semantic, "POSITION0")) slot = &prog_.pos_reg;
-      else if (IEquals(p.semantic, "PSIZE") || IEquals(p.semantic, "PSIZE0")) slot = &prog_.psize_reg;
+      if (IEquals(p.semantic, "POSITION") || IEquals(p.semantic, "POSITION0"))
+        slot = &prog_.pos_reg;
+      else if (IEquals(p.semantic, "PSIZE") || IEquals(p.semantic, "PSIZE0"))
+        slot = &prog_.psize_reg;
       if (!slot) Fail(&pat, "X4502", "invalid input semantic '" + std::string(p.semantic) + "'");
-      if (*slot != kNoRegister) Fail(&pat, "X4502", "duplicate input semantic '" + std::string(p.semantic) + "'");
+      if (*slot != kNoRegister)
+        Fail(&pat, "X4502", "duplicate input semantic '" + std::string(p.semantic) + "'");
       *slot = reg;
       params.push_back(Var{p.name, p.type, reg, false});
     }
@@ -887,8 +904,10 @@ class Gen {
           uint16_t reg = Alloc(d);
           const uint32_t mark = next_reg_;
           LValue lv{reg, {0, 1, 2, 3}, d->type};
-          if (!d->kids.empty()) Store(lv, Expr(d->kids[0]), d);
-          else Store(lv, Resize(Const(0, d->type.base, d), d->type.dim), d);
+          if (!d->kids.empty())
+            Store(lv, Expr(d->kids[0]), d);
+          else
+            Store(lv, Resize(Const(0, d->type.base, d), d->type.dim), d);
           next_reg_ = mark;
           Declare(Var{d->text, d->type, reg, d->is_const}, d);
         }
@@ -970,8 +989,8 @@ class Gen {
       case N::kBreak:
       case N::kContinue: {
         if (loops_.size() <= frames_.back().loop_base)
-          Fail(n, "X3000", std::string(n->kind == N::kBreak ? "break" : "continue") +
-                               " must be inside a loop");
+          Fail(n, "X3000",
+               std::string(n->kind == N::kBreak ? "break" : "continue") + " must be inside a loop");
         size_t j = EmitJump(kJmp, nullptr, n);
         (n->kind == N::kBreak ? loops_.back().breaks : loops_.back().continues).push_back(j);
         return;
@@ -1035,8 +1054,7 @@ CompileOutput Compile(std::string_view src, std::string_view entry, std::string_
       throw CompileError{0, 0, "X3523",
                          "'" + std::string(profile.substr(0, 64)) +
                              "': invalid target profile; only tx_1_0 is supported"};
-    if (src.size() > kMaxSourceBytes)
-      throw CompileError{1, 1, "X3000", "source is too large"};
+    if (src.size() > kMaxSourceBytes) throw CompileError{1, 1, "X3000", "source is too large"};
     std::vector<Define> macros;
     for (const MacroDefinition& d : defines) macros.push_back(Define{d.name, d.body});
     std::vector<Token> toks = Lex(src, macros);

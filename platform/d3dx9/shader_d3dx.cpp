@@ -69,7 +69,9 @@ class TextureShader final : public ComObject<ID3DXTextureShader> {
     return S_OK;
   }
   // No constant has a handle, so every setter refuses.
-  HRESULT STDMETHODCALLTYPE SetValue(D3DXHANDLE, LPCVOID, UINT) override { return D3DERR_INVALIDCALL; }
+  HRESULT STDMETHODCALLTYPE SetValue(D3DXHANDLE, LPCVOID, UINT) override {
+    return D3DERR_INVALIDCALL;
+  }
   HRESULT STDMETHODCALLTYPE SetBool(D3DXHANDLE, BOOL) override { return D3DERR_INVALIDCALL; }
   HRESULT STDMETHODCALLTYPE SetBoolArray(D3DXHANDLE, const BOOL*, UINT) override {
     return D3DERR_INVALIDCALL;
@@ -212,8 +214,8 @@ HRESULT WINAPI D3DXFillTextureTX(LPDIRECT3DTEXTURE9 pTexture, LPD3DXTEXTURESHADE
           float c[4];
           if (!machine.Texel((float(x) + 0.5f) / float(w), py, sx, sy, c, &budget))
             return D3DERR_INVALIDCALL;
-          *out++ = (Channel(c[3]) << 24) | (Channel(c[0]) << 16) | (Channel(c[1]) << 8) |
-                   Channel(c[2]);
+          *out++ =
+              (Channel(c[3]) << 24) | (Channel(c[0]) << 16) | (Channel(c[1]) << 8) | Channel(c[2]);
         }
       }
     }

@@ -14,15 +14,18 @@ namespace {
 bool IsIdentStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsHex(char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // Longest first, so "<<=" wins over "<<" and "<".
-const char* const kPuncts[] = {"<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=", "%=", "&=",
-                               "|=",  "^=",  "<<", ">>", "<=", ">=", "==", "!=", "&&", "||",
-                               "::",  "+",   "-",  "*",  "/",  "%",  "<",  ">",  "=",  "!",
-                               "~",   "&",   "|",  "^",  "?",  ":",  ";",  ",",  ".",  "(",
-                               ")",   "{",   "}",  "[",  "]"};
+const char* const kPuncts[] = {
+    "<<=", ">>=", "++", "--", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<", ">>", "<=",
+    ">=",  "==",  "!=", "&&", "||", "::", "+",  "-",  "*",  "/",  "%",  "<",  ">",  "=",  "!",
+    "~",   "&",   "|",  "^",  "?",  ":",  ";",  ",",  ".",  "(",  ")",  "{",  "}",  "[",  "]"};
 
 [[noreturn]] void Fail(int line, int col, const std::string& text) {
   throw CompileError{line, col, "X3000", text};
@@ -42,7 +45,8 @@ class Scanner {
   void Push(const Token& t, int depth) {
     if (t.kind == Tok::kIdent) {
       auto it = macros.find(t.text);
-      if (it != macros.end() && std::find(active_.begin(), active_.end(), t.text) == active_.end()) {
+      if (it != macros.end() &&
+          std::find(active_.begin(), active_.end(), t.text) == active_.end()) {
         if (depth >= 32) Fail(t.line, t.col, "macro expansion is nested too deeply");
         active_.push_back(t.text);
         const std::vector<Token> body = it->second;

@@ -31,8 +31,12 @@ const uint8_t* Perm() {
   return table.p;
 }
 
-inline float Fade(float t) { return t * t * t * (t * (t * 6.f - 15.f) + 10.f); }
-inline float Mix(float a, float b, float t) { return a + t * (b - a); }
+inline float Fade(float t) {
+  return t * t * t * (t * (t * 6.f - 15.f) + 10.f);
+}
+inline float Mix(float a, float b, float t) {
+  return a + t * (b - a);
+}
 
 // Lattice cell of x, kept in range for huge or non-finite inputs.
 inline int Cell(float x, float* frac) {
@@ -53,14 +57,22 @@ inline float Grad1(int h, float x) {
 }
 inline float Grad2(int h, float x, float y) {
   switch (h & 7) {
-    case 0: return x + y;
-    case 1: return -x + y;
-    case 2: return x - y;
-    case 3: return -x - y;
-    case 4: return x;
-    case 5: return -x;
-    case 6: return y;
-    default: return -y;
+    case 0:
+      return x + y;
+    case 1:
+      return -x + y;
+    case 2:
+      return x - y;
+    case 3:
+      return -x - y;
+    case 4:
+      return x;
+    case 5:
+      return -x;
+    case 6:
+      return y;
+    default:
+      return -y;
   }
 }
 inline float Grad3(int h, float x, float y, float z) {
@@ -70,7 +82,9 @@ inline float Grad3(int h, float x, float y, float z) {
   return ((h & 1) ? -u : u) + ((h & 2) ? -v : v);
 }
 
-inline float Clamp1(float v) { return v < -1.f ? -1.f : v > 1.f ? 1.f : v; }
+inline float Clamp1(float v) {
+  return v < -1.f ? -1.f : v > 1.f ? 1.f : v;
+}
 
 }  // namespace
 
@@ -101,13 +115,13 @@ float Noise3(float x, float y, float z) {
   float u = Fade(fx), v = Fade(fy), w = Fade(fz);
   int A = p[X] + Y, AA = p[A] + Z, AB = p[A + 1] + Z;
   int B = p[X + 1] + Y, BA = p[B] + Z, BB = p[B + 1] + Z;
-  float r = Mix(Mix(Mix(Grad3(p[AA], fx, fy, fz), Grad3(p[BA], fx - 1, fy, fz), u),
-                    Mix(Grad3(p[AB], fx, fy - 1, fz), Grad3(p[BB], fx - 1, fy - 1, fz), u), v),
-                Mix(Mix(Grad3(p[AA + 1], fx, fy, fz - 1), Grad3(p[BA + 1], fx - 1, fy, fz - 1), u),
-                    Mix(Grad3(p[AB + 1], fx, fy - 1, fz - 1),
-                        Grad3(p[BB + 1], fx - 1, fy - 1, fz - 1), u),
-                    v),
-                w);
+  float r = Mix(
+      Mix(Mix(Grad3(p[AA], fx, fy, fz), Grad3(p[BA], fx - 1, fy, fz), u),
+          Mix(Grad3(p[AB], fx, fy - 1, fz), Grad3(p[BB], fx - 1, fy - 1, fz), u), v),
+      Mix(Mix(Grad3(p[AA + 1], fx, fy, fz - 1), Grad3(p[BA + 1], fx - 1, fy, fz - 1), u),
+          Mix(Grad3(p[AB + 1], fx, fy - 1, fz - 1), Grad3(p[BB + 1], fx - 1, fy - 1, fz - 1), u),
+          v),
+      w);
   return Clamp1(r);
 }
 

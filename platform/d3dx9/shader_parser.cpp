@@ -7,8 +7,8 @@
 namespace vexa::shader {
 
 std::string TypeName(Type t) {
-  const char* b = t.base == Base::kFloat ? "float"
-                  : t.base == Base::kInt ? "int"
+  const char* b = t.base == Base::kFloat  ? "float"
+                  : t.base == Base::kInt  ? "int"
                   : t.base == Base::kBool ? "bool"
                                           : "void";
   std::string s = b;
@@ -75,11 +75,11 @@ class Parser {
   }
 
   static bool IsKeyword(std::string_view s) {
-    static const char* const kw[] = {"if",     "else",    "for",     "while",  "do",
-                                     "break",  "continue", "return", "discard", "static",
-                                     "const",  "uniform", "extern",  "in",     "out",
-                                     "inout",  "true",    "false",   "struct", "typedef",
-                                     "void",   "inline",  "switch",  "case",   "default"};
+    static const char* const kw[] = {"if",    "else",     "for",    "while",   "do",
+                                     "break", "continue", "return", "discard", "static",
+                                     "const", "uniform",  "extern", "in",      "out",
+                                     "inout", "true",     "false",  "struct",  "typedef",
+                                     "void",  "inline",   "switch", "case",    "default"};
     for (const char* k : kw)
       if (s == k) return true;
     return false;
@@ -160,10 +160,14 @@ class Parser {
     if (IsId("struct") || IsId("typedef")) ErrorAt(start, "X3000", "structures are not supported");
     bool is_static = false, is_const = false, uniform = false;
     for (;;) {
-      if (IsId("static")) is_static = true;
-      else if (IsId("const")) is_const = true;
-      else if (IsId("uniform") || IsId("extern")) uniform = true;
-      else if (!IsId("inline")) break;
+      if (IsId("static"))
+        is_static = true;
+      else if (IsId("const"))
+        is_const = true;
+      else if (IsId("uniform") || IsId("extern"))
+        uniform = true;
+      else if (!IsId("inline"))
+        break;
       Next();
     }
     if (is_static && uniform) ErrorAt(start, "X3000", "'static' and 'uniform' cannot be combined");
@@ -204,10 +208,14 @@ class Parser {
     if (!IsP(")")) {
       for (;;) {
         Param p;
-        if (IsId("in")) Next();
-        else if (IsId("out")) Next(), p.qual = Qual::kOut;
-        else if (IsId("inout")) Next(), p.qual = Qual::kInOut;
-        else if (IsId("uniform")) ErrorAt(Peek(), "X3000", "uniform parameters are not supported");
+        if (IsId("in"))
+          Next();
+        else if (IsId("out"))
+          Next(), p.qual = Qual::kOut;
+        else if (IsId("inout"))
+          Next(), p.qual = Qual::kInOut;
+        else if (IsId("uniform"))
+          ErrorAt(Peek(), "X3000", "uniform parameters are not supported");
         if (IsId("const")) Next();
         p.line = Peek().line;
         p.col = Peek().col;
@@ -317,8 +325,10 @@ class Parser {
     const Token& at = Peek();
     bool is_const = false, is_static = false;
     while (IsId("const") || IsId("static")) {
-      if (IsId("const")) is_const = true;
-      else is_static = true;
+      if (IsId("const"))
+        is_const = true;
+      else
+        is_static = true;
       Next();
     }
     if (is_const || is_static || (AtType() && Peek(1).kind == Tok::kIdent)) {
@@ -360,8 +370,8 @@ class Parser {
 
   static bool IsAssignOp(const Token& tk) {
     if (tk.kind != Tok::kPunct) return false;
-    static const char* const ops[] = {"=",  "+=", "-=", "*=", "/=",  "%=",
-                                      "&=", "|=", "^=", "<<=", ">>="};
+    static const char* const ops[] = {
+        "=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<=", ">>="};
     for (const char* o : ops)
       if (tk.text == o) return true;
     return false;
@@ -398,9 +408,9 @@ class Parser {
   static int Precedence(const Token& tk) {
     if (tk.kind != Tok::kPunct) return -1;
     static const std::pair<const char*, int> table[] = {
-        {"||", 0}, {"&&", 1}, {"|", 2},  {"^", 3},  {"&", 4},  {"==", 5}, {"!=", 5},
-        {"<", 6},  {">", 6},  {"<=", 6}, {">=", 6}, {"<<", 7}, {">>", 7}, {"+", 8},
-        {"-", 8},  {"*", 9},  {"/", 9},  {"%", 9}};
+        {"||", 0}, {"&&", 1}, {"|", 2}, {"^", 3},  {"&", 4},  {"==", 5},
+        {"!=", 5}, {"<", 6},  {">", 6}, {"<=", 6}, {">=", 6}, {"<<", 7},
+        {">>", 7}, {"+", 8},  {"-", 8}, {"*", 9},  {"/", 9},  {"%", 9}};
     for (auto& [op, prec] : table)
       if (tk.text == op) return prec;
     return -1;
@@ -552,6 +562,8 @@ class Parser {
 
 }  // namespace
 
-void Parse(const std::vector<Token>& toks, Unit* unit) { Parser(toks, unit).Run(); }
+void Parse(const std::vector<Token>& toks, Unit* unit) {
+  Parser(toks, unit).Run();
+}
 
 }  // namespace vexa::shader

@@ -57,7 +57,8 @@ typedef enum _D3DXINCLUDE_TYPE {
   D3DXINC_LOCAL,
   D3DXINC_SYSTEM,
   D3DXINC_FORCE_DWORD = 0x7fffffff
-} D3DXINCLUDE_TYPE, *LPD3DXINCLUDE_TYPE;
+} D3DXINCLUDE_TYPE,
+    *LPD3DXINCLUDE_TYPE;
 
 typedef enum _D3DXREGISTER_SET {
   D3DXRS_BOOL,
@@ -65,7 +66,8 @@ typedef enum _D3DXREGISTER_SET {
   D3DXRS_FLOAT4,
   D3DXRS_SAMPLER,
   D3DXRS_FORCE_DWORD = 0x7fffffff
-} D3DXREGISTER_SET, *LPD3DXREGISTER_SET;
+} D3DXREGISTER_SET,
+    *LPD3DXREGISTER_SET;
 
 typedef enum _D3DXPARAMETER_CLASS {
   D3DXPC_SCALAR,
@@ -75,7 +77,8 @@ typedef enum _D3DXPARAMETER_CLASS {
   D3DXPC_OBJECT,
   D3DXPC_STRUCT,
   D3DXPC_FORCE_DWORD = 0x7fffffff
-} D3DXPARAMETER_CLASS, *LPD3DXPARAMETER_CLASS;
+} D3DXPARAMETER_CLASS,
+    *LPD3DXPARAMETER_CLASS;
 
 typedef enum _D3DXPARAMETER_TYPE {
   D3DXPT_VOID,
@@ -99,7 +102,8 @@ typedef enum _D3DXPARAMETER_TYPE {
   D3DXPT_VERTEXFRAGMENT,
   D3DXPT_UNSUPPORTED,
   D3DXPT_FORCE_DWORD = 0x7fffffff
-} D3DXPARAMETER_TYPE, *LPD3DXPARAMETER_TYPE;
+} D3DXPARAMETER_TYPE,
+    *LPD3DXPARAMETER_TYPE;
 
 typedef struct _D3DXCONSTANTTABLE_DESC {
   LPCSTR Creator;
@@ -124,8 +128,9 @@ typedef struct _D3DXCONSTANT_DESC {
 
 // Include handler: accepted by the compiler and never called (sources cannot include files).
 struct ID3DXInclude {
-  STDMETHOD(Open)(D3DXINCLUDE_TYPE IncludeType, LPCSTR pFileName, LPCVOID pParentData,
-                  LPCVOID* ppData, UINT* pBytes) PURE;
+  STDMETHOD(Open)
+  (D3DXINCLUDE_TYPE IncludeType, LPCSTR pFileName, LPCVOID pParentData, LPCVOID* ppData,
+   UINT* pBytes) PURE;
   STDMETHOD(Close)(LPCVOID pData) PURE;
 
  protected:
@@ -141,40 +146,40 @@ struct ID3DXConstantTable : public IUnknown {
   STDMETHOD_(LPVOID, GetBufferPointer)() PURE;
   STDMETHOD_(DWORD, GetBufferSize)() PURE;
   STDMETHOD(GetDesc)(D3DXCONSTANTTABLE_DESC* pDesc) PURE;
-  STDMETHOD(GetConstantDesc)(D3DXHANDLE hConstant, D3DXCONSTANT_DESC* pConstantDesc,
-                             UINT* pCount) PURE;
+  STDMETHOD(GetConstantDesc)
+  (D3DXHANDLE hConstant, D3DXCONSTANT_DESC* pConstantDesc, UINT* pCount) PURE;
   STDMETHOD_(UINT, GetSamplerIndex)(D3DXHANDLE hConstant) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstant)(D3DXHANDLE hConstant, UINT Index) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstantByName)(D3DXHANDLE hConstant, LPCSTR pName) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstantElement)(D3DXHANDLE hConstant, UINT Index) PURE;
   STDMETHOD(SetDefaults)(LPDIRECT3DDEVICE9 pDevice) PURE;
-  STDMETHOD(SetValue)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, LPCVOID pData,
-                      UINT Bytes) PURE;
+  STDMETHOD(SetValue)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, LPCVOID pData, UINT Bytes) PURE;
   STDMETHOD(SetBool)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, BOOL b) PURE;
-  STDMETHOD(SetBoolArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const BOOL* pb,
-                          UINT Count) PURE;
+  STDMETHOD(SetBoolArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const BOOL* pb, UINT Count) PURE;
   STDMETHOD(SetInt)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, INT n) PURE;
-  STDMETHOD(SetIntArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const INT* pn,
-                         UINT Count) PURE;
+  STDMETHOD(SetIntArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const INT* pn, UINT Count) PURE;
   STDMETHOD(SetFloat)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, FLOAT f) PURE;
-  STDMETHOD(SetFloatArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const FLOAT* pf,
-                           UINT Count) PURE;
-  STDMETHOD(SetVector)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                       const D3DXVECTOR4* pVector) PURE;
-  STDMETHOD(SetVectorArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                            const D3DXVECTOR4* pVector, UINT Count) PURE;
-  STDMETHOD(SetMatrix)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                       const D3DXMATRIX* pMatrix) PURE;
-  STDMETHOD(SetMatrixArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                            const D3DXMATRIX* pMatrix, UINT Count) PURE;
-  STDMETHOD(SetMatrixPointerArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                                   const D3DXMATRIX** ppMatrix, UINT Count) PURE;
-  STDMETHOD(SetMatrixTranspose)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                                const D3DXMATRIX* pMatrix) PURE;
-  STDMETHOD(SetMatrixTransposeArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                                     const D3DXMATRIX* pMatrix, UINT Count) PURE;
-  STDMETHOD(SetMatrixTransposePointerArray)(LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant,
-                                            const D3DXMATRIX** ppMatrix, UINT Count) PURE;
+  STDMETHOD(SetFloatArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const FLOAT* pf, UINT Count) PURE;
+  STDMETHOD(SetVector)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXVECTOR4* pVector) PURE;
+  STDMETHOD(SetVectorArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXVECTOR4* pVector, UINT Count) PURE;
+  STDMETHOD(SetMatrix)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix) PURE;
+  STDMETHOD(SetMatrixArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix, UINT Count) PURE;
+  STDMETHOD(SetMatrixPointerArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix, UINT Count) PURE;
+  STDMETHOD(SetMatrixTranspose)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix) PURE;
+  STDMETHOD(SetMatrixTransposeArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix, UINT Count) PURE;
+  STDMETHOD(SetMatrixTransposePointerArray)
+  (LPDIRECT3DDEVICE9 pDevice, D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix, UINT Count) PURE;
 };
 typedef ID3DXConstantTable* LPD3DXCONSTANTTABLE;
 
@@ -184,8 +189,8 @@ struct ID3DXTextureShader : public IUnknown {
   STDMETHOD(GetFunction)(LPD3DXBUFFER* ppFunction) PURE;
   STDMETHOD(GetConstantBuffer)(LPD3DXBUFFER* ppConstantBuffer) PURE;
   STDMETHOD(GetDesc)(D3DXCONSTANTTABLE_DESC* pDesc) PURE;
-  STDMETHOD(GetConstantDesc)(D3DXHANDLE hConstant, D3DXCONSTANT_DESC* pConstantDesc,
-                             UINT* pCount) PURE;
+  STDMETHOD(GetConstantDesc)
+  (D3DXHANDLE hConstant, D3DXCONSTANT_DESC* pConstantDesc, UINT* pCount) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstant)(D3DXHANDLE hConstant, UINT Index) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstantByName)(D3DXHANDLE hConstant, LPCSTR pName) PURE;
   STDMETHOD_(D3DXHANDLE, GetConstantElement)(D3DXHANDLE hConstant, UINT Index) PURE;
@@ -201,13 +206,13 @@ struct ID3DXTextureShader : public IUnknown {
   STDMETHOD(SetVectorArray)(D3DXHANDLE hConstant, const D3DXVECTOR4* pVector, UINT Count) PURE;
   STDMETHOD(SetMatrix)(D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix) PURE;
   STDMETHOD(SetMatrixArray)(D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix, UINT Count) PURE;
-  STDMETHOD(SetMatrixPointerArray)(D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix,
-                                   UINT Count) PURE;
+  STDMETHOD(SetMatrixPointerArray)
+  (D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix, UINT Count) PURE;
   STDMETHOD(SetMatrixTranspose)(D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix) PURE;
-  STDMETHOD(SetMatrixTransposeArray)(D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix,
-                                     UINT Count) PURE;
-  STDMETHOD(SetMatrixTransposePointerArray)(D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix,
-                                            UINT Count) PURE;
+  STDMETHOD(SetMatrixTransposeArray)
+  (D3DXHANDLE hConstant, const D3DXMATRIX* pMatrix, UINT Count) PURE;
+  STDMETHOD(SetMatrixTransposePointerArray)
+  (D3DXHANDLE hConstant, const D3DXMATRIX** ppMatrix, UINT Count) PURE;
 };
 typedef ID3DXTextureShader* LPD3DXTEXTURESHADER;
 

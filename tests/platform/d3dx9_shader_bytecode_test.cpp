@@ -60,10 +60,23 @@ void Exercise(const Program& p) {
 }
 
 // Header field positions.
-enum { kMagicAt, kVersionAt, kTotalAt, kRegsAt, kConstsAt, kInitAt, kMainAt, kPosAt, kPsizeAt,
-       kResultAt, kGlobalsAt };
+enum {
+  kMagicAt,
+  kVersionAt,
+  kTotalAt,
+  kRegsAt,
+  kConstsAt,
+  kInitAt,
+  kMainAt,
+  kPosAt,
+  kPsizeAt,
+  kResultAt,
+  kGlobalsAt
+};
 
-size_t FirstInstr(const std::vector<uint32_t>& code) { return kHeaderDwords + code[kConstsAt] * 4 + code[kInitAt] * 4; }
+size_t FirstInstr(const std::vector<uint32_t>& code) {
+  return kHeaderDwords + code[kConstsAt] * 4 + code[kInitAt] * 4;
+}
 
 }  // namespace
 
@@ -115,8 +128,10 @@ TEST(ShaderBytecode, MalformedFieldsAreRefused) {
   refused("global count", [](auto& c) { c[kGlobalsAt] = c[kRegsAt] + 1; });
   const size_t first = FirstInstr(code);
   refused("opcode", [&](auto& c) { c[first] = (c[first] & ~0xFFu) | kOpCount; });
-  refused("destination register", [&](auto& c) { c[first] = (c[first] & 0xFFFF) | (c[kRegsAt] << 16); });
-  refused("source register", [&](auto& c) { c[first + 1] = (c[first + 1] & 0xFFFF0000u) | c[kRegsAt]; });
+  refused("destination register",
+          [&](auto& c) { c[first] = (c[first] & 0xFFFF) | (c[kRegsAt] << 16); });
+  refused("source register",
+          [&](auto& c) { c[first + 1] = (c[first + 1] & 0xFFFF0000u) | c[kRegsAt]; });
   refused("constant index", [&](auto& c) {
     c[first + 1] = (c[first + 1] & 0xFFFF0000u) | kConstFlag | c[kConstsAt];
   });

@@ -19,8 +19,8 @@ namespace {
 using Vec4 = std::array<float, 4>;
 
 // Compiles `src` with entry "main" and evaluates one texel at (x, y) with PSIZE (sx, sy).
-::testing::AssertionResult Eval(const std::string& src, Vec4* out, float x = 0.25f,
-                                float y = 0.75f, float sx = 1 / 64.f, float sy = 1 / 32.f,
+::testing::AssertionResult Eval(const std::string& src, Vec4* out, float x = 0.25f, float y = 0.75f,
+                                float sx = 1 / 64.f, float sy = 1 / 32.f,
                                 std::string* messages = nullptr) {
   CompileOutput c = Compile(src, "main", "tx_1_0");
   if (messages) *messages = c.messages;
@@ -126,15 +126,17 @@ TEST(ShaderIntrinsics, ComponentWiseOneArgumentMatchesCpp) {
       {"frac", [](float x) { return x - std::floor(x); }, -3, 3},
       {"trunc", [](float x) { return std::trunc(x); }, -3, 3},
       {"saturate", [](float x) { return std::fmin(std::fmax(x, 0.f), 1.f); }, -2, 2},
-      {"sign", [](float x) { return x > 0 ? 1.f : x < 0 ? -1.f : 0.f; }, -2, 2},
+      {"sign", [](float x) { return x > 0   ? 1.f
+                                    : x < 0 ? -1.f
+                                            : 0.f; }, -2, 2},
       {"length", [](float x) { return std::fabs(x); }, -2, 2},
       {"radians", [](float x) { return x * 0.01745329252f; }, -180, 180},
       {"degrees", [](float x) { return x * 57.29577951f; }, -3, 3},
   };
   for (const Unary& u : table) {
     SCOPED_TRACE(u.name);
-    std::string src = Body(std::string("return float4(") + u.name + "(p.x), " + u.name +
-                           "(p.y), 0, 1);");
+    std::string src =
+        Body(std::string("return float4(") + u.name + "(p.x), " + u.name + "(p.y), 0, 1);");
     for (int i = 0; i <= 6; ++i) {
       float x = u.lo + (u.hi - u.lo) * float(i) / 6.f;
       float y = u.lo + (u.hi - u.lo) * float(6 - i) / 7.f;
@@ -213,8 +215,8 @@ TEST(ShaderIntrinsics, VectorIntrinsicsMatchCpp) {
 TEST(ShaderIntrinsics, NoiseIsBoundedSmoothAndZeroOnTheLattice) {
   // 1 to 3 dimensions through the language.
   Vec4 o;
-  ASSERT_TRUE(Eval(Body("return float4(noise(p.x), noise(p), noise(float3(p, 3)), 0);"), &o, 2.f,
-                   5.f));
+  ASSERT_TRUE(
+      Eval(Body("return float4(noise(p.x), noise(p), noise(float3(p, 3)), 0);"), &o, 2.f, 5.f));
   ExpectVec(o, {0, 0, 0, 0});
   ASSERT_TRUE(Eval(Body("return float4(noise(p.x), noise(p), noise(float3(p, 0.37)), 0);"), &o,
                    1.37f, 4.61f));
@@ -293,18 +295,20 @@ TEST(ShaderLanguage, LiteralsAndComments) {
 
 TEST(ShaderLanguage, ObjectLikeMacros) {
   Vec4 o;
-  ASSERT_TRUE(Eval("#pragma warning(disable: 3206)\n"
-                   "  #define SCALE 2.0 // comment\n"
-                   "#define OFFSET (SCALE + 1)\n"
-                   "#define EMPTY\n" +
-                       Body("float a = SCALE * OFFSET EMPTY;\n"
-                            "#undef SCALE\n"
-                            "float SCALE = 5;\n"
-                            "return float4(a, SCALE, OFFSET, 0);"),
-                   &o));
+  ASSERT_TRUE(
+      Eval("#pragma warning(disable: 3206)\n"
+           "  #define SCALE 2.0 // comment\n"
+           "#define OFFSET (SCALE + 1)\n"
+           "#define EMPTY\n" +
+               Body("float a = SCALE * OFFSET EMPTY;\n"
+                    "#undef SCALE\n"
+                    "float SCALE = 5;\n"
+                    "return float4(a, SCALE, OFFSET, 0);"),
+           &o));
   ExpectVec(o, {6, 5, 6, 0});
   // Predefined macros, and a use on line 3 reports the use's position.
-  CompileOutput c = Compile(Body("return TINT;"), "main", "tx_1_0", {{"TINT", "float4(1, 0, 0, 1)"}});
+  CompileOutput c =
+      Compile(Body("return TINT;"), "main", "tx_1_0", {{"TINT", "float4(1, 0, 0, 1)"}});
   EXPECT_TRUE(c.ok) << c.messages;
   c = Compile(Body("  return BAD;"), "main", "tx_1_0", {{"BAD", "undefined_thing"}});
   EXPECT_EQ(c.messages, "memory(3,10): error X3004: undeclared identifier 'undefined_thing'\n");
@@ -312,7 +316,8 @@ TEST(ShaderLanguage, ObjectLikeMacros) {
 
 TEST(ShaderLanguage, IntegerBoolAndBitwiseArithmetic) {
   Vec4 o;
-  ASSERT_TRUE(Eval(Body("int a = 7; int b = 2; return float4(a / b, a % b, -7 / 2, 7.0 / 2);"), &o));
+  ASSERT_TRUE(
+      Eval(Body("int a = 7; int b = 2; return float4(a / b, a % b, -7 / 2, 7.0 / 2);"), &o));
   ExpectVec(o, {3, 1, -3, 3.5f});
   ASSERT_TRUE(Eval(Body("return float4((5 & 3) + (5 | 3) * 10, 5 ^ 3, 1 << 4, -16 >> 2);"), &o));
   ExpectVec(o, {1 + 70, 6, 16, -4});
@@ -364,8 +369,7 @@ TEST(ShaderLanguage, ControlFlow) {
   ExpectVec(o, {2, 6 + 200, 0, 0});
   ASSERT_TRUE(Eval(Body("if (p.y > 0.5) { return float4(1, 1, 1, 1); } return 0;"), &o));
   ExpectVec(o, {1, 1, 1, 1});
-  ASSERT_TRUE(Eval(Body("for (int i = 0; i < 100; i++) { if (i == 3) return i; } return -1;"),
-                   &o));
+  ASSERT_TRUE(Eval(Body("for (int i = 0; i < 100; i++) { if (i == 3) return i; } return -1;"), &o));
   ExpectVec(o, {3, 3, 3, 3});
 }
 
@@ -428,23 +432,25 @@ TEST(ShaderLanguage, HelperFunctionsGlobalsAndParameters) {
 
 TEST(ShaderErrors, MessagesHaveOneFormWithLineAndColumn) {
   const std::regex form(R"((memory\(\d+,\d+\): )?error X\d{4}: [^\n]+\n)");
-  EXPECT_EQ(ErrorOf(Body("  return foo;")), "memory(3,10): error X3004: undeclared identifier 'foo'\n");
+  EXPECT_EQ(ErrorOf(Body("  return foo;")),
+            "memory(3,10): error X3004: undeclared identifier 'foo'\n");
   EXPECT_EQ(ErrorOf(Body("  return sin(1, 2);")),
             "memory(3,10): error X3013: 'sin': no matching 2 parameter intrinsic function\n");
   EXPECT_EQ(ErrorOf(Body("  return 1 +;")),
             "memory(3,13): error X3000: syntax error: unexpected token ';'\n");
-  EXPECT_EQ(ErrorOf(Body("return 0;"), "Testout"), "error X3501: 'Testout': entrypoint not found\n");
+  EXPECT_EQ(ErrorOf(Body("return 0;"), "Testout"),
+            "error X3501: 'Testout': entrypoint not found\n");
   EXPECT_EQ(ErrorOf("", "Testout"), "error X3501: 'Testout': entrypoint not found\n");
   std::string profile = ErrorOf(Body("return 0;"), "main", "ps_2_0");
   EXPECT_TRUE(std::regex_match(profile, form)) << profile;
   EXPECT_NE(profile.find("ps_2_0"), std::string::npos);
   const std::string cases[] = {
-      Body("float3 v = float2(1, 2); return 0;"),               // X3017
-      Body("return float4(1, 2, 3);"),                          // X3014
-      Body("return p.xq;"),                                     // X3018
-      Body("float4 c = 0; c.xx = 1; return c;"),                // X3018
-      "static const float k = 1;\n" + Body("k = 2; return k;"),  // X3025
-      "float f(float x) { return f(x); }\n" + Body("return f(1);"),  // X3500
+      Body("float3 v = float2(1, 2); return 0;"),                            // X3017
+      Body("return float4(1, 2, 3);"),                                       // X3014
+      Body("return p.xq;"),                                                  // X3018
+      Body("float4 c = 0; c.xx = 1; return c;"),                             // X3018
+      "static const float k = 1;\n" + Body("k = 2; return k;"),              // X3025
+      "float f(float x) { return f(x); }\n" + Body("return f(1);"),          // X3500
       "float g(float x) { if (x > 0) return 1; }\n" + Body("return g(1);"),  // X3080
       Body("break; return 0;"),
       Body("return undefined_fn(1);"),
@@ -483,7 +489,8 @@ TEST(ShaderErrors, HostileSourcesFailCleanly) {
                 .find("X3000"),
             std::string::npos);
   EXPECT_FALSE(ErrorOf(Body("return " + std::string(20000, '-') + "1;")).empty());
-  EXPECT_FALSE(ErrorOf(Body(std::string(5000, '{') + std::string(5000, '}') + "return 0;")).empty());
+  EXPECT_FALSE(
+      ErrorOf(Body(std::string(5000, '{') + std::string(5000, '}') + "return 0;")).empty());
   std::string chain;
   for (int i = 0; i < 2000; ++i) chain += "if (p.x > " + std::to_string(i) + ") return 1; else ";
   EXPECT_FALSE(ErrorOf(Body(chain + "return 0;")).empty());
@@ -507,6 +514,7 @@ TEST(ShaderErrors, HostileSourcesFailCleanly) {
   EXPECT_FALSE(ErrorOf(Body("return 0;") + std::string(1, '\0')).empty());
   // Many variables exhaust registers with an error.
   std::string vars;
-  for (int i = 0; i < 5000; ++i) vars += "float v" + std::to_string(i) + " = " + std::to_string(i) + ";";
+  for (int i = 0; i < 5000; ++i)
+    vars += "float v" + std::to_string(i) + " = " + std::to_string(i) + ";";
   EXPECT_NE(ErrorOf(Body(vars + "return 0;")).find("X3507"), std::string::npos);
 }

@@ -38,7 +38,8 @@ class MemoryTexture final : public ComObject<IDirect3DTexture9> {
   }
   uint32_t Texel(UINT level, UINT x, UINT y) const {
     const Level& lv = levels_[level];
-    return ReadPixelArgb(fmt_, &lv.bytes[size_t(y) * lv.pitch + size_t(x) * FormatBytesPerPixel(fmt_)]);
+    return ReadPixelArgb(fmt_,
+                         &lv.bytes[size_t(y) * lv.pitch + size_t(x) * FormatBytesPerPixel(fmt_)]);
   }
   const std::vector<uint8_t>& Bytes(UINT level) const { return levels_[level].bytes; }
   UINT Width(UINT level) const { return levels_[level].w; }
@@ -48,7 +49,9 @@ class MemoryTexture final : public ComObject<IDirect3DTexture9> {
   int unlocks = 0;
 
   HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** pp) override { return D3DERR_INVALIDCALL; }
-  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID) override { return E_NOTIMPL; }
   DWORD STDMETHODCALLTYPE SetPriority(DWORD) override { return 0; }
@@ -58,7 +61,9 @@ class MemoryTexture final : public ComObject<IDirect3DTexture9> {
   DWORD STDMETHODCALLTYPE SetLOD(DWORD) override { return 0; }
   DWORD STDMETHODCALLTYPE GetLOD() override { return 0; }
   DWORD STDMETHODCALLTYPE GetLevelCount() override { return DWORD(levels_.size()); }
-  HRESULT STDMETHODCALLTYPE SetAutoGenFilterType(D3DTEXTUREFILTERTYPE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetAutoGenFilterType(D3DTEXTUREFILTERTYPE) override {
+    return E_NOTIMPL;
+  }
   D3DTEXTUREFILTERTYPE STDMETHODCALLTYPE GetAutoGenFilterType() override { return D3DTEXF_NONE; }
   void STDMETHODCALLTYPE GenerateMipSubLevels() override {}
   HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT level, D3DSURFACE_DESC* d) override {
@@ -71,8 +76,11 @@ class MemoryTexture final : public ComObject<IDirect3DTexture9> {
     d->Height = levels_[level].h;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT, IDirect3DSurface9**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LockRect(UINT level, D3DLOCKED_RECT* r, const RECT* rect, DWORD) override {
+  HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT, IDirect3DSurface9**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE LockRect(UINT level, D3DLOCKED_RECT* r, const RECT* rect,
+                                     DWORD) override {
     if (fail_lock || level >= levels_.size() || !r || rect) return D3DERR_INVALIDCALL;
     ++locks;
     r->Pitch = INT(levels_[level].pitch);
@@ -118,8 +126,9 @@ std::string DemoSource() {
 LPD3DXTEXTURESHADER Make(const std::string& src, const char* entry = "Testout",
                          std::string* messages = nullptr) {
   LPD3DXBUFFER code = nullptr, errors = nullptr;
-  HRESULT hr = D3DXCompileShader(src.c_str(), UINT(src.size()), nullptr, nullptr, entry, "tx_1_0",
-                                 D3DXSHADER_ENABLE_BACKWARDS_COMPATIBILITY, &code, &errors, nullptr);
+  HRESULT hr =
+      D3DXCompileShader(src.c_str(), UINT(src.size()), nullptr, nullptr, entry, "tx_1_0",
+                        D3DXSHADER_ENABLE_BACKWARDS_COMPATIBILITY, &code, &errors, nullptr);
   if (messages) *messages = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
   SafeRelease(errors);
   if (FAILED(hr)) {
@@ -145,7 +154,8 @@ void ExpectDemoTexels(UINT level, UINT w, UINT h, ReadTexel read) {
   for (UINT y = 0; y < h; ++y) {
     for (UINT x = 0; x < w; ++x) {
       const double ax = (x + 0.5) / w, ay = (y + 0.5) / h;
-      const int want[4] = {255, Channel(float(std::sin(std::sqrt(ax * ax + ay * ay) * 10) * 0.5 + 0.5)),
+      const int want[4] = {255,
+                           Channel(float(std::sin(std::sqrt(ax * ax + ay * ay) * 10) * 0.5 + 0.5)),
                            Channel(float(std::sin(5 * ay))), Channel(float(std::cos(5 * ax)))};
       const uint32_t got = read(x, y);
       const int have[4] = {int(got >> 24), int((got >> 16) & 255), int((got >> 8) & 255),
@@ -243,7 +253,8 @@ TEST(ShaderFill, PositionPsizeClampingAndOtherFormats) {
   auto* tex16 = new MemoryTexture(8, 4, 1, D3DFMT_R5G6B5, 0);
   ASSERT_EQ(D3DXFillTextureTX(tex16, shader), S_OK);
   uint32_t v = tex16->Texel(0, 7, 3);
-  EXPECT_EQ((v >> 16) & 255, (uint32_t(Channel(7.5f / 8)) & 0xF8) | (uint32_t(Channel(7.5f / 8)) >> 5));
+  EXPECT_EQ((v >> 16) & 255,
+            (uint32_t(Channel(7.5f / 8)) & 0xF8) | (uint32_t(Channel(7.5f / 8)) >> 5));
   EXPECT_EQ((v >> 8) & 255, 255u);
   tex16->Release();
   shader->Release();
@@ -291,7 +302,9 @@ TEST(ShaderFill, DemoFillIsFast) {
   for (int i = 0; i < 20; ++i) {
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(D3DXFillTextureTX(tex, shader), S_OK);
-    us = std::min(us, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    us = std::min(
+        us, std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
   }
   std::printf("64x64 demo fill: %.1f us\n", us);
   EXPECT_LT(us, 5000.0);  // generous for sanitizer builds; typical figures are far lower
@@ -312,8 +325,8 @@ TEST(ShaderApi, CompileReportsErrorsInZeroTerminatedBuffers) {
   EXPECT_EQ(errors->GetBufferSize(), std::strlen(text) + 1);
   errors->Release();
   // Empty source (length 0), wrong profile.
-  EXPECT_TRUE(FAILED(D3DXCompileShader("", 0, nullptr, nullptr, "Testout", "tx_1_0", 0, &code,
-                                       &errors, nullptr)));
+  EXPECT_TRUE(FAILED(
+      D3DXCompileShader("", 0, nullptr, nullptr, "Testout", "tx_1_0", 0, &code, &errors, nullptr)));
   ASSERT_NE(errors, nullptr);
   EXPECT_GT(errors->GetBufferSize(), 1u);
   errors->Release();
@@ -325,9 +338,9 @@ TEST(ShaderApi, CompileReportsErrorsInZeroTerminatedBuffers) {
   errors->Release();
   // The source length is honoured: bytes past it are not compiled.
   const char padded[] = "float4 main() : COLOR { return 1; } garbage that is not compiled";
-  EXPECT_EQ(D3DXCompileShader(padded, 35, nullptr, nullptr, "main", "tx_1_0", 0, &code, nullptr,
-                              nullptr),
-            S_OK);
+  EXPECT_EQ(
+      D3DXCompileShader(padded, 35, nullptr, nullptr, "main", "tx_1_0", 0, &code, nullptr, nullptr),
+      S_OK);
   ASSERT_NE(code, nullptr);
   code->Release();
   // Macros given by the caller, ended by a NULL name.
@@ -337,7 +350,8 @@ TEST(ShaderApi, CompileReportsErrorsInZeroTerminatedBuffers) {
                               0, &code, nullptr, nullptr),
             S_OK);
   LPD3DXTEXTURESHADER half = nullptr;
-  ASSERT_EQ(D3DXCreateTextureShader(static_cast<const DWORD*>(code->GetBufferPointer()), &half), S_OK);
+  ASSERT_EQ(D3DXCreateTextureShader(static_cast<const DWORD*>(code->GetBufferPointer()), &half),
+            S_OK);
   code->Release();
   auto* tex = new MemoryTexture(2, 2, 1, D3DFMT_A8R8G8B8, 0);
   ASSERT_EQ(D3DXFillTextureTX(tex, half), S_OK);
@@ -345,7 +359,8 @@ TEST(ShaderApi, CompileReportsErrorsInZeroTerminatedBuffers) {
   tex->Release();
   half->Release();
   // Bad arguments.
-  EXPECT_EQ(D3DXCompileShader(nullptr, 10, nullptr, nullptr, "main", "tx_1_0", 0, &code, &errors, nullptr),
+  EXPECT_EQ(D3DXCompileShader(nullptr, 10, nullptr, nullptr, "main", "tx_1_0", 0, &code, &errors,
+                              nullptr),
             D3DERR_INVALIDCALL);
   EXPECT_EQ(D3DXCompileShader(src, sizeof src - 1, nullptr, nullptr, nullptr, "tx_1_0", 0, &code,
                               &errors, nullptr),
@@ -371,11 +386,14 @@ TEST(ShaderApi, TextureShaderInterface) {
                               &code, nullptr, nullptr),
             S_OK);
   LPD3DXTEXTURESHADER shader = nullptr;
-  ASSERT_EQ(D3DXCreateTextureShader(static_cast<const DWORD*>(code->GetBufferPointer()), &shader), S_OK);
+  ASSERT_EQ(D3DXCreateTextureShader(static_cast<const DWORD*>(code->GetBufferPointer()), &shader),
+            S_OK);
   LPD3DXBUFFER function = nullptr;
   ASSERT_EQ(shader->GetFunction(&function), S_OK);
   ASSERT_EQ(function->GetBufferSize(), code->GetBufferSize());
-  EXPECT_EQ(std::memcmp(function->GetBufferPointer(), code->GetBufferPointer(), code->GetBufferSize()), 0);
+  EXPECT_EQ(
+      std::memcmp(function->GetBufferPointer(), code->GetBufferPointer(), code->GetBufferSize()),
+      0);
   function->Release();
   LPD3DXBUFFER constants = nullptr;
   ASSERT_EQ(shader->GetConstantBuffer(&constants), S_OK);
