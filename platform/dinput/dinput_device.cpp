@@ -4,7 +4,9 @@
 // GetDeviceState gives the freshest state: it lets SDL gather pending input (SDL_PumpEvents),
 // which reads the devices without taking events away from the message queue. Mouse motion and
 // wheel are summed by an SDL event watch, which sees every event as it enters SDL's queue.
-// Buffered data (GetDeviceData), force feedback and action maps are not supported.
+// Buffered data (GetDeviceData), force feedback and action maps are not supported. SDL tracks
+// the keyboard only for its own focused window, so a DISCL_BACKGROUND keyboard sees physical keys
+// only while one of our windows has the focus; keys held through automation it always sees.
 #include <SDL.h>
 
 #include <algorithm>
@@ -453,8 +455,7 @@ class Device final : public ComObject<IDirectInputDevice8A> {
   long absX_ = 0, absY_ = 0, absZ_ = 0;
 };
 
-// --- The DirectInput object
-// ------------------------------------------------------------------------
+// --- The DirectInput object ----------------------------------------------------------------------
 class DirectInput8 final : public ComObject<IDirectInput8A> {
  public:
   HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8A* out,

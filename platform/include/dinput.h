@@ -48,8 +48,7 @@
 #define DIERR_REPORTFULL ((HRESULT)0x8004020A)
 #define DIERR_MAPFILEFAIL ((HRESULT)0x8004020B)
 
-// --- Cooperative levels, data format flags, object types
-// --------------------------------------------
+// --- Cooperative levels, data format flags, object types -----------------------------------------
 #define DISCL_EXCLUSIVE 0x00000001
 #define DISCL_NONEXCLUSIVE 0x00000002
 #define DISCL_FOREGROUND 0x00000004
@@ -107,8 +106,7 @@
 #define DIDC_POLLEDDATAFORMAT 0x00000008
 #define DIDC_FORCEFEEDBACK 0x00000100
 
-// --- Records
-// ---------------------------------------------------------------------------------------
+// --- Records -------------------------------------------------------------------------------------
 typedef struct _DIOBJECTDATAFORMAT {
   const GUID* pguid;
   DWORD dwOfs;
@@ -276,8 +274,7 @@ typedef BOOL(CALLBACK* LPDIENUMDEVICESBYSEMANTICSCBA)(LPCDIDEVICEINSTANCEA, LPDI
                                                       DWORD, DWORD, LPVOID);
 typedef BOOL(CALLBACK* LPDICONFIGUREDEVICESCALLBACK)(IUnknown*, LPVOID);
 
-// --- GUIDs
-// -------------------------------------------------------------------------------------------
+// --- GUIDs ---------------------------------------------------------------------------------------
 extern const GUID GUID_SysKeyboard;
 extern const GUID GUID_SysMouse;
 extern const GUID GUID_Joystick;
@@ -294,8 +291,7 @@ extern const GUID GUID_POV;
 extern const IID IID_IDirectInput8A;
 extern const IID IID_IDirectInputDevice8A;
 
-// --- Interfaces
-// --------------------------------------------------------------------------------------
+// --- Interfaces ----------------------------------------------------------------------------------
 struct IDirectInputDevice8A : public IUnknown {
   STDMETHOD(GetCapabilities)(LPDIDEVCAPS lpDIDevCaps) PURE;
   STDMETHOD(EnumObjects)
@@ -367,8 +363,7 @@ inline const IID& IID_IDirectInputDevice8 = IID_IDirectInputDevice8A;
 HRESULT WINAPI DirectInput8Create(HINSTANCE hinst, DWORD dwVersion, REFIID riidltf, LPVOID* ppvOut,
                                   LPUNKNOWN punkOuter);
 
-// --- Scan codes
-// ----------------------------------------------------------------------------------------
+// --- Scan codes ----------------------------------------------------------------------------------
 #define DIK_ESCAPE 0x01
 #define DIK_1 0x02
 #define DIK_2 0x03

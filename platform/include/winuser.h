@@ -11,7 +11,7 @@
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
-// --- Window classes ----------------------------------------------------------------------------
+// --- Window classes ------------------------------------------------------------------------------
 typedef struct tagWNDCLASSA {
   UINT style;
   WNDPROC lpfnWndProc;
@@ -51,7 +51,7 @@ typedef struct tagWNDCLASSEXA {
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 
-// --- Messages ----------------------------------------------------------------------------------
+// --- Messages ------------------------------------------------------------------------------------
 typedef struct tagMSG {
   HWND hwnd;
   UINT message;
@@ -139,7 +139,7 @@ typedef struct tagMSG {
 #define PM_REMOVE 0x0001
 #define PM_NOYIELD 0x0002
 
-// --- Window styles -----------------------------------------------------------------------------
+// --- Window styles -------------------------------------------------------------------------------
 #define WS_OVERLAPPED 0x00000000
 #define WS_POPUP 0x80000000
 #define WS_CHILD 0x40000000
@@ -219,7 +219,7 @@ typedef struct tagMSG {
 #define GWL_EXSTYLE (-20)
 #define GWL_USERDATA (-21)
 
-// --- System metrics ----------------------------------------------------------------------------
+// --- System metrics ------------------------------------------------------------------------------
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
 #define SM_CYCAPTION 4
@@ -239,7 +239,7 @@ typedef struct tagMSG {
 #define SM_CYVIRTUALSCREEN 79
 #define SM_CMONITORS 80
 
-// --- Virtual-key codes ('0'..'9' and 'A'..'Z' are their ASCII codes) ----------------------------
+// --- Virtual-key codes ('0'..'9' and 'A'..'Z' are their ASCII codes) -----------------------------
 #define VK_LBUTTON 0x01
 #define VK_RBUTTON 0x02
 #define VK_CANCEL 0x03

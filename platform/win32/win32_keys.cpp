@@ -240,8 +240,7 @@ bool Win32AutomationKeyHeld(int dik) {
   return dik >= 0 && dik < 256 && g_held[dik];
 }
 
-// --- Automation
-// -----------------------------------------------------------------------------------
+// --- Automation ----------------------------------------------------------------------------------
 
 void AutomationSetKey(int dik, bool down) {
   // Scan code 0 is no key; anything outside a byte is not a scan code.

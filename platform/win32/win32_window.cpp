@@ -205,8 +205,7 @@ bool Win32ClientSize(HWND window, int* width, int* height) {
   return true;
 }
 
-// --- Classes
-// --------------------------------------------------------------------------------------
+// --- Classes -------------------------------------------------------------------------------------
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc) {
@@ -253,8 +252,7 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
   return nullptr;
 }
 
-// --- Windows
-// --------------------------------------------------------------------------------------
+// --- Windows -------------------------------------------------------------------------------------
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU, HINSTANCE, LPVOID) {

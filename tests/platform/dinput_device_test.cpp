@@ -112,7 +112,7 @@ TEST(DirectInputFormats, StandardFormatsHaveTheDocumentedSizesAndObjects) {
   EXPECT_EQ(*c_dfDIJoystick.rgodf[0].pguid, GUID_XAxis);
 }
 
-// --- Creation -----------------------------------------------------------------------------------
+// --- Creation ------------------------------------------------------------------------------------
 
 TEST(DirectInputCreate, RejectsBadArgumentsAndHonoursItsFault) {
   AutomationClearFaults();
@@ -193,8 +193,7 @@ TEST_F(DirectInput, NoJoystickMeansNoJoystickDevice) {
   EXPECT_EQ(joysticks, 0);
 }
 
-// --- The call sequence and its error codes
-// --------------------------------------------------------
+// --- The call sequence and its error codes -------------------------------------------------------
 
 TEST_F(DirectInput, SetUpStepsReportTheDocumentedErrors) {
   IDirectInputDevice8A* keyboard = nullptr;
@@ -247,8 +246,27 @@ TEST_F(DirectInput, SetUpStepsReportTheDocumentedErrors) {
   mouse->Release();
 }
 
-// --- Keyboard state
-// -------------------------------------------------------------------------------
+TEST_F(DirectInput, ForegroundDevicesNeedTheirWindowFocused) {
+  HWND other = MakeWindow();
+  ASSERT_NE(other, nullptr);
+  IDirectInputDevice8A* mouse = nullptr;
+  ASSERT_EQ(di_->CreateDevice(GUID_SysMouse, &mouse, nullptr), DI_OK);
+  ASSERT_EQ(mouse->SetDataFormat(&c_dfDIMouse), DI_OK);
+  EXPECT_EQ(mouse->SetCooperativeLevel(window_, DISCL_EXCLUSIVE | DISCL_BACKGROUND),
+            DIERR_UNSUPPORTED);
+  ASSERT_EQ(mouse->SetCooperativeLevel(window_, DISCL_EXCLUSIVE | DISCL_FOREGROUND), DI_OK);
+  SetFocus(other);
+  EXPECT_EQ(mouse->Acquire(), DIERR_OTHERAPPHASPRIO);
+  SetFocus(window_);
+  EXPECT_EQ(mouse->Acquire(), DI_OK);
+  EXPECT_EQ(mouse->SetCooperativeLevel(window_, DISCL_NONEXCLUSIVE | DISCL_BACKGROUND),
+            DIERR_ACQUIRED);
+  mouse->Release();
+  SetFocus(nullptr);
+  DestroyWindow(other);
+}
+
+// --- Keyboard state ------------------------------------------------------------------------------
 
 TEST_F(DirectInput, HeldKeysShowInTheStateAndInTheMessageQueue) {
   IDirectInputDevice8A* keyboard =
@@ -285,8 +303,7 @@ TEST_F(DirectInput, HeldKeysShowInTheStateAndInTheMessageQueue) {
   keyboard->Release();
 }
 
-// --- Mouse motion
-// ---------------------------------------------------------------------------------
+// --- Mouse motion --------------------------------------------------------------------------------
 
 TEST_F(DirectInput, MouseReportsMotionSinceTheLastRead) {
   IDirectInputDevice8A* mouse =
@@ -317,8 +334,7 @@ TEST_F(DirectInput, MouseReportsMotionSinceTheLastRead) {
   mouse->Release();
 }
 
-// --- A joystick: SDL's virtual joystick stands in for a real one
-// ----------------------------------
+// --- A joystick: SDL's virtual joystick stands in for a real one ---------------------------------
 
 TEST_F(DirectInput, VirtualJoystickFillsTheJoystickState) {
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
@@ -381,8 +397,7 @@ TEST_F(DirectInput, VirtualJoystickFillsTheJoystickState) {
   SDL_JoystickDetachVirtual(index);
 }
 
-// --- DirectSound
-// ----------------------------------------------------------------------------------
+// --- DirectSound ---------------------------------------------------------------------------------
 
 TEST_F(DirectInput, DirectSoundCreatesAndTakesACooperativeLevel) {
   IDirectSound8* ds = nullptr;

@@ -91,7 +91,7 @@ class Win32Messages : public ::testing::Test {
   std::vector<HWND> made_;
 };
 
-// --- Posted messages ----------------------------------------------------------------------------
+// --- Posted messages -----------------------------------------------------------------------------
 
 TEST_F(Win32Messages, PostedMessagesComeInOrderAndPeekNeverWaits) {
   MSG m{};
@@ -445,7 +445,7 @@ TEST_F(Win32Messages, TranslateMessageTypesCharacters) {
   EXPECT_FALSE(NextInput(&m));
 }
 
-// --- Automation ---------------------------------------------------------------------------------
+// --- Automation ----------------------------------------------------------------------------------
 
 TEST_F(Win32Messages, AutomationKeysGoToTheNewestWindowOrTheFocusedOne) {
   HWND newest = Make();

@@ -58,7 +58,7 @@ RECT Outer(DWORD style, DWORD exStyle, int w, int h) {
   return r;
 }
 
-// --- AdjustWindowRectEx follows the documented frame metrics -----------------------------------
+// --- AdjustWindowRectEx follows the documented frame metrics -------------------------------------
 
 TEST_F(Win32Window, AdjustWindowRectExAddsCaptionAndFramesPerStyle) {
   const int caption = GetSystemMetrics(SM_CYCAPTION);
@@ -97,7 +97,7 @@ TEST_F(Win32Window, AdjustWindowRectExAddsCaptionAndFramesPerStyle) {
   EXPECT_FALSE(AdjustWindowRectEx(nullptr, WS_CAPTION, FALSE, 0));
 }
 
-// --- Creation: the outer size given, the client size derived, SDL's window the client ----------
+// --- Creation: the outer size given, the client size derived, SDL's window the client ------------
 
 TEST_F(Win32Window, ClientAreaIsExactlyTheRequestedSize) {
   const DWORD styles[] = {WS_CAPTION | WS_SYSMENU, WS_OVERLAPPEDWINDOW, WS_POPUP,
@@ -187,8 +187,7 @@ TEST_F(Win32Window, OversizedAndNegativeSizesAreClamped) {
   EXPECT_LE(client.bottom, 16384);
 }
 
-// --- Moving, resizing and restyling
-// ---------------------------------------------------------------
+// --- Moving, resizing and restyling --------------------------------------------------------------
 
 TEST_F(Win32Window, SetWindowPosMovesResizesAndChangesTopmost) {
   const DWORD style = WS_CAPTION | WS_SYSMENU;
@@ -368,8 +367,7 @@ TEST_F(Win32Window, TitlesGoToTheSdlWindow) {
   EXPECT_STREQ(buffer, "Kes");
 }
 
-// --- Kernel helpers
-// -----------------------------------------------------------------------------------
+// --- Kernel helpers ------------------------------------------------------------------------------
 
 TEST(Win32Kernel, MulDivRoundsHalfAwayFromZeroWithoutOverflow) {
   EXPECT_EQ(MulDiv(12, 96, 72), 16);

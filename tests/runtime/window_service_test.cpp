@@ -37,8 +37,7 @@ class WindowService : public ::testing::Test {
   }
 };
 
-// --- Opening windows
-// --------------------------------------------------------------------------------
+// --- Opening windows -----------------------------------------------------------------------------
 
 TEST_F(WindowService, ClientIsTheRequestedSizeAndTheOuterSizeFollowsTheStyle) {
   HWND h = OpenWindow(0, 30, 40, 320, 240, "plain", kCaptionSysMenu);
@@ -108,8 +107,7 @@ TEST_F(WindowService, PopupFlagsMakeABorderlessWindowWithoutFrame) {
   EXPECT_EQ(r.bottom - r.top, 100);
 }
 
-// --- Numbers and handles
-// -----------------------------------------------------------------------------
+// --- Numbers and handles -------------------------------------------------------------------------
 
 TEST_F(WindowService, NumbersMapToHandlesUntilClosed) {
   HWND first = OpenWindow(0, 0, 0, 50, 50, "a", kCaptionSysMenu);
@@ -144,8 +142,7 @@ TEST_F(WindowService, NumbersMapToHandlesUntilClosed) {
   EXPECT_EQ(WindowID(1), nullptr);
 }
 
-// --- The poll
-// ----------------------------------------------------------------------------------------
+// --- The poll ------------------------------------------------------------------------------------
 
 TEST_F(WindowService, EmptyQueuePollsZero) {
   EXPECT_EQ(PollWindowEvent(), 0);
