@@ -23,7 +23,8 @@ static_assert(sizeof(SpriteVertex) == 24, "XYZ | DIFFUSE | TEX1 is 24 bytes");
 // One queued quad: six vertices (two triangles) in the vertex array and its texture.
 struct QueuedQuad {
   IDirect3DTexture9* texture;
-  float depth;  // for the depth-sorting flags
+  float depth;        // for the depth-sorting flags
+  bool axisAligned;   // edges parallel to the screen axes
 };
 
 // Render states Begin sets; captured before and restored by End.
@@ -139,7 +140,8 @@ class Sprite final : public ComObject<ID3DXSprite> {
     vertices_.push_back(corner[2]);
     vertices_.push_back(corner[3]);
     if (!(flags_ & D3DXSPRITE_DO_NOT_ADDREF_TEXTURE)) pTexture->AddRef();
-    quads_.push_back(QueuedQuad{pTexture, corner[0].z});
+    const bool axisAligned = transform_._12 == 0.0f && transform_._21 == 0.0f;
+    quads_.push_back(QueuedQuad{pTexture, corner[0].z, axisAligned});
     return D3D_OK;
   }
 
@@ -314,17 +316,27 @@ class Sprite final : public ComObject<ID3DXSprite> {
     vertices_.swap(sortedVertices_);
   }
 
-  // Draws the queued quads, one DrawPrimitiveUP per run of quads sharing a texture.
+  // Draws the queued quads in order, texture by texture. Axis-aligned quads (glyphs, unrotated
+  // sprites) go to the device one at a time, where its single-quad fast path takes them; turned
+  // quads are drawn together, one DrawPrimitiveUP per run.
   void Submit() {
     SortIfAsked();
     device_->SetFVF(kSpriteFvf);
     size_t first = 0;
     while (first < quads_.size()) {
+      const QueuedQuad& head = quads_[first];
       size_t last = first + 1;
-      while (last < quads_.size() && quads_[last].texture == quads_[first].texture) ++last;
-      device_->SetTexture(0, quads_[first].texture);
-      device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)), &vertices_[6 * first],
-                               sizeof(SpriteVertex));
+      while (last < quads_.size() && quads_[last].texture == head.texture &&
+             quads_[last].axisAligned == head.axisAligned)
+        ++last;
+      if (first == 0 || head.texture != quads_[first - 1].texture) device_->SetTexture(0, head.texture);
+      if (head.axisAligned) {
+        for (size_t q = first; q < last; ++q)
+          device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, &vertices_[6 * q], sizeof(SpriteVertex));
+      } else {
+        device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)), &vertices_[6 * first],
+                                 sizeof(SpriteVertex));
+      }
       first = last;
     }
     ReleaseQueued();

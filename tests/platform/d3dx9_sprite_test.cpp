@@ -394,4 +394,27 @@ TEST_F(SpriteTest, HoldsItsDeviceAndQueuedTexturesAndSurvivesALostDevice) {
   ASSERT_EQ(device_->EndScene(), D3D_OK);
 }
 
+TEST_F(SpriteTest, MixedBatchDrawsEveryQuadInOrder) {
+  // One flush holding straight and turned quads of two textures; later quads cover earlier ones.
+  IDirect3DTexture9* red = MakeTexture(3, 3, std::vector<uint32_t>(9, 0xFFFF0000));
+  ASSERT_NE(red, nullptr);
+  auto pixels = Render([&] {
+    DrawEngineStyle(10, 10, 0.0f, 1.0f);
+    DrawEngineStyle(30, 10, kQuarterTurn, 1.0f);
+    DrawEngineStyle(50, 10, 0.0f, 1.0f);
+    const D3DXVECTOR3 over(11, 11, 0);  // straight, other texture, on top of the first quad
+    D3DXMATRIX identity;
+    sprite_->SetTransform(D3DXMatrixIdentity(&identity));
+    sprite_->Draw(red, nullptr, nullptr, &over, 0xFFFFFFFF);
+    DrawEngineStyle(70, 10, kQuarterTurn, 1.0f);
+  });
+  red->Release();
+  EXPECT_EQ(At(pixels, 10, 10), kNineTexels[0] & 0xFFFFFF);
+  EXPECT_EQ(At(pixels, 12, 12), 0xFF0000u);  // drawn after the first quad
+  EXPECT_EQ(At(pixels, 32, 10), kNineTexels[0] & 0xFFFFFF);  // turned: texel (0, 0) top right
+  EXPECT_EQ(At(pixels, 50, 10), kNineTexels[0] & 0xFFFFFF);
+  EXPECT_EQ(At(pixels, 72, 10), kNineTexels[0] & 0xFFFFFF);
+  EXPECT_EQ(FindInk(pixels, kWidth, kHeight, 0).count, 9 * 4 + 9 - 4);
+}
+
 }  // namespace
