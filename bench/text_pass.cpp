@@ -65,7 +65,8 @@ void BM_OneQuadSpriteFlush(benchmark::State& state) {
   if (!OpenEngine()) return state.SkipWithError("engine did not open");
   IDirect3DDevice9* device = Engine.Device;
   IDirect3DTexture9* texture = nullptr;
-  if (FAILED(device->CreateTexture(3, 3, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr)))
+  if (FAILED(
+          device->CreateTexture(3, 3, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr)))
     return state.SkipWithError("texture");
   ID3DXSprite* sprite = Engine.FontList.First()->D3DSprite;
   const D3DXVECTOR3 centre(1.5f, 1.5f, 0.0f);

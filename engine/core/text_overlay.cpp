@@ -12,7 +12,9 @@ namespace {
 constexpr float kDegreesToRadians = 0.017453f;
 
 // Nearest integer, halves to even (the default floating-point rounding mode).
-int32_t RoundHalfEven(float value) { return static_cast<int32_t>(std::nearbyint(static_cast<double>(value))); }
+int32_t RoundHalfEven(float value) {
+  return static_cast<int32_t>(std::nearbyint(static_cast<double>(value)));
+}
 
 // The font a command is drawn with, and the FontList index to put the cursor back on.
 Font* ChooseFont(Font* requested, int32_t* rememberedIndex) {
@@ -36,10 +38,12 @@ Font* ChooseFont(Font* requested, int32_t* rememberedIndex) {
 }  // namespace
 
 int DrawText(int x, int y, const char* text) {
-  return QueueText(x, y, text, Engine.TextFont, Engine.TextColour, Engine.TextAlign, Engine.TextRotation);
+  return QueueText(x, y, text, Engine.TextFont, Engine.TextColour, Engine.TextAlign,
+                   Engine.TextRotation);
 }
 
-int QueueText(int x, int y, const char* text, Font* font, uint32_t colour, int align, float rotationDegrees) {
+int QueueText(int x, int y, const char* text, Font* font, uint32_t colour, int align,
+              float rotationDegrees) {
   if (text == nullptr || text[0] == '\0') return 0;
   if (Engine.PresentResult != 0) return 0;
 
@@ -100,10 +104,11 @@ void DrawTextPass() {
       if (usable) {
         const D3DXVECTOR2 scaling(command->ScaleX, command->ScaleY);
         const D3DXVECTOR2 rotationCentre(static_cast<float>(command->CentreOffset), 0.0f);
-        const D3DXVECTOR2 translation(static_cast<float>(command->X), static_cast<float>(command->Y));
+        const D3DXVECTOR2 translation(static_cast<float>(command->X),
+                                      static_cast<float>(command->Y));
         D3DXMATRIX transform;
-        D3DXMatrixTransformation2D(&transform, nullptr, 0.0f, &scaling, &rotationCentre, command->Rotation,
-                                   &translation);
+        D3DXMatrixTransformation2D(&transform, nullptr, 0.0f, &scaling, &rotationCentre,
+                                   command->Rotation, &translation);
         transform._43 = command->Depth;
         sprite->SetTransform(&transform);
         // X already holds the aligned left edge, so the text is laid out from the origin of its

@@ -4,14 +4,17 @@
 
 #include "d3dx9core.h"
 
-const IID IID_ID3DXBuffer = {0x8ba5fb08, 0x5195, 0x40e2, {0xac, 0x58, 0x0d, 0x98, 0x9c, 0x3a, 0x01, 0x02}};
+const IID IID_ID3DXBuffer = {
+    0x8ba5fb08, 0x5195, 0x40e2, {0xac, 0x58, 0x0d, 0x98, 0x9c, 0x3a, 0x01, 0x02}};
 
 namespace {
 
 class Buffer final : public ComObject<ID3DXBuffer> {
  public:
   explicit Buffer(DWORD size) : bytes_(size, 0) {}
-  LPVOID STDMETHODCALLTYPE GetBufferPointer() override { return bytes_.empty() ? nullptr : bytes_.data(); }
+  LPVOID STDMETHODCALLTYPE GetBufferPointer() override {
+    return bytes_.empty() ? nullptr : bytes_.data();
+  }
   DWORD STDMETHODCALLTYPE GetBufferSize() override { return (DWORD)bytes_.size(); }
 
  protected:

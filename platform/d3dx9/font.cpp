@@ -13,7 +13,8 @@
 #include "text/font_service.h"
 #include "windows.h"
 
-const IID IID_ID3DXFont = {0xd79dbb70, 0x5f21, 0x4d36, {0xbb, 0xc2, 0xff, 0x52, 0x5c, 0x21, 0x3c, 0xdc}};
+const IID IID_ID3DXFont = {
+    0xd79dbb70, 0x5f21, 0x4d36, {0xbb, 0xc2, 0xff, 0x52, 0x5c, 0x21, 0x3c, 0xdc}};
 
 namespace {
 
@@ -47,7 +48,9 @@ struct Line {
   int width;
 };
 
-int FloorDiv2(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
+int FloorDiv2(int v) {
+  return v >= 0 ? v / 2 : -((-v + 1) / 2);
+}
 
 class Font final : public ComObject<ID3DXFont> {
  public:
@@ -145,7 +148,9 @@ class Font final : public ComObject<ID3DXFont> {
     for (UINT c = First; c <= Last && c <= 0xFF; ++c) Ensure((uint8_t)c);
     return D3D_OK;
   }
-  HRESULT STDMETHODCALLTYPE PreloadGlyphs(UINT First, UINT Last) override { return PreloadCharacters(First, Last); }
+  HRESULT STDMETHODCALLTYPE PreloadGlyphs(UINT First, UINT Last) override {
+    return PreloadCharacters(First, Last);
+  }
   HRESULT STDMETHODCALLTYPE PreloadTextA(LPCSTR pString, INT Count) override {
     if (!pString) return D3DERR_INVALIDCALL;
     const int n = Length(pString, Count);
@@ -158,8 +163,8 @@ class Font final : public ComObject<ID3DXFont> {
     return PreloadTextA(narrow.c_str(), (INT)narrow.size());
   }
 
-  INT STDMETHODCALLTYPE DrawTextA(ID3DXSprite* pSprite, LPCSTR pString, INT Count, LPRECT pRect, DWORD Format,
-                                  D3DCOLOR Color) override {
+  INT STDMETHODCALLTYPE DrawTextA(ID3DXSprite* pSprite, LPCSTR pString, INT Count, LPRECT pRect,
+                                  DWORD Format, D3DCOLOR Color) override {
     if (!pString) return 0;
     const int length = Length(pString, Count);
     Layout(pString, length, Format);
@@ -213,7 +218,8 @@ class Font final : public ComObject<ID3DXFont> {
             continue;
           }
           const D3DXVECTOR3 position((float)dx, (float)dy, 0.0f);
-          if (FAILED(sprite->Draw(pages_[g.texture].texture, &src, nullptr, &position, Color))) drawn = false;
+          if (FAILED(sprite->Draw(pages_[g.texture].texture, &src, nullptr, &position, Color)))
+            drawn = false;
         }
         x += g.advance;
       }
@@ -223,15 +229,19 @@ class Font final : public ComObject<ID3DXFont> {
     return drawn ? totalHeight : 0;
   }
 
-  INT STDMETHODCALLTYPE DrawTextW(ID3DXSprite* pSprite, LPCWSTR pString, INT Count, LPRECT pRect, DWORD Format,
-                                  D3DCOLOR Color) override {
+  INT STDMETHODCALLTYPE DrawTextW(ID3DXSprite* pSprite, LPCWSTR pString, INT Count, LPRECT pRect,
+                                  DWORD Format, D3DCOLOR Color) override {
     if (!pString) return 0;
     const std::string narrow = Narrow(pString, Count);
     return DrawTextA(pSprite, narrow.c_str(), (INT)narrow.size(), pRect, Format, Color);
   }
 
-  HRESULT STDMETHODCALLTYPE OnLostDevice() override { return sprite_ ? sprite_->OnLostDevice() : D3D_OK; }
-  HRESULT STDMETHODCALLTYPE OnResetDevice() override { return sprite_ ? sprite_->OnResetDevice() : D3D_OK; }
+  HRESULT STDMETHODCALLTYPE OnLostDevice() override {
+    return sprite_ ? sprite_->OnLostDevice() : D3D_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnResetDevice() override {
+    return sprite_ ? sprite_->OnResetDevice() : D3D_OK;
+  }
 
  protected:
   bool IsOwnInterface(REFIID riid) const override { return riid == IID_ID3DXFont; }
@@ -310,7 +320,8 @@ class Font final : public ComObject<ID3DXFont> {
 
   // Copies the glyph's coverage into a cache page, making a new page when the last one is full.
   bool Place(const text::Glyph& glyph, CachedGlyph* slot) {
-    const UINT w = (UINT)glyph.width + 2 * kGlyphPadding, h = (UINT)glyph.height + 2 * kGlyphPadding;
+    const UINT w = (UINT)glyph.width + 2 * kGlyphPadding,
+               h = (UINT)glyph.height + 2 * kGlyphPadding;
     CachePage* page = pages_.empty() ? nullptr : &pages_.back();
     if (page) {
       if (page->cursorX + w > page->size) {  // next shelf
@@ -325,18 +336,20 @@ class Font final : public ComObject<ID3DXFont> {
       while (size < w || size < h) size *= 2;
       CachePage fresh;
       fresh.size = size;
-      if (FAILED(device_->CreateTexture(size, size, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &fresh.texture,
-                                        nullptr)) ||
+      if (FAILED(device_->CreateTexture(size, size, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                        &fresh.texture, nullptr)) ||
           !fresh.texture)
         return false;  // the glyph keeps its advance but draws nothing
       pages_.push_back(fresh);
       page = &pages_.back();
     }
-    const RECT area = {(LONG)page->cursorX, (LONG)page->shelfY, (LONG)(page->cursorX + w), (LONG)(page->shelfY + h)};
+    const RECT area = {(LONG)page->cursorX, (LONG)page->shelfY, (LONG)(page->cursorX + w),
+                       (LONG)(page->shelfY + h)};
     D3DLOCKED_RECT locked;
     if (FAILED(page->texture->LockRect(0, &locked, &area, 0))) return false;
     for (UINT row = 0; row < h; ++row) {
-      auto* out = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + (size_t)row * locked.Pitch);
+      auto* out = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) +
+                                              (size_t)row * locked.Pitch);
       for (UINT col = 0; col < w; ++col) {
         const int gx = (int)col - kGlyphPadding, gy = (int)row - kGlyphPadding;
         uint32_t coverage = 0;
@@ -347,8 +360,8 @@ class Font final : public ComObject<ID3DXFont> {
     }
     page->texture->UnlockRect(0);
     slot->texture = (int)(page - pages_.data());
-    slot->source = RECT{area.left + kGlyphPadding, area.top + kGlyphPadding, area.right - kGlyphPadding,
-                        area.bottom - kGlyphPadding};
+    slot->source = RECT{area.left + kGlyphPadding, area.top + kGlyphPadding,
+                        area.right - kGlyphPadding, area.bottom - kGlyphPadding};
     page->cursorX += w;
     page->shelfHeight = std::max(page->shelfHeight, h);
     return true;
@@ -365,7 +378,8 @@ class Font final : public ComObject<ID3DXFont> {
 
 }  // namespace
 
-HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT_DESCA* pDesc, LPD3DXFONT* ppFont) {
+HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT_DESCA* pDesc,
+                                       LPD3DXFONT* ppFont) {
   if (!ppFont) return D3DERR_INVALIDCALL;
   *ppFont = nullptr;
   if (!pDevice || !pDesc) return D3DERR_INVALIDCALL;
@@ -376,9 +390,10 @@ HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT
   return D3D_OK;
 }
 
-HRESULT WINAPI D3DXCreateFontA(LPDIRECT3DDEVICE9 pDevice, INT Height, UINT Width, UINT Weight, UINT MipLevels,
-                               BOOL Italic, DWORD CharSet, DWORD OutputPrecision, DWORD Quality,
-                               DWORD PitchAndFamily, LPCSTR pFaceName, LPD3DXFONT* ppFont) {
+HRESULT WINAPI D3DXCreateFontA(LPDIRECT3DDEVICE9 pDevice, INT Height, UINT Width, UINT Weight,
+                               UINT MipLevels, BOOL Italic, DWORD CharSet, DWORD OutputPrecision,
+                               DWORD Quality, DWORD PitchAndFamily, LPCSTR pFaceName,
+                               LPD3DXFONT* ppFont) {
   D3DXFONT_DESCA desc = {};
   desc.Height = Height;
   desc.Width = Width;

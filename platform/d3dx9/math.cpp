@@ -13,7 +13,8 @@ D3DXMATRIX Product(const D3DXMATRIX& a, const D3DXMATRIX& b) {
   D3DXMATRIX r;
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j)
-      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] +
+                  a.m[i][3] * b.m[3][j];
   return r;
 }
 
@@ -71,7 +72,8 @@ Cofactors ComputeCofactors(const D3DXMATRIX& mat) {
       out.c[i][j] = ((i + j) % 2 ? -d : d);
     }
   }
-  out.det = a[0][0] * out.c[0][0] + a[0][1] * out.c[0][1] + a[0][2] * out.c[0][2] + a[0][3] * out.c[0][3];
+  out.det =
+      a[0][0] * out.c[0][0] + a[0][1] * out.c[0][1] + a[0][2] * out.c[0][2] + a[0][3] * out.c[0][3];
   return out;
 }
 
@@ -96,7 +98,8 @@ D3DXVECTOR2* WINAPI D3DXVec2Normalize(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV) 
   return pOut;
 }
 
-D3DXVECTOR4* WINAPI D3DXVec2Transform(D3DXVECTOR4* pOut, const D3DXVECTOR2* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR4* WINAPI D3DXVec2Transform(D3DXVECTOR4* pOut, const D3DXVECTOR2* pV,
+                                      const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   const FLOAT x = pV->x, y = pV->y;
   *pOut = D3DXVECTOR4(x * pM->_11 + y * pM->_21 + pM->_41, x * pM->_12 + y * pM->_22 + pM->_42,
@@ -104,7 +107,8 @@ D3DXVECTOR4* WINAPI D3DXVec2Transform(D3DXVECTOR4* pOut, const D3DXVECTOR2* pV, 
   return pOut;
 }
 
-D3DXVECTOR2* WINAPI D3DXVec2TransformCoord(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR2* WINAPI D3DXVec2TransformCoord(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV,
+                                           const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   D3DXVECTOR4 r;
   D3DXVec2Transform(&r, pV, pM);
@@ -120,7 +124,8 @@ D3DXVECTOR3* WINAPI D3DXVec3Normalize(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV) 
   return pOut;
 }
 
-D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* pOut, const D3DXVECTOR3* pV,
+                                      const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   const FLOAT x = pV->x, y = pV->y, z = pV->z;
   *pOut = D3DXVECTOR4(x * pM->_11 + y * pM->_21 + z * pM->_31 + pM->_41,
@@ -130,7 +135,8 @@ D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* pOut, const D3DXVECTOR3* pV, 
   return pOut;
 }
 
-D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV,
+                                           const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   D3DXVECTOR4 r;
   D3DXVec3Transform(&r, pV, pM);
@@ -139,15 +145,18 @@ D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* pOut, const D3DXVECTOR3*
   return pOut;
 }
 
-D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV,
+                                            const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   const FLOAT x = pV->x, y = pV->y, z = pV->z;
-  *pOut = D3DXVECTOR3(x * pM->_11 + y * pM->_21 + z * pM->_31, x * pM->_12 + y * pM->_22 + z * pM->_32,
-                      x * pM->_13 + y * pM->_23 + z * pM->_33);
+  *pOut =
+      D3DXVECTOR3(x * pM->_11 + y * pM->_21 + z * pM->_31, x * pM->_12 + y * pM->_22 + z * pM->_32,
+                  x * pM->_13 + y * pM->_23 + z * pM->_33);
   return pOut;
 }
 
-D3DXVECTOR4* WINAPI D3DXVec4Transform(D3DXVECTOR4* pOut, const D3DXVECTOR4* pV, const D3DXMATRIX* pM) {
+D3DXVECTOR4* WINAPI D3DXVec4Transform(D3DXVECTOR4* pOut, const D3DXVECTOR4* pV,
+                                      const D3DXMATRIX* pM) {
   if (!pOut || !pV || !pM) return pOut;
   const FLOAT x = pV->x, y = pV->y, z = pV->z, w = pV->w;
   *pOut = D3DXVECTOR4(x * pM->_11 + y * pM->_21 + z * pM->_31 + w * pM->_41,
@@ -171,18 +180,22 @@ D3DXMATRIX* WINAPI D3DXMatrixIdentity(D3DXMATRIX* pOut) {
   return pOut;
 }
 
-BOOL WINAPI D3DXMatrixIsIdentity(const D3DXMATRIX* pM) { return pM && *pM == Identity(); }
+BOOL WINAPI D3DXMatrixIsIdentity(const D3DXMATRIX* pM) {
+  return pM && *pM == Identity();
+}
 
 FLOAT WINAPI D3DXMatrixDeterminant(const D3DXMATRIX* pM) {
   return pM ? (FLOAT)ComputeCofactors(*pM).det : 0.0f;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, const D3DXMATRIX* pM2) {
+D3DXMATRIX* WINAPI D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1,
+                                      const D3DXMATRIX* pM2) {
   if (pOut && pM1 && pM2) *pOut = Product(*pM1, *pM2);
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixMultiplyTranspose(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, const D3DXMATRIX* pM2) {
+D3DXMATRIX* WINAPI D3DXMatrixMultiplyTranspose(D3DXMATRIX* pOut, const D3DXMATRIX* pM1,
+                                               const D3DXMATRIX* pM2) {
   if (!pOut || !pM1 || !pM2) return pOut;
   const D3DXMATRIX p = Product(*pM1, *pM2);
   return D3DXMatrixTranspose(pOut, &p);
@@ -257,7 +270,8 @@ D3DXMATRIX* WINAPI D3DXMatrixRotationQuaternion(D3DXMATRIX* pOut, const D3DXQUAT
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* pOut, FLOAT yaw, FLOAT pitch, FLOAT roll) {
+D3DXMATRIX* WINAPI D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* pOut, FLOAT yaw, FLOAT pitch,
+                                                  FLOAT roll) {
   if (!pOut) return pOut;
   D3DXMATRIX rx, ry;
   D3DXMatrixRotationX(&rx, pitch);
@@ -267,7 +281,8 @@ D3DXMATRIX* WINAPI D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* pOut, FLOAT yaw, F
 }
 
 namespace {
-D3DXMATRIX* LookAt(D3DXMATRIX* pOut, const D3DXVECTOR3& eye, const D3DXVECTOR3& zdir, const D3DXVECTOR3& up) {
+D3DXMATRIX* LookAt(D3DXMATRIX* pOut, const D3DXVECTOR3& eye, const D3DXVECTOR3& zdir,
+                   const D3DXVECTOR3& up) {
   D3DXVECTOR3 zaxis, xaxis, yaxis, cross;
   D3DXVec3Normalize(&zaxis, &zdir);
   D3DXVec3Cross(&cross, &up, &zaxis);
@@ -276,24 +291,26 @@ D3DXMATRIX* LookAt(D3DXMATRIX* pOut, const D3DXVECTOR3& eye, const D3DXVECTOR3& 
   *pOut = D3DXMATRIX(xaxis.x, yaxis.x, zaxis.x, 0,  //
                      xaxis.y, yaxis.y, zaxis.y, 0,  //
                      xaxis.z, yaxis.z, zaxis.z, 0,  //
-                     -D3DXVec3Dot(&xaxis, &eye), -D3DXVec3Dot(&yaxis, &eye), -D3DXVec3Dot(&zaxis, &eye), 1);
+                     -D3DXVec3Dot(&xaxis, &eye), -D3DXVec3Dot(&yaxis, &eye),
+                     -D3DXVec3Dot(&zaxis, &eye), 1);
   return pOut;
 }
 }  // namespace
 
-D3DXMATRIX* WINAPI D3DXMatrixLookAtLH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye, const D3DXVECTOR3* pAt,
-                                      const D3DXVECTOR3* pUp) {
+D3DXMATRIX* WINAPI D3DXMatrixLookAtLH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye,
+                                      const D3DXVECTOR3* pAt, const D3DXVECTOR3* pUp) {
   if (!pOut || !pEye || !pAt || !pUp) return pOut;
   return LookAt(pOut, *pEye, *pAt - *pEye, *pUp);
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye, const D3DXVECTOR3* pAt,
-                                      const D3DXVECTOR3* pUp) {
+D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye,
+                                      const D3DXVECTOR3* pAt, const D3DXVECTOR3* pUp) {
   if (!pOut || !pEye || !pAt || !pUp) return pOut;
   return LookAt(pOut, *pEye, *pEye - *pAt, *pUp);
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovLH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn, FLOAT zf) {
+D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovLH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn,
+                                              FLOAT zf) {
   if (!pOut) return pOut;
   const FLOAT yscale = 1.0f / std::tan(fovy / 2.0f);
   const FLOAT xscale = yscale / aspect;
@@ -302,7 +319,8 @@ D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovLH(D3DXMATRIX* pOut, FLOAT fovy, FLOA
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn, FLOAT zf) {
+D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn,
+                                              FLOAT zf) {
   if (!pOut) return pOut;
   const FLOAT yscale = 1.0f / std::tan(fovy / 2.0f);
   const FLOAT xscale = yscale / aspect;
@@ -320,31 +338,33 @@ D3DXMATRIX* WINAPI D3DXMatrixPerspectiveLH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, F
 
 D3DXMATRIX* WINAPI D3DXMatrixOrthoLH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, FLOAT zn, FLOAT zf) {
   if (!pOut) return pOut;
-  *pOut = D3DXMATRIX(2 / w, 0, 0, 0, 0, 2 / h, 0, 0, 0, 0, 1 / (zf - zn), 0, 0, 0, zn / (zn - zf), 1);
+  *pOut =
+      D3DXMATRIX(2 / w, 0, 0, 0, 0, 2 / h, 0, 0, 0, 0, 1 / (zf - zn), 0, 0, 0, zn / (zn - zf), 1);
   return pOut;
 }
 
 D3DXMATRIX* WINAPI D3DXMatrixOrthoRH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, FLOAT zn, FLOAT zf) {
   if (!pOut) return pOut;
-  *pOut = D3DXMATRIX(2 / w, 0, 0, 0, 0, 2 / h, 0, 0, 0, 0, 1 / (zn - zf), 0, 0, 0, zn / (zn - zf), 1);
+  *pOut =
+      D3DXMATRIX(2 / w, 0, 0, 0, 0, 2 / h, 0, 0, 0, 0, 1 / (zn - zf), 0, 0, 0, zn / (zn - zf), 1);
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterLH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t, FLOAT zn,
-                                              FLOAT zf) {
+D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterLH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t,
+                                              FLOAT zn, FLOAT zf) {
   if (!pOut) return pOut;
-  *pOut = D3DXMATRIX(2 / (r - l), 0, 0, 0,  //
-                     0, 2 / (t - b), 0, 0,  //
+  *pOut = D3DXMATRIX(2 / (r - l), 0, 0, 0,    //
+                     0, 2 / (t - b), 0, 0,    //
                      0, 0, 1 / (zf - zn), 0,  //
                      (l + r) / (l - r), (t + b) / (b - t), zn / (zn - zf), 1);
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterRH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t, FLOAT zn,
-                                              FLOAT zf) {
+D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterRH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t,
+                                              FLOAT zn, FLOAT zf) {
   if (!pOut) return pOut;
-  *pOut = D3DXMATRIX(2 / (r - l), 0, 0, 0,  //
-                     0, 2 / (t - b), 0, 0,  //
+  *pOut = D3DXMATRIX(2 / (r - l), 0, 0, 0,    //
+                     0, 2 / (t - b), 0, 0,    //
                      0, 0, 1 / (zn - zf), 0,  //
                      (l + r) / (l - r), (t + b) / (b - t), zn / (zn - zf), 1);
   return pOut;
@@ -373,8 +393,10 @@ D3DXMATRIX* WINAPI D3DXMatrixTransformation2D(D3DXMATRIX* pOut, const D3DXVECTOR
 }
 
 D3DXMATRIX* WINAPI D3DXMatrixTransformation(D3DXMATRIX* pOut, const D3DXVECTOR3* pScalingCenter,
-                                            const D3DXQUATERNION* pScalingRotation, const D3DXVECTOR3* pScaling,
-                                            const D3DXVECTOR3* pRotationCenter, const D3DXQUATERNION* pRotation,
+                                            const D3DXQUATERNION* pScalingRotation,
+                                            const D3DXVECTOR3* pScaling,
+                                            const D3DXVECTOR3* pRotationCenter,
+                                            const D3DXQUATERNION* pRotation,
                                             const D3DXVECTOR3* pTranslation) {
   if (!pOut) return pOut;
   const D3DXVECTOR3 sc = pScalingCenter ? *pScalingCenter : D3DXVECTOR3(0, 0, 0);
@@ -396,11 +418,14 @@ D3DXMATRIX* WINAPI D3DXMatrixTransformation(D3DXMATRIX* pOut, const D3DXVECTOR3*
   return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT scaling, const D3DXVECTOR3* pRotationCenter,
-                                                  const D3DXQUATERNION* pRotation, const D3DXVECTOR3* pTranslation) {
+D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT scaling,
+                                                  const D3DXVECTOR3* pRotationCenter,
+                                                  const D3DXQUATERNION* pRotation,
+                                                  const D3DXVECTOR3* pTranslation) {
   if (!pOut) return pOut;
   const D3DXVECTOR3 scale(scaling, scaling, scaling);
-  return D3DXMatrixTransformation(pOut, nullptr, nullptr, &scale, pRotationCenter, pRotation, pTranslation);
+  return D3DXMatrixTransformation(pOut, nullptr, nullptr, &scale, pRotationCenter, pRotation,
+                                  pTranslation);
 }
 
 // --- quaternions ---------------------------------------------------------------------------------
@@ -425,7 +450,8 @@ D3DXQUATERNION* WINAPI D3DXQuaternionMultiply(D3DXQUATERNION* pOut, const D3DXQU
   return pOut;
 }
 
-D3DXQUATERNION* WINAPI D3DXQuaternionRotationAxis(D3DXQUATERNION* pOut, const D3DXVECTOR3* pV, FLOAT angle) {
+D3DXQUATERNION* WINAPI D3DXQuaternionRotationAxis(D3DXQUATERNION* pOut, const D3DXVECTOR3* pV,
+                                                  FLOAT angle) {
   if (!pOut || !pV) return pOut;
   D3DXVECTOR3 v;
   D3DXVec3Normalize(&v, pV);
@@ -434,7 +460,8 @@ D3DXQUATERNION* WINAPI D3DXQuaternionRotationAxis(D3DXQUATERNION* pOut, const D3
   return pOut;
 }
 
-D3DXQUATERNION* WINAPI D3DXQuaternionRotationYawPitchRoll(D3DXQUATERNION* pOut, FLOAT yaw, FLOAT pitch, FLOAT roll) {
+D3DXQUATERNION* WINAPI D3DXQuaternionRotationYawPitchRoll(D3DXQUATERNION* pOut, FLOAT yaw,
+                                                          FLOAT pitch, FLOAT roll) {
   if (!pOut) return pOut;
   const D3DXVECTOR3 ax(1, 0, 0), ay(0, 1, 0), az(0, 0, 1);
   D3DXQUATERNION qr, qp, qy, t;
@@ -502,14 +529,15 @@ D3DXPLANE* WINAPI D3DXPlaneNormalize(D3DXPLANE* pOut, const D3DXPLANE* pP) {
   return pOut;
 }
 
-D3DXPLANE* WINAPI D3DXPlaneFromPointNormal(D3DXPLANE* pOut, const D3DXVECTOR3* pPoint, const D3DXVECTOR3* pNormal) {
+D3DXPLANE* WINAPI D3DXPlaneFromPointNormal(D3DXPLANE* pOut, const D3DXVECTOR3* pPoint,
+                                           const D3DXVECTOR3* pNormal) {
   if (!pOut || !pPoint || !pNormal) return pOut;
   *pOut = D3DXPLANE(pNormal->x, pNormal->y, pNormal->z, -D3DXVec3Dot(pPoint, pNormal));
   return pOut;
 }
 
-D3DXPLANE* WINAPI D3DXPlaneFromPoints(D3DXPLANE* pOut, const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2,
-                                      const D3DXVECTOR3* pV3) {
+D3DXPLANE* WINAPI D3DXPlaneFromPoints(D3DXPLANE* pOut, const D3DXVECTOR3* pV1,
+                                      const D3DXVECTOR3* pV2, const D3DXVECTOR3* pV3) {
   if (!pOut || !pV1 || !pV2 || !pV3) return pOut;
   const D3DXVECTOR3 e1 = *pV2 - *pV1, e2 = *pV3 - *pV1;
   D3DXVECTOR3 n, nn;

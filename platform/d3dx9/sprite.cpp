@@ -7,7 +7,8 @@
 #include "d3d9.h"
 #include "d3dx9core.h"
 
-const IID IID_ID3DXSprite = {0xba0b762d, 0x7d28, 0x43ec, {0xb9, 0xdc, 0x2f, 0x84, 0x44, 0x3b, 0x06, 0x14}};
+const IID IID_ID3DXSprite = {
+    0xba0b762d, 0x7d28, 0x43ec, {0xb9, 0xdc, 0x2f, 0x84, 0x44, 0x3b, 0x06, 0x14}};
 
 namespace {
 
@@ -23,15 +24,15 @@ static_assert(sizeof(SpriteVertex) == 24, "XYZ | DIFFUSE | TEX1 is 24 bytes");
 // One queued quad: six vertices (two triangles) in the vertex array and its texture.
 struct QueuedQuad {
   IDirect3DTexture9* texture;
-  float depth;        // for the depth-sorting flags
-  bool axisAligned;   // edges parallel to the screen axes
+  float depth;       // for the depth-sorting flags
+  bool axisAligned;  // edges parallel to the screen axes
 };
 
 // Render states Begin sets; captured before and restored by End.
 constexpr D3DRENDERSTATETYPE kSavedRenderStates[] = {
-    D3DRS_ALPHABLENDENABLE, D3DRS_SRCBLEND,  D3DRS_DESTBLEND,  D3DRS_BLENDOP,
-    D3DRS_ALPHATESTENABLE,  D3DRS_ALPHAFUNC, D3DRS_ALPHAREF,   D3DRS_CULLMODE,
-    D3DRS_LIGHTING,         D3DRS_ZENABLE,   D3DRS_FOGENABLE,  D3DRS_FILLMODE,
+    D3DRS_ALPHABLENDENABLE, D3DRS_SRCBLEND,  D3DRS_DESTBLEND, D3DRS_BLENDOP,
+    D3DRS_ALPHATESTENABLE,  D3DRS_ALPHAFUNC, D3DRS_ALPHAREF,  D3DRS_CULLMODE,
+    D3DRS_LIGHTING,         D3DRS_ZENABLE,   D3DRS_FOGENABLE, D3DRS_FILLMODE,
 };
 constexpr int kRenderStateCount = sizeof(kSavedRenderStates) / sizeof(kSavedRenderStates[0]);
 
@@ -40,10 +41,11 @@ struct StageState {
   D3DTEXTURESTAGESTATETYPE type;
 };
 constexpr StageState kSavedStageStates[] = {
-    {0, D3DTSS_COLOROP},   {0, D3DTSS_COLORARG1},     {0, D3DTSS_COLORARG2},
-    {0, D3DTSS_ALPHAOP},   {0, D3DTSS_ALPHAARG1},     {0, D3DTSS_ALPHAARG2},
+    {0, D3DTSS_COLOROP},       {0, D3DTSS_COLORARG1},
+    {0, D3DTSS_COLORARG2},     {0, D3DTSS_ALPHAOP},
+    {0, D3DTSS_ALPHAARG1},     {0, D3DTSS_ALPHAARG2},
     {0, D3DTSS_TEXCOORDINDEX}, {0, D3DTSS_TEXTURETRANSFORMFLAGS},
-    {1, D3DTSS_COLOROP},   {1, D3DTSS_ALPHAOP},
+    {1, D3DTSS_COLOROP},       {1, D3DTSS_ALPHAOP},
 };
 constexpr int kStageStateCount = sizeof(kSavedStageStates) / sizeof(kSavedStageStates[0]);
 
@@ -89,10 +91,12 @@ class Sprite final : public ComObject<ID3DXSprite> {
     return D3D_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE SetWorldViewRH(const D3DXMATRIX* pWorld, const D3DXMATRIX* pView) override {
+  HRESULT STDMETHODCALLTYPE SetWorldViewRH(const D3DXMATRIX* pWorld,
+                                           const D3DXMATRIX* pView) override {
     return SetWorldView(pWorld, pView);
   }
-  HRESULT STDMETHODCALLTYPE SetWorldViewLH(const D3DXMATRIX* pWorld, const D3DXMATRIX* pView) override {
+  HRESULT STDMETHODCALLTYPE SetWorldViewLH(const D3DXMATRIX* pWorld,
+                                           const D3DXMATRIX* pView) override {
     return SetWorldView(pWorld, pView);
   }
 
@@ -106,8 +110,9 @@ class Sprite final : public ComObject<ID3DXSprite> {
     return D3D_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE Draw(LPDIRECT3DTEXTURE9 pTexture, const RECT* pSrcRect, const D3DXVECTOR3* pCenter,
-                                 const D3DXVECTOR3* pPosition, D3DCOLOR Color) override {
+  HRESULT STDMETHODCALLTYPE Draw(LPDIRECT3DTEXTURE9 pTexture, const RECT* pSrcRect,
+                                 const D3DXVECTOR3* pCenter, const D3DXVECTOR3* pPosition,
+                                 D3DCOLOR Color) override {
     if (!inBatch_ || !pTexture) return D3DERR_INVALIDCALL;
     D3DSURFACE_DESC desc;
     if (FAILED(pTexture->GetLevelDesc(0, &desc)) || desc.Width == 0 || desc.Height == 0)
@@ -196,10 +201,13 @@ class Sprite final : public ComObject<ID3DXSprite> {
   }
 
   void Capture() {
-    for (int i = 0; i < kRenderStateCount; ++i) device_->GetRenderState(kSavedRenderStates[i], &renderStates_[i]);
+    for (int i = 0; i < kRenderStateCount; ++i)
+      device_->GetRenderState(kSavedRenderStates[i], &renderStates_[i]);
     for (int i = 0; i < kStageStateCount; ++i)
-      device_->GetTextureStageState(kSavedStageStates[i].stage, kSavedStageStates[i].type, &stageStates_[i]);
-    for (int i = 0; i < kSamplerStateCount; ++i) device_->GetSamplerState(0, kSavedSamplerStates[i], &samplerStates_[i]);
+      device_->GetTextureStageState(kSavedStageStates[i].stage, kSavedStageStates[i].type,
+                                    &stageStates_[i]);
+    for (int i = 0; i < kSamplerStateCount; ++i)
+      device_->GetSamplerState(0, kSavedSamplerStates[i], &samplerStates_[i]);
     device_->GetTransform(D3DTS_WORLD, &savedWorld_);
     device_->GetTransform(D3DTS_VIEW, &savedView_);
     device_->GetTransform(D3DTS_PROJECTION, &savedProjection_);
@@ -214,10 +222,13 @@ class Sprite final : public ComObject<ID3DXSprite> {
   }
 
   void Restore() {
-    for (int i = 0; i < kRenderStateCount; ++i) device_->SetRenderState(kSavedRenderStates[i], renderStates_[i]);
+    for (int i = 0; i < kRenderStateCount; ++i)
+      device_->SetRenderState(kSavedRenderStates[i], renderStates_[i]);
     for (int i = 0; i < kStageStateCount; ++i)
-      device_->SetTextureStageState(kSavedStageStates[i].stage, kSavedStageStates[i].type, stageStates_[i]);
-    for (int i = 0; i < kSamplerStateCount; ++i) device_->SetSamplerState(0, kSavedSamplerStates[i], samplerStates_[i]);
+      device_->SetTextureStageState(kSavedStageStates[i].stage, kSavedStageStates[i].type,
+                                    stageStates_[i]);
+    for (int i = 0; i < kSamplerStateCount; ++i)
+      device_->SetSamplerState(0, kSavedSamplerStates[i], samplerStates_[i]);
     device_->SetTransform(D3DTS_WORLD, &savedWorld_);
     device_->SetTransform(D3DTS_VIEW, &savedView_);
     device_->SetTransform(D3DTS_PROJECTION, &savedProjection_);
@@ -310,7 +321,8 @@ class Sprite final : public ComObject<ID3DXSprite> {
     sortedVertices_.clear();
     for (size_t i : order_) {
       sortedQuads_.push_back(quads_[i]);
-      sortedVertices_.insert(sortedVertices_.end(), vertices_.begin() + 6 * i, vertices_.begin() + 6 * i + 6);
+      sortedVertices_.insert(sortedVertices_.end(), vertices_.begin() + 6 * i,
+                             vertices_.begin() + 6 * i + 6);
     }
     quads_.swap(sortedQuads_);
     vertices_.swap(sortedVertices_);
@@ -329,13 +341,14 @@ class Sprite final : public ComObject<ID3DXSprite> {
       while (last < quads_.size() && quads_[last].texture == head.texture &&
              quads_[last].axisAligned == head.axisAligned)
         ++last;
-      if (first == 0 || head.texture != quads_[first - 1].texture) device_->SetTexture(0, head.texture);
+      if (first == 0 || head.texture != quads_[first - 1].texture)
+        device_->SetTexture(0, head.texture);
       if (head.axisAligned) {
         for (size_t q = first; q < last; ++q)
           device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, &vertices_[6 * q], sizeof(SpriteVertex));
       } else {
-        device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)), &vertices_[6 * first],
-                                 sizeof(SpriteVertex));
+        device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)),
+                                 &vertices_[6 * first], sizeof(SpriteVertex));
       }
       first = last;
     }
@@ -385,4 +398,3 @@ HRESULT WINAPI D3DXCreateSprite(LPDIRECT3DDEVICE9 pDevice, LPD3DXSPRITE* ppSprit
   *ppSprite = new Sprite(pDevice);
   return D3D_OK;
 }
-

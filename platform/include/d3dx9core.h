@@ -23,8 +23,9 @@ extern const IID IID_ID3DXBuffer;
 extern const IID IID_ID3DXSprite;
 extern const IID IID_ID3DXFont;
 
-// --- ID3DXBuffer ------------------------------------------------------------------------------------
-// A block of bytes handed out by D3DX (compiled programs, messages, file images).
+// --- ID3DXBuffer
+// ------------------------------------------------------------------------------------ A block of
+// bytes handed out by D3DX (compiled programs, messages, file images).
 struct ID3DXBuffer : public IUnknown {
   STDMETHOD_(LPVOID, GetBufferPointer)() PURE;
   STDMETHOD_(DWORD, GetBufferSize)() PURE;
@@ -34,7 +35,8 @@ typedef ID3DXBuffer* LPD3DXBUFFER;
 // A zero-filled buffer of NumBytes bytes (0 is allowed: an empty buffer).
 HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, LPD3DXBUFFER* ppBuffer);
 
-// --- ID3DXSprite ------------------------------------------------------------------------------------
+// --- ID3DXSprite
+// ------------------------------------------------------------------------------------
 #define D3DXSPRITE_DONOTSAVESTATE (1 << 0)
 #define D3DXSPRITE_DONOTMODIFY_RENDERSTATE (1 << 1)
 #define D3DXSPRITE_OBJECTSPACE (1 << 2)
@@ -52,8 +54,9 @@ struct ID3DXSprite : public IUnknown {
   STDMETHOD(SetWorldViewRH)(const D3DXMATRIX* pWorld, const D3DXMATRIX* pView) PURE;
   STDMETHOD(SetWorldViewLH)(const D3DXMATRIX* pWorld, const D3DXMATRIX* pView) PURE;
   STDMETHOD(Begin)(DWORD Flags) PURE;
-  STDMETHOD(Draw)(LPDIRECT3DTEXTURE9 pTexture, const RECT* pSrcRect, const D3DXVECTOR3* pCenter,
-                  const D3DXVECTOR3* pPosition, D3DCOLOR Color) PURE;
+  STDMETHOD(Draw)
+  (LPDIRECT3DTEXTURE9 pTexture, const RECT* pSrcRect, const D3DXVECTOR3* pCenter,
+   const D3DXVECTOR3* pPosition, D3DCOLOR Color) PURE;
   STDMETHOD(Flush)() PURE;
   STDMETHOD(End)() PURE;
   STDMETHOD(OnLostDevice)() PURE;
@@ -63,7 +66,8 @@ typedef ID3DXSprite* LPD3DXSPRITE;
 
 HRESULT WINAPI D3DXCreateSprite(LPDIRECT3DDEVICE9 pDevice, LPD3DXSPRITE* ppSprite);
 
-// --- ID3DXFont --------------------------------------------------------------------------------------
+// --- ID3DXFont
+// --------------------------------------------------------------------------------------
 #ifndef LF_FACESIZE
 #define LF_FACESIZE 32
 #endif
@@ -121,22 +125,27 @@ struct ID3DXFont : public IUnknown {
   STDMETHOD_(BOOL, GetTextMetricsA)(struct tagTEXTMETRICA* pTextMetrics) PURE;
   STDMETHOD_(BOOL, GetTextMetricsW)(struct tagTEXTMETRICW* pTextMetrics) PURE;
   STDMETHOD_(HDC, GetDC)() PURE;
-  STDMETHOD(GetGlyphData)(UINT Glyph, LPDIRECT3DTEXTURE9* ppTexture, RECT* pBlackBox, POINT* pCellInc) PURE;
+  STDMETHOD(GetGlyphData)
+  (UINT Glyph, LPDIRECT3DTEXTURE9* ppTexture, RECT* pBlackBox, POINT* pCellInc) PURE;
   STDMETHOD(PreloadCharacters)(UINT First, UINT Last) PURE;
   STDMETHOD(PreloadGlyphs)(UINT First, UINT Last) PURE;
   STDMETHOD(PreloadTextA)(LPCSTR pString, INT Count) PURE;
   STDMETHOD(PreloadTextW)(LPCWSTR pString, INT Count) PURE;
   // Returns the height of the text drawn (or measured with DT_CALCRECT), 0 on failure.
-  STDMETHOD_(INT, DrawTextA)(ID3DXSprite* pSprite, LPCSTR pString, INT Count, LPRECT pRect, DWORD Format,
-                             D3DCOLOR Color) PURE;
-  STDMETHOD_(INT, DrawTextW)(ID3DXSprite* pSprite, LPCWSTR pString, INT Count, LPRECT pRect, DWORD Format,
-                             D3DCOLOR Color) PURE;
+  STDMETHOD_(INT, DrawTextA)
+  (ID3DXSprite* pSprite, LPCSTR pString, INT Count, LPRECT pRect, DWORD Format,
+   D3DCOLOR Color) PURE;
+  STDMETHOD_(INT, DrawTextW)
+  (ID3DXSprite* pSprite, LPCWSTR pString, INT Count, LPRECT pRect, DWORD Format,
+   D3DCOLOR Color) PURE;
   STDMETHOD(OnLostDevice)() PURE;
   STDMETHOD(OnResetDevice)() PURE;
 };
 typedef ID3DXFont* LPD3DXFONT;
 
-HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT_DESCA* pDesc, LPD3DXFONT* ppFont);
-HRESULT WINAPI D3DXCreateFontA(LPDIRECT3DDEVICE9 pDevice, INT Height, UINT Width, UINT Weight, UINT MipLevels,
-                               BOOL Italic, DWORD CharSet, DWORD OutputPrecision, DWORD Quality,
-                               DWORD PitchAndFamily, LPCSTR pFaceName, LPD3DXFONT* ppFont);
+HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT_DESCA* pDesc,
+                                       LPD3DXFONT* ppFont);
+HRESULT WINAPI D3DXCreateFontA(LPDIRECT3DDEVICE9 pDevice, INT Height, UINT Width, UINT Weight,
+                               UINT MipLevels, BOOL Italic, DWORD CharSet, DWORD OutputPrecision,
+                               DWORD Quality, DWORD PitchAndFamily, LPCSTR pFaceName,
+                               LPD3DXFONT* ppFont);

@@ -24,10 +24,26 @@ struct D3DXVECTOR2 {
   operator FLOAT*() { return &x; }
   operator const FLOAT*() const { return &x; }
 
-  D3DXVECTOR2& operator+=(const D3DXVECTOR2& v) { x += v.x; y += v.y; return *this; }
-  D3DXVECTOR2& operator-=(const D3DXVECTOR2& v) { x -= v.x; y -= v.y; return *this; }
-  D3DXVECTOR2& operator*=(FLOAT f) { x *= f; y *= f; return *this; }
-  D3DXVECTOR2& operator/=(FLOAT f) { x /= f; y /= f; return *this; }
+  D3DXVECTOR2& operator+=(const D3DXVECTOR2& v) {
+    x += v.x;
+    y += v.y;
+    return *this;
+  }
+  D3DXVECTOR2& operator-=(const D3DXVECTOR2& v) {
+    x -= v.x;
+    y -= v.y;
+    return *this;
+  }
+  D3DXVECTOR2& operator*=(FLOAT f) {
+    x *= f;
+    y *= f;
+    return *this;
+  }
+  D3DXVECTOR2& operator/=(FLOAT f) {
+    x /= f;
+    y /= f;
+    return *this;
+  }
   D3DXVECTOR2 operator+() const { return *this; }
   D3DXVECTOR2 operator-() const { return D3DXVECTOR2(-x, -y); }
   D3DXVECTOR2 operator+(const D3DXVECTOR2& v) const { return D3DXVECTOR2(x + v.x, y + v.y); }
@@ -57,14 +73,38 @@ struct D3DXVECTOR3 : public D3DVECTOR {
   operator FLOAT*() { return &x; }
   operator const FLOAT*() const { return &x; }
 
-  D3DXVECTOR3& operator+=(const D3DXVECTOR3& v) { x += v.x; y += v.y; z += v.z; return *this; }
-  D3DXVECTOR3& operator-=(const D3DXVECTOR3& v) { x -= v.x; y -= v.y; z -= v.z; return *this; }
-  D3DXVECTOR3& operator*=(FLOAT f) { x *= f; y *= f; z *= f; return *this; }
-  D3DXVECTOR3& operator/=(FLOAT f) { x /= f; y /= f; z /= f; return *this; }
+  D3DXVECTOR3& operator+=(const D3DXVECTOR3& v) {
+    x += v.x;
+    y += v.y;
+    z += v.z;
+    return *this;
+  }
+  D3DXVECTOR3& operator-=(const D3DXVECTOR3& v) {
+    x -= v.x;
+    y -= v.y;
+    z -= v.z;
+    return *this;
+  }
+  D3DXVECTOR3& operator*=(FLOAT f) {
+    x *= f;
+    y *= f;
+    z *= f;
+    return *this;
+  }
+  D3DXVECTOR3& operator/=(FLOAT f) {
+    x /= f;
+    y /= f;
+    z /= f;
+    return *this;
+  }
   D3DXVECTOR3 operator+() const { return *this; }
   D3DXVECTOR3 operator-() const { return D3DXVECTOR3(-x, -y, -z); }
-  D3DXVECTOR3 operator+(const D3DXVECTOR3& v) const { return D3DXVECTOR3(x + v.x, y + v.y, z + v.z); }
-  D3DXVECTOR3 operator-(const D3DXVECTOR3& v) const { return D3DXVECTOR3(x - v.x, y - v.y, z - v.z); }
+  D3DXVECTOR3 operator+(const D3DXVECTOR3& v) const {
+    return D3DXVECTOR3(x + v.x, y + v.y, z + v.z);
+  }
+  D3DXVECTOR3 operator-(const D3DXVECTOR3& v) const {
+    return D3DXVECTOR3(x - v.x, y - v.y, z - v.z);
+  }
   D3DXVECTOR3 operator*(FLOAT f) const { return D3DXVECTOR3(x * f, y * f, z * f); }
   D3DXVECTOR3 operator/(FLOAT f) const { return D3DXVECTOR3(x / f, y / f, z / f); }
   friend D3DXVECTOR3 operator*(FLOAT f, const D3DXVECTOR3& v) { return v * f; }
@@ -85,18 +125,48 @@ struct D3DXVECTOR4 {
   operator FLOAT*() { return &x; }
   operator const FLOAT*() const { return &x; }
 
-  D3DXVECTOR4& operator+=(const D3DXVECTOR4& v) { x += v.x; y += v.y; z += v.z; w += v.w; return *this; }
-  D3DXVECTOR4& operator-=(const D3DXVECTOR4& v) { x -= v.x; y -= v.y; z -= v.z; w -= v.w; return *this; }
-  D3DXVECTOR4& operator*=(FLOAT f) { x *= f; y *= f; z *= f; w *= f; return *this; }
-  D3DXVECTOR4& operator/=(FLOAT f) { x /= f; y /= f; z /= f; w /= f; return *this; }
+  D3DXVECTOR4& operator+=(const D3DXVECTOR4& v) {
+    x += v.x;
+    y += v.y;
+    z += v.z;
+    w += v.w;
+    return *this;
+  }
+  D3DXVECTOR4& operator-=(const D3DXVECTOR4& v) {
+    x -= v.x;
+    y -= v.y;
+    z -= v.z;
+    w -= v.w;
+    return *this;
+  }
+  D3DXVECTOR4& operator*=(FLOAT f) {
+    x *= f;
+    y *= f;
+    z *= f;
+    w *= f;
+    return *this;
+  }
+  D3DXVECTOR4& operator/=(FLOAT f) {
+    x /= f;
+    y /= f;
+    z /= f;
+    w /= f;
+    return *this;
+  }
   D3DXVECTOR4 operator+() const { return *this; }
   D3DXVECTOR4 operator-() const { return D3DXVECTOR4(-x, -y, -z, -w); }
-  D3DXVECTOR4 operator+(const D3DXVECTOR4& v) const { return D3DXVECTOR4(x + v.x, y + v.y, z + v.z, w + v.w); }
-  D3DXVECTOR4 operator-(const D3DXVECTOR4& v) const { return D3DXVECTOR4(x - v.x, y - v.y, z - v.z, w - v.w); }
+  D3DXVECTOR4 operator+(const D3DXVECTOR4& v) const {
+    return D3DXVECTOR4(x + v.x, y + v.y, z + v.z, w + v.w);
+  }
+  D3DXVECTOR4 operator-(const D3DXVECTOR4& v) const {
+    return D3DXVECTOR4(x - v.x, y - v.y, z - v.z, w - v.w);
+  }
   D3DXVECTOR4 operator*(FLOAT f) const { return D3DXVECTOR4(x * f, y * f, z * f, w * f); }
   D3DXVECTOR4 operator/(FLOAT f) const { return D3DXVECTOR4(x / f, y / f, z / f, w / f); }
   friend D3DXVECTOR4 operator*(FLOAT f, const D3DXVECTOR4& v) { return v * f; }
-  bool operator==(const D3DXVECTOR4& v) const { return x == v.x && y == v.y && z == v.z && w == v.w; }
+  bool operator==(const D3DXVECTOR4& v) const {
+    return x == v.x && y == v.y && z == v.z && w == v.w;
+  }
   bool operator!=(const D3DXVECTOR4& v) const { return !(*this == v); }
 };
 typedef D3DXVECTOR4* LPD3DXVECTOR4;
@@ -104,16 +174,31 @@ typedef D3DXVECTOR4* LPD3DXVECTOR4;
 struct D3DXMATRIX : public D3DMATRIX {
   D3DXMATRIX() = default;
   D3DXMATRIX(const FLOAT* f) {
-    if (f) std::memcpy(&_11, f, sizeof(D3DMATRIX));
-    else std::memset(&_11, 0, sizeof(D3DMATRIX));
+    if (f)
+      std::memcpy(&_11, f, sizeof(D3DMATRIX));
+    else
+      std::memset(&_11, 0, sizeof(D3DMATRIX));
   }
   D3DXMATRIX(const D3DMATRIX& mat) : D3DMATRIX(mat) {}
   D3DXMATRIX(FLOAT f11, FLOAT f12, FLOAT f13, FLOAT f14, FLOAT f21, FLOAT f22, FLOAT f23, FLOAT f24,
-             FLOAT f31, FLOAT f32, FLOAT f33, FLOAT f34, FLOAT f41, FLOAT f42, FLOAT f43, FLOAT f44) {
-    _11 = f11; _12 = f12; _13 = f13; _14 = f14;
-    _21 = f21; _22 = f22; _23 = f23; _24 = f24;
-    _31 = f31; _32 = f32; _33 = f33; _34 = f34;
-    _41 = f41; _42 = f42; _43 = f43; _44 = f44;
+             FLOAT f31, FLOAT f32, FLOAT f33, FLOAT f34, FLOAT f41, FLOAT f42, FLOAT f43,
+             FLOAT f44) {
+    _11 = f11;
+    _12 = f12;
+    _13 = f13;
+    _14 = f14;
+    _21 = f21;
+    _22 = f22;
+    _23 = f23;
+    _24 = f24;
+    _31 = f31;
+    _32 = f32;
+    _33 = f33;
+    _34 = f34;
+    _41 = f41;
+    _42 = f42;
+    _43 = f43;
+    _44 = f44;
   }
 
   FLOAT& operator()(UINT row, UINT col) { return m[row][col]; }
@@ -138,10 +223,22 @@ struct D3DXMATRIX : public D3DMATRIX {
   D3DXMATRIX operator+() const { return *this; }
   D3DXMATRIX operator-() const { return *this * -1.0f; }
   D3DXMATRIX operator*(const D3DXMATRIX& mat) const;
-  D3DXMATRIX operator+(const D3DXMATRIX& mat) const { D3DXMATRIX r(*this); return r += mat; }
-  D3DXMATRIX operator-(const D3DXMATRIX& mat) const { D3DXMATRIX r(*this); return r -= mat; }
-  D3DXMATRIX operator*(FLOAT f) const { D3DXMATRIX r(*this); return r *= f; }
-  D3DXMATRIX operator/(FLOAT f) const { D3DXMATRIX r(*this); return r /= f; }
+  D3DXMATRIX operator+(const D3DXMATRIX& mat) const {
+    D3DXMATRIX r(*this);
+    return r += mat;
+  }
+  D3DXMATRIX operator-(const D3DXMATRIX& mat) const {
+    D3DXMATRIX r(*this);
+    return r -= mat;
+  }
+  D3DXMATRIX operator*(FLOAT f) const {
+    D3DXMATRIX r(*this);
+    return r *= f;
+  }
+  D3DXMATRIX operator/(FLOAT f) const {
+    D3DXMATRIX r(*this);
+    return r /= f;
+  }
   friend D3DXMATRIX operator*(FLOAT f, const D3DXMATRIX& mat) { return mat * f; }
   bool operator==(const D3DXMATRIX& mat) const {
     for (int i = 0; i < 16; ++i)
@@ -163,11 +260,17 @@ struct D3DXQUATERNION {
   operator FLOAT*() { return &x; }
   operator const FLOAT*() const { return &x; }
 
-  D3DXQUATERNION operator+(const D3DXQUATERNION& q) const { return D3DXQUATERNION(x + q.x, y + q.y, z + q.z, w + q.w); }
-  D3DXQUATERNION operator-(const D3DXQUATERNION& q) const { return D3DXQUATERNION(x - q.x, y - q.y, z - q.z, w - q.w); }
+  D3DXQUATERNION operator+(const D3DXQUATERNION& q) const {
+    return D3DXQUATERNION(x + q.x, y + q.y, z + q.z, w + q.w);
+  }
+  D3DXQUATERNION operator-(const D3DXQUATERNION& q) const {
+    return D3DXQUATERNION(x - q.x, y - q.y, z - q.z, w - q.w);
+  }
   D3DXQUATERNION operator*(FLOAT f) const { return D3DXQUATERNION(x * f, y * f, z * f, w * f); }
   D3DXQUATERNION operator-() const { return D3DXQUATERNION(-x, -y, -z, -w); }
-  bool operator==(const D3DXQUATERNION& q) const { return x == q.x && y == q.y && z == q.z && w == q.w; }
+  bool operator==(const D3DXQUATERNION& q) const {
+    return x == q.x && y == q.y && z == q.z && w == q.w;
+  }
   bool operator!=(const D3DXQUATERNION& q) const { return !(*this == q); }
 };
 typedef D3DXQUATERNION* LPD3DXQUATERNION;
@@ -218,8 +321,12 @@ struct D3DXCOLOR {
   operator D3DCOLORVALUE&() { return *reinterpret_cast<D3DCOLORVALUE*>(&r); }
   operator const D3DCOLORVALUE&() const { return *reinterpret_cast<const D3DCOLORVALUE*>(&r); }
 
-  D3DXCOLOR operator+(const D3DXCOLOR& c) const { return D3DXCOLOR(r + c.r, g + c.g, b + c.b, a + c.a); }
-  D3DXCOLOR operator-(const D3DXCOLOR& c) const { return D3DXCOLOR(r - c.r, g - c.g, b - c.b, a - c.a); }
+  D3DXCOLOR operator+(const D3DXCOLOR& c) const {
+    return D3DXCOLOR(r + c.r, g + c.g, b + c.b, a + c.a);
+  }
+  D3DXCOLOR operator-(const D3DXCOLOR& c) const {
+    return D3DXCOLOR(r - c.r, g - c.g, b - c.b, a - c.a);
+  }
   D3DXCOLOR operator*(FLOAT f) const { return D3DXCOLOR(r * f, g * f, b * f, a * f); }
   bool operator==(const D3DXCOLOR& c) const { return r == c.r && g == c.g && b == c.b && a == c.a; }
   bool operator!=(const D3DXCOLOR& c) const { return !(*this == c); }
@@ -227,20 +334,28 @@ struct D3DXCOLOR {
 typedef D3DXCOLOR* LPD3DXCOLOR;
 
 // --- 2D vectors --------------------------------------------------------------------------------
-inline FLOAT D3DXVec2Length(const D3DXVECTOR2* v) { return v ? std::sqrt(v->x * v->x + v->y * v->y) : 0.0f; }
-inline FLOAT D3DXVec2LengthSq(const D3DXVECTOR2* v) { return v ? v->x * v->x + v->y * v->y : 0.0f; }
+inline FLOAT D3DXVec2Length(const D3DXVECTOR2* v) {
+  return v ? std::sqrt(v->x * v->x + v->y * v->y) : 0.0f;
+}
+inline FLOAT D3DXVec2LengthSq(const D3DXVECTOR2* v) {
+  return v ? v->x * v->x + v->y * v->y : 0.0f;
+}
 inline FLOAT D3DXVec2Dot(const D3DXVECTOR2* a, const D3DXVECTOR2* b) {
   return (a && b) ? a->x * b->x + a->y * b->y : 0.0f;
 }
 D3DXVECTOR2* WINAPI D3DXVec2Normalize(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV);
-D3DXVECTOR2* WINAPI D3DXVec2TransformCoord(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV, const D3DXMATRIX* pM);
-D3DXVECTOR4* WINAPI D3DXVec2Transform(D3DXVECTOR4* pOut, const D3DXVECTOR2* pV, const D3DXMATRIX* pM);
+D3DXVECTOR2* WINAPI D3DXVec2TransformCoord(D3DXVECTOR2* pOut, const D3DXVECTOR2* pV,
+                                           const D3DXMATRIX* pM);
+D3DXVECTOR4* WINAPI D3DXVec2Transform(D3DXVECTOR4* pOut, const D3DXVECTOR2* pV,
+                                      const D3DXMATRIX* pM);
 
 // --- 3D vectors --------------------------------------------------------------------------------
 inline FLOAT D3DXVec3Length(const D3DXVECTOR3* v) {
   return v ? std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z) : 0.0f;
 }
-inline FLOAT D3DXVec3LengthSq(const D3DXVECTOR3* v) { return v ? v->x * v->x + v->y * v->y + v->z * v->z : 0.0f; }
+inline FLOAT D3DXVec3LengthSq(const D3DXVECTOR3* v) {
+  return v ? v->x * v->x + v->y * v->y + v->z * v->z : 0.0f;
+}
 inline FLOAT D3DXVec3Dot(const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
   return (a && b) ? a->x * b->x + a->y * b->y + a->z * b->z : 0.0f;
 }
@@ -254,7 +369,8 @@ inline D3DXVECTOR3* D3DXVec3Add(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D
   if (pOut && a && b) *pOut = *a + *b;
   return pOut;
 }
-inline D3DXVECTOR3* D3DXVec3Subtract(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
+inline D3DXVECTOR3* D3DXVec3Subtract(D3DXVECTOR3* pOut, const D3DXVECTOR3* a,
+                                     const D3DXVECTOR3* b) {
   if (pOut && a && b) *pOut = *a - *b;
   return pOut;
 }
@@ -262,34 +378,45 @@ inline D3DXVECTOR3* D3DXVec3Scale(D3DXVECTOR3* pOut, const D3DXVECTOR3* v, FLOAT
   if (pOut && v) *pOut = *v * s;
   return pOut;
 }
-inline D3DXVECTOR3* D3DXVec3Lerp(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D3DXVECTOR3* b, FLOAT s) {
+inline D3DXVECTOR3* D3DXVec3Lerp(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D3DXVECTOR3* b,
+                                 FLOAT s) {
   if (pOut && a && b) *pOut = *a + (*b - *a) * s;
   return pOut;
 }
-inline D3DXVECTOR3* D3DXVec3Minimize(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
+inline D3DXVECTOR3* D3DXVec3Minimize(D3DXVECTOR3* pOut, const D3DXVECTOR3* a,
+                                     const D3DXVECTOR3* b) {
   if (pOut && a && b)
-    *pOut = D3DXVECTOR3(a->x < b->x ? a->x : b->x, a->y < b->y ? a->y : b->y, a->z < b->z ? a->z : b->z);
+    *pOut = D3DXVECTOR3(a->x < b->x ? a->x : b->x, a->y < b->y ? a->y : b->y,
+                        a->z < b->z ? a->z : b->z);
   return pOut;
 }
-inline D3DXVECTOR3* D3DXVec3Maximize(D3DXVECTOR3* pOut, const D3DXVECTOR3* a, const D3DXVECTOR3* b) {
+inline D3DXVECTOR3* D3DXVec3Maximize(D3DXVECTOR3* pOut, const D3DXVECTOR3* a,
+                                     const D3DXVECTOR3* b) {
   if (pOut && a && b)
-    *pOut = D3DXVECTOR3(a->x > b->x ? a->x : b->x, a->y > b->y ? a->y : b->y, a->z > b->z ? a->z : b->z);
+    *pOut = D3DXVECTOR3(a->x > b->x ? a->x : b->x, a->y > b->y ? a->y : b->y,
+                        a->z > b->z ? a->z : b->z);
   return pOut;
 }
 // A zero vector normalises to zero.
 D3DXVECTOR3* WINAPI D3DXVec3Normalize(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV);
 // (x, y, z, 1) * M, divided by the resulting w.
-D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM);
+D3DXVECTOR3* WINAPI D3DXVec3TransformCoord(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV,
+                                           const D3DXMATRIX* pM);
 // (x, y, z, 0) * M: direction only, no translation.
-D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM);
-D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* pOut, const D3DXVECTOR3* pV, const D3DXMATRIX* pM);
+D3DXVECTOR3* WINAPI D3DXVec3TransformNormal(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV,
+                                            const D3DXMATRIX* pM);
+D3DXVECTOR4* WINAPI D3DXVec3Transform(D3DXVECTOR4* pOut, const D3DXVECTOR3* pV,
+                                      const D3DXMATRIX* pM);
 
 // --- 4D vectors --------------------------------------------------------------------------------
 inline FLOAT D3DXVec4Dot(const D3DXVECTOR4* a, const D3DXVECTOR4* b) {
   return (a && b) ? a->x * b->x + a->y * b->y + a->z * b->z + a->w * b->w : 0.0f;
 }
-inline FLOAT D3DXVec4Length(const D3DXVECTOR4* v) { return v ? std::sqrt(D3DXVec4Dot(v, v)) : 0.0f; }
-D3DXVECTOR4* WINAPI D3DXVec4Transform(D3DXVECTOR4* pOut, const D3DXVECTOR4* pV, const D3DXMATRIX* pM);
+inline FLOAT D3DXVec4Length(const D3DXVECTOR4* v) {
+  return v ? std::sqrt(D3DXVec4Dot(v, v)) : 0.0f;
+}
+D3DXVECTOR4* WINAPI D3DXVec4Transform(D3DXVECTOR4* pOut, const D3DXVECTOR4* pV,
+                                      const D3DXMATRIX* pM);
 D3DXVECTOR4* WINAPI D3DXVec4Normalize(D3DXVECTOR4* pOut, const D3DXVECTOR4* pV);
 
 // --- matrices ------------------------------------------------------------------------------------
@@ -297,8 +424,10 @@ D3DXMATRIX* WINAPI D3DXMatrixIdentity(D3DXMATRIX* pOut);
 BOOL WINAPI D3DXMatrixIsIdentity(const D3DXMATRIX* pM);
 FLOAT WINAPI D3DXMatrixDeterminant(const D3DXMATRIX* pM);
 // pOut = pM1 * pM2 (pM1 applied first). pOut may alias either input.
-D3DXMATRIX* WINAPI D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, const D3DXMATRIX* pM2);
-D3DXMATRIX* WINAPI D3DXMatrixMultiplyTranspose(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, const D3DXMATRIX* pM2);
+D3DXMATRIX* WINAPI D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1,
+                                      const D3DXMATRIX* pM2);
+D3DXMATRIX* WINAPI D3DXMatrixMultiplyTranspose(D3DXMATRIX* pOut, const D3DXMATRIX* pM1,
+                                               const D3DXMATRIX* pM2);
 D3DXMATRIX* WINAPI D3DXMatrixTranspose(D3DXMATRIX* pOut, const D3DXMATRIX* pM);
 // Returns NULL (and leaves pOut alone) when the matrix is singular.
 D3DXMATRIX* WINAPI D3DXMatrixInverse(D3DXMATRIX* pOut, FLOAT* pDeterminant, const D3DXMATRIX* pM);
@@ -310,20 +439,23 @@ D3DXMATRIX* WINAPI D3DXMatrixRotationZ(D3DXMATRIX* pOut, FLOAT angle);
 D3DXMATRIX* WINAPI D3DXMatrixRotationAxis(D3DXMATRIX* pOut, const D3DXVECTOR3* pV, FLOAT angle);
 D3DXMATRIX* WINAPI D3DXMatrixRotationQuaternion(D3DXMATRIX* pOut, const D3DXQUATERNION* pQ);
 // Roll about z first, then pitch about x, then yaw about y.
-D3DXMATRIX* WINAPI D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* pOut, FLOAT yaw, FLOAT pitch, FLOAT roll);
-D3DXMATRIX* WINAPI D3DXMatrixLookAtLH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye, const D3DXVECTOR3* pAt,
-                                      const D3DXVECTOR3* pUp);
-D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye, const D3DXVECTOR3* pAt,
-                                      const D3DXVECTOR3* pUp);
-D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovLH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn, FLOAT zf);
-D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn, FLOAT zf);
+D3DXMATRIX* WINAPI D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* pOut, FLOAT yaw, FLOAT pitch,
+                                                  FLOAT roll);
+D3DXMATRIX* WINAPI D3DXMatrixLookAtLH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye,
+                                      const D3DXVECTOR3* pAt, const D3DXVECTOR3* pUp);
+D3DXMATRIX* WINAPI D3DXMatrixLookAtRH(D3DXMATRIX* pOut, const D3DXVECTOR3* pEye,
+                                      const D3DXVECTOR3* pAt, const D3DXVECTOR3* pUp);
+D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovLH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn,
+                                              FLOAT zf);
+D3DXMATRIX* WINAPI D3DXMatrixPerspectiveFovRH(D3DXMATRIX* pOut, FLOAT fovy, FLOAT aspect, FLOAT zn,
+                                              FLOAT zf);
 D3DXMATRIX* WINAPI D3DXMatrixPerspectiveLH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, FLOAT zn, FLOAT zf);
 D3DXMATRIX* WINAPI D3DXMatrixOrthoLH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, FLOAT zn, FLOAT zf);
 D3DXMATRIX* WINAPI D3DXMatrixOrthoRH(D3DXMATRIX* pOut, FLOAT w, FLOAT h, FLOAT zn, FLOAT zf);
-D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterLH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t, FLOAT zn,
-                                              FLOAT zf);
-D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterRH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t, FLOAT zn,
-                                              FLOAT zf);
+D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterLH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t,
+                                              FLOAT zn, FLOAT zf);
+D3DXMATRIX* WINAPI D3DXMatrixOrthoOffCenterRH(D3DXMATRIX* pOut, FLOAT l, FLOAT r, FLOAT b, FLOAT t,
+                                              FLOAT zn, FLOAT zf);
 // Msc^-1 * Msr^-1 * Ms * Msr * Msc * Mrc^-1 * Mr * Mrc * Mt, in the x-y plane; a NULL argument
 // stands for the identity (no centre, unit scale, no translation).
 D3DXMATRIX* WINAPI D3DXMatrixTransformation2D(D3DXMATRIX* pOut, const D3DXVECTOR2* pScalingCenter,
@@ -331,11 +463,15 @@ D3DXMATRIX* WINAPI D3DXMatrixTransformation2D(D3DXMATRIX* pOut, const D3DXVECTOR
                                               const D3DXVECTOR2* pRotationCenter, FLOAT Rotation,
                                               const D3DXVECTOR2* pTranslation);
 D3DXMATRIX* WINAPI D3DXMatrixTransformation(D3DXMATRIX* pOut, const D3DXVECTOR3* pScalingCenter,
-                                            const D3DXQUATERNION* pScalingRotation, const D3DXVECTOR3* pScaling,
-                                            const D3DXVECTOR3* pRotationCenter, const D3DXQUATERNION* pRotation,
+                                            const D3DXQUATERNION* pScalingRotation,
+                                            const D3DXVECTOR3* pScaling,
+                                            const D3DXVECTOR3* pRotationCenter,
+                                            const D3DXQUATERNION* pRotation,
                                             const D3DXVECTOR3* pTranslation);
-D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT Scaling, const D3DXVECTOR3* pRotationCenter,
-                                                  const D3DXQUATERNION* pRotation, const D3DXVECTOR3* pTranslation);
+D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT Scaling,
+                                                  const D3DXVECTOR3* pRotationCenter,
+                                                  const D3DXQUATERNION* pRotation,
+                                                  const D3DXVECTOR3* pTranslation);
 
 inline D3DXMATRIX& D3DXMATRIX::operator*=(const D3DXMATRIX& mat) {
   D3DXMatrixMultiply(this, this, &mat);
@@ -355,13 +491,17 @@ inline D3DXQUATERNION* D3DXQuaternionIdentity(D3DXQUATERNION* pOut) {
 inline FLOAT D3DXQuaternionDot(const D3DXQUATERNION* a, const D3DXQUATERNION* b) {
   return (a && b) ? a->x * b->x + a->y * b->y + a->z * b->z + a->w * b->w : 0.0f;
 }
-inline FLOAT D3DXQuaternionLength(const D3DXQUATERNION* q) { return q ? std::sqrt(D3DXQuaternionDot(q, q)) : 0.0f; }
+inline FLOAT D3DXQuaternionLength(const D3DXQUATERNION* q) {
+  return q ? std::sqrt(D3DXQuaternionDot(q, q)) : 0.0f;
+}
 D3DXQUATERNION* WINAPI D3DXQuaternionNormalize(D3DXQUATERNION* pOut, const D3DXQUATERNION* pQ);
 // pOut = pQ1 * pQ2 in D3DX order: the rotation pQ1 followed by pQ2.
 D3DXQUATERNION* WINAPI D3DXQuaternionMultiply(D3DXQUATERNION* pOut, const D3DXQUATERNION* pQ1,
                                               const D3DXQUATERNION* pQ2);
-D3DXQUATERNION* WINAPI D3DXQuaternionRotationAxis(D3DXQUATERNION* pOut, const D3DXVECTOR3* pV, FLOAT angle);
-D3DXQUATERNION* WINAPI D3DXQuaternionRotationYawPitchRoll(D3DXQUATERNION* pOut, FLOAT yaw, FLOAT pitch, FLOAT roll);
+D3DXQUATERNION* WINAPI D3DXQuaternionRotationAxis(D3DXQUATERNION* pOut, const D3DXVECTOR3* pV,
+                                                  FLOAT angle);
+D3DXQUATERNION* WINAPI D3DXQuaternionRotationYawPitchRoll(D3DXQUATERNION* pOut, FLOAT yaw,
+                                                          FLOAT pitch, FLOAT roll);
 D3DXQUATERNION* WINAPI D3DXQuaternionRotationMatrix(D3DXQUATERNION* pOut, const D3DXMATRIX* pM);
 D3DXQUATERNION* WINAPI D3DXQuaternionSlerp(D3DXQUATERNION* pOut, const D3DXQUATERNION* pQ1,
                                            const D3DXQUATERNION* pQ2, FLOAT t);
@@ -378,9 +518,10 @@ inline FLOAT D3DXPlaneDotNormal(const D3DXPLANE* p, const D3DXVECTOR3* v) {
 }
 // Scales (a, b, c, d) so that (a, b, c) has unit length; a degenerate plane becomes all zero.
 D3DXPLANE* WINAPI D3DXPlaneNormalize(D3DXPLANE* pOut, const D3DXPLANE* pP);
-D3DXPLANE* WINAPI D3DXPlaneFromPointNormal(D3DXPLANE* pOut, const D3DXVECTOR3* pPoint, const D3DXVECTOR3* pNormal);
-D3DXPLANE* WINAPI D3DXPlaneFromPoints(D3DXPLANE* pOut, const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2,
-                                      const D3DXVECTOR3* pV3);
+D3DXPLANE* WINAPI D3DXPlaneFromPointNormal(D3DXPLANE* pOut, const D3DXVECTOR3* pPoint,
+                                           const D3DXVECTOR3* pNormal);
+D3DXPLANE* WINAPI D3DXPlaneFromPoints(D3DXPLANE* pOut, const D3DXVECTOR3* pV1,
+                                      const D3DXVECTOR3* pV2, const D3DXVECTOR3* pV3);
 // Transforms the plane by M, which must be the inverse transpose of the point transform.
 D3DXPLANE* WINAPI D3DXPlaneTransform(D3DXPLANE* pOut, const D3DXPLANE* pP, const D3DXMATRIX* pM);
 

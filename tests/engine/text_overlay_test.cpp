@@ -34,9 +34,7 @@ class TextOverlayTest : public EngineTest {
     return "";
   }
 
-  TextCommand* Queued(int index) {
-    return Engine.TextQueue.Select(index);
-  }
+  TextCommand* Queued(int index) { return Engine.TextQueue.Select(index); }
 
   // Runs the text pass on a black back buffer and returns its pixels (0x00RRGGBB).
   std::vector<uint32_t> RunTextPass() {
@@ -59,7 +57,8 @@ class TextOverlayTest : public EngineTest {
     if (SUCCEEDED(surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
       pixels.resize((size_t)width_ * height_);
       for (int y = 0; y < height_; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
+        const auto* row = reinterpret_cast<const uint32_t*>(
+            static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
         for (int x = 0; x < width_; ++x) pixels[(size_t)y * width_ + x] = row[x] & 0xFFFFFFu;
       }
       surface->UnlockRect();

@@ -53,7 +53,8 @@ class FontTest : public DeviceTest {
   }
 
   // Draws through our sprite translated to (x, y), NULL rectangle; returns the pixels.
-  std::vector<uint32_t> DrawAt(float x, float y, const char* text, DWORD format, D3DCOLOR colour = 0xFFFFFFFF) {
+  std::vector<uint32_t> DrawAt(float x, float y, const char* text, DWORD format,
+                               D3DCOLOR colour = 0xFFFFFFFF) {
     Clear(0xFF000000);
     EXPECT_EQ(device_->BeginScene(), D3D_OK);
     EXPECT_EQ(sprite_->Begin(D3DXSPRITE_ALPHABLEND), D3D_OK);
@@ -67,7 +68,8 @@ class FontTest : public DeviceTest {
   }
 
   // Draws without a sprite into a rectangle.
-  std::vector<uint32_t> DrawInRect(RECT rect, const char* text, DWORD format, D3DCOLOR colour = 0xFFFFFFFF) {
+  std::vector<uint32_t> DrawInRect(RECT rect, const char* text, DWORD format,
+                                   D3DCOLOR colour = 0xFFFFFFFF) {
     Clear(0xFF000000);
     EXPECT_EQ(device_->BeginScene(), D3D_OK);
     drawn_height_ = font_->DrawTextA(nullptr, text, -1, &rect, format, colour);
@@ -223,7 +225,8 @@ TEST_F(FontTest, GlyphsLiveInManagedArgbTexturesAsWhiteCoverage) {
   ASSERT_EQ(texture->LockRect(0, &locked, &blackBox, D3DLOCK_READONLY), D3D_OK);
   int opaque = 0;
   for (LONG y = 0; y < blackBox.bottom - blackBox.top; ++y) {
-    const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch);
+    const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) +
+                                                        y * locked.Pitch);
     for (LONG x = 0; x < blackBox.right - blackBox.left; ++x) {
       EXPECT_EQ(row[x] & 0xFFFFFFu, 0xFFFFFFu);
       if ((row[x] >> 24) == 0xFF) ++opaque;

@@ -15,7 +15,8 @@ const float kHalfPi = std::acos(-1.0f) / 2.0f;
 
 void ExpectMatrixNear(const D3DXMATRIX& actual, const D3DXMATRIX& expected, float eps = kEps) {
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) EXPECT_NEAR(actual.m[r][c], expected.m[r][c], eps) << "element _" << r + 1 << c + 1;
+    for (int c = 0; c < 4; ++c)
+      EXPECT_NEAR(actual.m[r][c], expected.m[r][c], eps) << "element _" << r + 1 << c + 1;
 }
 
 D3DXVECTOR3 Apply(const D3DXMATRIX& m, float x, float y, float z) {

@@ -22,7 +22,9 @@ const std::vector<uint32_t> kNineTexels = {
 };
 const float kQuarterTurn = std::acos(-1.0f) / 2.0f;
 
-uint32_t Channel(uint32_t rgb, int shift) { return (rgb >> shift) & 0xFF; }
+uint32_t Channel(uint32_t rgb, int shift) {
+  return (rgb >> shift) & 0xFF;
+}
 
 class SpriteTest : public DeviceTest {
  protected:
@@ -45,7 +47,8 @@ class SpriteTest : public DeviceTest {
 
   // Draws the 3 x 3 texture the way the engine's sprite pass does: centre (1.5, 1.5), the
   // transform carrying the scale, the rotation and the centre's screen position.
-  void DrawEngineStyle(float x, float y, float rotation, float scale, D3DCOLOR colour = 0xFFFFFFFF) {
+  void DrawEngineStyle(float x, float y, float rotation, float scale,
+                       D3DCOLOR colour = 0xFFFFFFFF) {
     const D3DXVECTOR2 scaling(scale, scale);
     const D3DXVECTOR2 translation(x + 1.5f * scale, y + 1.5f * scale);
     D3DXMATRIX m;
@@ -78,7 +81,8 @@ TEST_F(SpriteTest, UnrotatedSpriteCoversExactlyItsTexelsAtIntegerPositions) {
   auto pixels = Render([&] { DrawEngineStyle(10, 20, 0.0f, 1.0f); });
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 3; ++x)
-      EXPECT_EQ(At(pixels, 10 + x, 20 + y), kNineTexels[y * 3 + x] & 0xFFFFFF) << "texel " << x << "," << y;
+      EXPECT_EQ(At(pixels, 10 + x, 20 + y), kNineTexels[y * 3 + x] & 0xFFFFFF)
+          << "texel " << x << "," << y;
   auto ink = FindInk(pixels, kWidth, kHeight, 0);
   EXPECT_EQ(ink.count, 9);
   EXPECT_EQ(ink.left, 10);
@@ -92,7 +96,8 @@ TEST_F(SpriteTest, UnrotatedSpriteCoversExactlyItsTexelsAtIntegerPositions) {
     ASSERT_EQ(sprite_->Draw(texture_, nullptr, nullptr, &position, 0xFFFFFFFF), D3D_OK);
   });
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(At(pixels, 40 + x, 50 + y), kNineTexels[y * 3 + x] & 0xFFFFFF);
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(At(pixels, 40 + x, 50 + y), kNineTexels[y * 3 + x] & 0xFFFFFF);
   EXPECT_EQ(FindInk(pixels, kWidth, kHeight, 0).count, 9);
 
   // A source rectangle draws only that part of the texture.
@@ -113,7 +118,8 @@ TEST_F(SpriteTest, RotationAndScaleLandWhereTheTransformSays) {
   auto pixels = Render([&] { DrawEngineStyle(10, 20, kQuarterTurn, 1.0f); });
   for (int ty = 0; ty < 3; ++ty)
     for (int tx = 0; tx < 3; ++tx)
-      EXPECT_EQ(At(pixels, 12 - ty, 20 + tx), kNineTexels[ty * 3 + tx] & 0xFFFFFF) << "texel " << tx << "," << ty;
+      EXPECT_EQ(At(pixels, 12 - ty, 20 + tx), kNineTexels[ty * 3 + tx] & 0xFFFFFF)
+          << "texel " << tx << "," << ty;
   EXPECT_EQ(FindInk(pixels, kWidth, kHeight, 0).count, 9);
 
   // Scale 2 of a uniform texture: exactly the 6 x 6 block from (30, 40).
@@ -202,16 +208,17 @@ struct StateSnapshot {
 
   static StateSnapshot Take(IDirect3DDevice9* d) {
     StateSnapshot s;
-    const D3DRENDERSTATETYPE rs[] = {D3DRS_ALPHABLENDENABLE, D3DRS_SRCBLEND,  D3DRS_DESTBLEND, D3DRS_BLENDOP,
-                                     D3DRS_ALPHATESTENABLE,  D3DRS_ALPHAFUNC, D3DRS_ALPHAREF,  D3DRS_CULLMODE,
-                                     D3DRS_LIGHTING,         D3DRS_ZENABLE,   D3DRS_FOGENABLE, D3DRS_FILLMODE};
+    const D3DRENDERSTATETYPE rs[] = {D3DRS_ALPHABLENDENABLE, D3DRS_SRCBLEND,        D3DRS_DESTBLEND,
+                                     D3DRS_BLENDOP,          D3DRS_ALPHATESTENABLE, D3DRS_ALPHAFUNC,
+                                     D3DRS_ALPHAREF,         D3DRS_CULLMODE,        D3DRS_LIGHTING,
+                                     D3DRS_ZENABLE,          D3DRS_FOGENABLE,       D3DRS_FILLMODE};
     for (auto r : rs) {
       DWORD v = 0xDEADBEEF;
       d->GetRenderState(r, &v);
       s.values.push_back(v);
     }
-    const D3DTEXTURESTAGESTATETYPE ts[] = {D3DTSS_COLOROP,   D3DTSS_COLORARG1, D3DTSS_COLORARG2,
-                                           D3DTSS_ALPHAOP,   D3DTSS_ALPHAARG1, D3DTSS_ALPHAARG2,
+    const D3DTEXTURESTAGESTATETYPE ts[] = {D3DTSS_COLOROP,      D3DTSS_COLORARG1, D3DTSS_COLORARG2,
+                                           D3DTSS_ALPHAOP,      D3DTSS_ALPHAARG1, D3DTSS_ALPHAARG2,
                                            D3DTSS_TEXCOORDINDEX};
     for (DWORD stage = 0; stage < 2; ++stage)
       for (auto t : ts) {
@@ -219,8 +226,8 @@ struct StateSnapshot {
         d->GetTextureStageState(stage, t, &v);
         s.values.push_back(v);
       }
-    const D3DSAMPLERSTATETYPE ss[] = {D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV, D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER,
-                                      D3DSAMP_MIPFILTER};
+    const D3DSAMPLERSTATETYPE ss[] = {D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV, D3DSAMP_MAGFILTER,
+                                      D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER};
     for (auto t : ss) {
       DWORD v = 0xDEADBEEF;
       d->GetSamplerState(0, t, &v);
@@ -410,7 +417,7 @@ TEST_F(SpriteTest, MixedBatchDrawsEveryQuadInOrder) {
   });
   red->Release();
   EXPECT_EQ(At(pixels, 10, 10), kNineTexels[0] & 0xFFFFFF);
-  EXPECT_EQ(At(pixels, 12, 12), 0xFF0000u);  // drawn after the first quad
+  EXPECT_EQ(At(pixels, 12, 12), 0xFF0000u);                  // drawn after the first quad
   EXPECT_EQ(At(pixels, 32, 10), kNineTexels[0] & 0xFFFFFF);  // turned: texel (0, 0) top right
   EXPECT_EQ(At(pixels, 50, 10), kNineTexels[0] & 0xFFFFFF);
   EXPECT_EQ(At(pixels, 72, 10), kNineTexels[0] & 0xFFFFFF);

@@ -31,8 +31,8 @@ class DeviceTest : public ::testing::Test {
       RegisterClassA(&wc);
       registered = true;
     }
-    window_ = CreateWindowExA(0, "D3DXTestWindow", "D3DX test", WS_OVERLAPPEDWINDOW, 0, 0, (int)kWidth,
-                              (int)kHeight, nullptr, nullptr, nullptr, nullptr);
+    window_ = CreateWindowExA(0, "D3DXTestWindow", "D3DX test", WS_OVERLAPPEDWINDOW, 0, 0,
+                              (int)kWidth, (int)kHeight, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window_, nullptr);
     d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(d3d_, nullptr);
@@ -48,8 +48,8 @@ class DeviceTest : public ::testing::Test {
     pp.AutoDepthStencilFormat = D3DFMT_D16;
     pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
     pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
-                                 &pp, &device_),
+    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
+                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device_),
               D3D_OK);
     ASSERT_NE(device_, nullptr);
   }
@@ -65,7 +65,9 @@ class DeviceTest : public ::testing::Test {
     AutomationClearFaults();
   }
 
-  void Clear(D3DCOLOR colour) { ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0), D3D_OK); }
+  void Clear(D3DCOLOR colour) {
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, colour, 1.0f, 0), D3D_OK);
+  }
 
   // The whole back buffer, 0x00RRGGBB per pixel (the X byte masked off), rows top first.
   std::vector<uint32_t> ReadBackBuffer() {
@@ -82,8 +84,8 @@ class DeviceTest : public ::testing::Test {
       return pixels;
     }
     for (UINT y = 0; y < kHeight; ++y) {
-      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) +
-                                                          (size_t)y * locked.Pitch);
+      const auto* row = reinterpret_cast<const uint32_t*>(
+          static_cast<const uint8_t*>(locked.pBits) + (size_t)y * locked.Pitch);
       for (UINT x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = row[x] & 0x00FFFFFFu;
     }
     surface->UnlockRect();
@@ -99,7 +101,8 @@ class DeviceTest : public ::testing::Test {
   // A managed A8R8G8B8 texture holding `texels` (width x height, rows top first).
   IDirect3DTexture9* MakeTexture(UINT width, UINT height, const std::vector<uint32_t>& texels) {
     IDirect3DTexture9* texture = nullptr;
-    if (FAILED(device_->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr))) {
+    if (FAILED(device_->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                      &texture, nullptr))) {
       ADD_FAILURE() << "CreateTexture failed";
       return nullptr;
     }
@@ -110,7 +113,8 @@ class DeviceTest : public ::testing::Test {
       return nullptr;
     }
     for (UINT y = 0; y < height; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + (size_t)y * locked.Pitch);
+      auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) +
+                                              (size_t)y * locked.Pitch);
       for (UINT x = 0; x < width; ++x) row[x] = texels[y * width + x];
     }
     texture->UnlockRect(0);
@@ -129,7 +133,8 @@ struct InkBox {
   bool Empty() const { return count == 0; }
 };
 
-inline InkBox FindInk(const std::vector<uint32_t>& pixels, UINT width, UINT height, uint32_t background) {
+inline InkBox FindInk(const std::vector<uint32_t>& pixels, UINT width, UINT height,
+                      uint32_t background) {
   InkBox box;
   for (UINT y = 0; y < height; ++y)
     for (UINT x = 0; x < width; ++x)
