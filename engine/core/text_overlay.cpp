@@ -3,6 +3,7 @@
 #include "engine/core/text_overlay.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "engine/core/engine_state.h"
 
@@ -12,8 +13,13 @@ namespace {
 constexpr float kDegreesToRadians = 0.017453f;
 
 // Nearest integer, halves to even (the default floating-point rounding mode).
+// Results outside the 32-bit range (extreme positions or scales) saturate; NaN gives 0.
 int32_t RoundHalfEven(float value) {
-  return static_cast<int32_t>(std::nearbyint(static_cast<double>(value)));
+  const double rounded = std::nearbyint(static_cast<double>(value));
+  if (!(rounded == rounded)) return 0;
+  if (rounded <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+  if (rounded >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+  return static_cast<int32_t>(rounded);
 }
 
 // The font a command is drawn with, and the FontList index to put the cursor back on.

@@ -289,4 +289,19 @@ TEST_F(TextOverlayTest, MissingFontsNeitherQueueNorPileUp) {
   RunTextPass();
 }
 
+TEST_F(TextOverlayTest, ExtremePositionsAndScalesSaturateInsteadOfOverflowing) {
+  Engine.TextAlign = 2;
+  Engine.TextScaleX = 1e30f;
+  ASSERT_EQ(DrawText(0, 0, "wide"), 1);
+  EXPECT_EQ(Queued(0)->X, INT32_MIN);
+  EXPECT_EQ(Queued(0)->CentreOffset, INT32_MAX);
+  Engine.TextScaleX = 1.0f;
+  Engine.TextAlign = 1;
+  ASSERT_EQ(DrawText(INT32_MAX, 0, "i"), 1);
+  // In single precision INT32_MAX is 2^31 and a few pixels less rounds back to it.
+  EXPECT_EQ(Queued(1)->X, INT32_MAX);
+  RunTextPass();
+  EXPECT_EQ(Engine.TextQueue.Count(), 0);
+}
+
 }  // namespace
