@@ -384,8 +384,10 @@ HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT
   *ppFont = nullptr;
   if (!pDevice || !pDesc) return D3DERR_INVALIDCALL;
   if (AutomationFaultActive(AutomationFault::CreateFont)) return E_OUTOFMEMORY;
+  // The internal batch only serves DrawTextA calls without a sprite; without it the font still
+  // measures and draws through a caller's sprite.
   ID3DXSprite* sprite = nullptr;
-  if (FAILED(D3DXCreateSprite(pDevice, &sprite))) return E_OUTOFMEMORY;
+  if (FAILED(D3DXCreateSprite(pDevice, &sprite))) sprite = nullptr;
   *ppFont = new Font(pDevice, *pDesc, sprite);
   return D3D_OK;
 }

@@ -271,6 +271,20 @@ TEST_F(FontTest, CreationDescriptionAndDeviceLoss) {
   EXPECT_EQ(none, nullptr);
   AutomationSetFault(AutomationFault::CreateFont, false);
 
+  // Without its internal sprite a font still measures and draws through the caller's sprite.
+  AutomationSetFault(AutomationFault::CreateSprite, true);
+  ID3DXFont* spriteless = nullptr;
+  ASSERT_EQ(D3DXCreateFontIndirectA(device_, &d, &spriteless), D3D_OK);
+  AutomationSetFault(AutomationFault::CreateSprite, false);
+  std::swap(spriteless, font_);
+  EXPECT_EQ(Measure("ab").bottom, 16);
+  EXPECT_FALSE(Ink(DrawAt(20, 20, "ab", DT_LEFT)).Empty());
+  const RECT somewhere = {10, 10, 150, 40};
+  EXPECT_EQ(font_->DrawTextA(nullptr, "ab", -1, const_cast<RECT*>(&somewhere), DT_LEFT, 0xFFFFFFFF),
+            0);
+  std::swap(spriteless, font_);
+  EXPECT_EQ(spriteless->Release(), 0u);
+
   // Text keeps drawing across a lost/reset notification.
   EXPECT_EQ(font_->OnLostDevice(), D3D_OK);
   EXPECT_EQ(font_->OnResetDevice(), D3D_OK);
