@@ -98,13 +98,26 @@ bool CheckInstr(const uint32_t* w, uint32_t section_len, const Program& p, Instr
 }  // namespace
 
 std::vector<uint32_t> Encode(const Program& p) {
+  std::vector<uint32_t> table;
+  for (const Program::Uniform& u : p.uniforms) {
+    table.push_back(u.reg);
+    table.push_back(uint32_t(u.base) | (uint32_t(u.dim) << 8));
+    table.push_back(uint32_t(u.name.size()));
+    for (size_t i = 0; i < u.name.size(); i += 4) {
+      uint32_t word = 0;
+      for (size_t k = 0; k < 4 && i + k < u.name.size(); ++k)
+        word |= uint32_t(uint8_t(u.name[i + k])) << (8 * k);
+      table.push_back(word);
+    }
+  }
   std::vector<uint32_t> out;
   const uint32_t nconst = uint32_t(p.consts.size() / 4);
-  const uint32_t total = kHeaderDwords + nconst * 4 + uint32_t(p.init.size() + p.main.size()) * 4;
+  const uint32_t total = kHeaderDwords + nconst * 4 + uint32_t(p.init.size() + p.main.size()) * 4 +
+                         uint32_t(table.size());
   out.reserve(total);
-  out.insert(out.end(),
-             {kMagic, kVersion, total, p.num_regs, nconst, uint32_t(p.init.size()),
-              uint32_t(p.main.size()), p.pos_reg, p.psize_reg, p.result_reg, p.num_globals});
+  out.insert(out.end(), {kMagic, kVersion, total, p.num_regs, nconst, uint32_t(p.init.size()),
+                         uint32_t(p.main.size()), p.pos_reg, p.psize_reg, p.result_reg,
+                         p.num_globals, uint32_t(table.size())});
   for (float f : p.consts) {
     uint32_t bits;
     std::memcpy(&bits, &f, 4);
@@ -112,13 +125,15 @@ std::vector<uint32_t> Encode(const Program& p) {
   }
   for (const Instr& in : p.init) PutInstr(out, in);
   for (const Instr& in : p.main) PutInstr(out, in);
+  out.insert(out.end(), table.begin(), table.end());
   return out;
 }
 
 size_t ClaimedSize(const uint32_t* h) {
   if (!h || h[0] != kMagic || h[1] != kVersion) return 0;
-  if (h[2] < kHeaderDwords || h[2] > kHeaderDwords + 4 * (kMaxConstants + 2 * kMaxInstructions))
-    return 0;
+  const uint64_t most = kHeaderDwords + 4ull * (kMaxConstants + 2 * kMaxInstructions) +
+                        uint64_t(kMaxUniforms) * (3 + (kMaxUniformName + 3) / 4);
+  if (h[2] < kHeaderDwords || h[2] > most) return 0;
   return size_t(h[2]) * 4;
 }
 
@@ -132,7 +147,9 @@ bool Decode(const void* data, size_t size, Program* out, std::string* why) {
   if (nregs == 0 || nregs > kMaxRegisters) return *why = "bad register count", false;
   if (nconst > kMaxConstants) return *why = "bad constant count", false;
   if (ninit > kMaxInstructions || nmain > kMaxInstructions) return *why = "too long", false;
-  if (uint64_t(total) != kHeaderDwords + 4ull * nconst + 4ull * (uint64_t(ninit) + nmain))
+  const uint32_t ntable = w[11];
+  if (uint64_t(total) !=
+      kHeaderDwords + 4ull * nconst + 4ull * (uint64_t(ninit) + nmain) + uint64_t(ntable))
     return *why = "size mismatch", false;
   if (uint64_t(total) * 4 > size) return *why = "truncated", false;
   Program p;
@@ -155,6 +172,33 @@ bool Decode(const void* data, size_t size, Program* out, std::string* why) {
     if (!CheckInstr(&w[at], ninit, p, &p.init[i], why)) return false;
   for (uint32_t i = 0; i < nmain; ++i, at += 4)
     if (!CheckInstr(&w[at], nmain, p, &p.main[i], why)) return false;
+  const size_t table_end = at + ntable;
+  while (at < table_end) {
+    if (table_end - at < 3) return *why = "truncated uniform", false;
+    Program::Uniform u;
+    u.reg = w[at];
+    const uint32_t type = w[at + 1], len = w[at + 2];
+    at += 3;
+    u.base = uint8_t(type & 0xFF);
+    u.dim = uint8_t((type >> 8) & 0xFF);
+    if ((type >> 16) != 0 || u.base < 1 || u.base > 3 || u.dim < 1 || u.dim > 4)
+      return *why = "bad uniform type", false;
+    if (u.reg >= p.num_globals) return *why = "bad uniform register", false;
+    if (len == 0 || len > kMaxUniformName || (len + 3) / 4 > table_end - at)
+      return *why = "bad uniform name", false;
+    for (uint32_t i = 0; i < (len + 3) / 4 * 4; ++i) {
+      const char ch = char((w[at + i / 4] >> (8 * (i % 4))) & 0xFF);
+      const bool alpha = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || ch == '_';
+      const bool digit = ch >= '0' && ch <= '9';
+      if (i < len ? !(alpha || (digit && i > 0)) : ch != 0) return *why = "bad uniform name", false;
+      if (i < len) u.name += ch;
+    }
+    at += (len + 3) / 4;
+    for (const Program::Uniform& o : p.uniforms)
+      if (o.name == u.name || o.reg == u.reg) return *why = "duplicate uniform", false;
+    if (p.uniforms.size() >= kMaxUniforms) return *why = "too many uniforms", false;
+    p.uniforms.push_back(std::move(u));
+  }
   *out = std::move(p);
   return true;
 }

@@ -3,9 +3,11 @@
 // Layout, in little-endian DWORDs:
 //   header (kHeaderDwords): magic, version, total DWORD count, register count, constant count,
 //     init instruction count, main instruction count, POSITION register, PSIZE register,
-//     result register, global register count
+//     result register, global register count, uniform-table DWORD count
 //   constants: 4 DWORDs (float bits) each
 //   instructions: 4 DWORDs each, the init section first, then the main section
+//   uniform table: per uniform global, its register, type (base | components << 8), name
+//     length, and the name's bytes zero-padded to whole DWORDs
 // Instruction fields:
 //   dword0: op (bits 0-7) | write mask (8-11) | aux (12-15) | dst register (16-31)
 //   dword1: src0 (0-15) | src1 (16-31)
@@ -29,7 +31,9 @@ namespace vexa::shader {
 
 constexpr uint32_t kMagic = 0x53545856u;  // "VXTS"
 constexpr uint32_t kVersion = ('T' << 24) | ('X' << 16) | 0x0100;
-constexpr uint32_t kHeaderDwords = 11;
+constexpr uint32_t kHeaderDwords = 12;
+constexpr uint32_t kMaxUniforms = 1024;
+constexpr uint32_t kMaxUniformName = 255;
 constexpr uint32_t kNoRegister = 0xFFFFFFFFu;
 constexpr uint32_t kMaxRegisters = 4096;
 constexpr uint32_t kMaxConstants = 4096;
@@ -137,6 +141,14 @@ struct Program {
   std::vector<float> consts;  // 4 per constant
   std::vector<Instr> init;
   std::vector<Instr> main;
+  // Non-static globals, settable by name between fills.
+  struct Uniform {
+    std::string name;
+    uint32_t reg = 0;  // below num_globals
+    uint8_t base = 3;  // 1 bool, 2 int, 3 float
+    uint8_t dim = 1;   // 1..4
+  };
+  std::vector<Uniform> uniforms;
 };
 
 // Serialises a program (the compiler's output).

@@ -133,6 +133,12 @@ class Gen {
       }
       next_reg_ = mark;
       Declare(Var{g->text, g->type, reg, g->is_const}, g);
+      if (!g->is_static) {
+        if (prog_.uniforms.size() >= kMaxUniforms) Fail(g, "X3507", "too many uniform globals");
+        if (g->text.size() > kMaxUniformName) Fail(g, "X3507", "uniform name is too long");
+        prog_.uniforms.push_back(
+            Program::Uniform{std::string(g->text), reg, uint8_t(g->type.base), g->type.dim});
+      }
     }
     prog_.num_globals = next_reg_;
     auto it = funcs_.find(entry);

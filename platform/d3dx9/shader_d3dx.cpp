@@ -1,4 +1,5 @@
 // D3DXCompileShader (tx_1_0), D3DXCreateTextureShader, ID3DXTextureShader, D3DXFillTextureTX.
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <string>
@@ -54,42 +55,104 @@ class TextureShader final : public ComObject<ID3DXTextureShader> {
     if (!desc) return D3DERR_INVALIDCALL;
     desc->Creator = "Vexa tx_1_0 texture-shader compiler";
     desc->Version = D3DXTX_VERSION(1, 0);
-    desc->Constants = 0;  // programs carry no constant table
+    desc->Constants = UINT(program_.uniforms.size());
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetConstantDesc(D3DXHANDLE, D3DXCONSTANT_DESC*, UINT* count) override {
-    if (count) *count = 0;
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE GetConstantDesc(D3DXHANDLE h, D3DXCONSTANT_DESC* desc,
+                                            UINT* count) override {
+    const Program::Uniform* u = Find(h);
+    if (!u) return D3DERR_INVALIDCALL;
+    if (count && !desc) {
+      *count = 1;
+      return S_OK;
+    }
+    if (!desc || (count && *count < 1)) return D3DERR_INVALIDCALL;
+    if (count) *count = 1;
+    std::memset(desc, 0, sizeof *desc);
+    desc->Name = u->name.c_str();
+    desc->RegisterSet = D3DXRS_FLOAT4;
+    desc->RegisterIndex = u->reg;
+    desc->RegisterCount = 1;
+    desc->Class = u->dim == 1 ? D3DXPC_SCALAR : D3DXPC_VECTOR;
+    desc->Type = u->base == 1 ? D3DXPT_BOOL : u->base == 2 ? D3DXPT_INT : D3DXPT_FLOAT;
+    desc->Rows = 1;
+    desc->Columns = u->dim;
+    desc->Elements = 1;
+    desc->Bytes = 4u * u->dim;
+    desc->DefaultValue = &defaults_[size_t(u->reg) * 4];
+    return S_OK;
   }
-  D3DXHANDLE STDMETHODCALLTYPE GetConstant(D3DXHANDLE, UINT) override { return nullptr; }
-  D3DXHANDLE STDMETHODCALLTYPE GetConstantByName(D3DXHANDLE, LPCSTR) override { return nullptr; }
-  D3DXHANDLE STDMETHODCALLTYPE GetConstantElement(D3DXHANDLE, UINT) override { return nullptr; }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstant(D3DXHANDLE parent, UINT index) override {
+    if (parent || index >= program_.uniforms.size()) return nullptr;  // no structures
+    return program_.uniforms[index].name.c_str();
+  }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstantByName(D3DXHANDLE parent, LPCSTR name) override {
+    if (parent || !name) return nullptr;
+    const Program::Uniform* u = Find(name);
+    return u ? u->name.c_str() : nullptr;
+  }
+  D3DXHANDLE STDMETHODCALLTYPE GetConstantElement(D3DXHANDLE h, UINT index) override {
+    const Program::Uniform* u = Find(h);
+    return u && index == 0 ? u->name.c_str() : nullptr;  // no arrays: element 0 is the constant
+  }
   HRESULT STDMETHODCALLTYPE SetDefaults() override {
     globals_ = defaults_;
     return S_OK;
   }
-  // No constant has a handle, so every setter refuses.
-  HRESULT STDMETHODCALLTYPE SetValue(D3DXHANDLE, LPCVOID, UINT) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetValue(D3DXHANDLE h, LPCVOID data, UINT bytes) override {
+    const Program::Uniform* u = Find(h);
+    if (!u || !data || bytes % 4 != 0 || bytes / 4 > u->dim) return D3DERR_INVALIDCALL;
+    // The bytes are in the constant's own type: BOOL and INT as 32-bit integers.
+    float v[4];
+    for (UINT i = 0; i < bytes / 4; ++i) {
+      if (u->base == 3) {
+        std::memcpy(&v[i], static_cast<const BYTE*>(data) + 4 * i, 4);
+      } else {
+        INT n;
+        std::memcpy(&n, static_cast<const BYTE*>(data) + 4 * i, 4);
+        v[i] = float(n);
+      }
+    }
+    return Put(u, v, bytes / 4);
   }
-  HRESULT STDMETHODCALLTYPE SetBool(D3DXHANDLE, BOOL) override { return D3DERR_INVALIDCALL; }
-  HRESULT STDMETHODCALLTYPE SetBoolArray(D3DXHANDLE, const BOOL*, UINT) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetBool(D3DXHANDLE h, BOOL b) override {
+    return SetBoolArray(h, &b, 1);
   }
-  HRESULT STDMETHODCALLTYPE SetInt(D3DXHANDLE, INT) override { return D3DERR_INVALIDCALL; }
-  HRESULT STDMETHODCALLTYPE SetIntArray(D3DXHANDLE, const INT*, UINT) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetBoolArray(D3DXHANDLE h, const BOOL* pb, UINT count) override {
+    if (!pb) return D3DERR_INVALIDCALL;
+    float v[4];
+    for (UINT i = 0; i < count && i < 4; ++i) v[i] = pb[i] ? 1.f : 0.f;
+    return Put(Find(h), v, count);
   }
-  HRESULT STDMETHODCALLTYPE SetFloat(D3DXHANDLE, FLOAT) override { return D3DERR_INVALIDCALL; }
-  HRESULT STDMETHODCALLTYPE SetFloatArray(D3DXHANDLE, const FLOAT*, UINT) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetInt(D3DXHANDLE h, INT n) override { return SetIntArray(h, &n, 1); }
+  HRESULT STDMETHODCALLTYPE SetIntArray(D3DXHANDLE h, const INT* pn, UINT count) override {
+    if (!pn) return D3DERR_INVALIDCALL;
+    float v[4];
+    for (UINT i = 0; i < count && i < 4; ++i) v[i] = float(pn[i]);
+    return Put(Find(h), v, count);
   }
-  HRESULT STDMETHODCALLTYPE SetVector(D3DXHANDLE, const D3DXVECTOR4*) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetFloat(D3DXHANDLE h, FLOAT f) override {
+    return SetFloatArray(h, &f, 1);
   }
-  HRESULT STDMETHODCALLTYPE SetVectorArray(D3DXHANDLE, const D3DXVECTOR4*, UINT) override {
-    return D3DERR_INVALIDCALL;
+  HRESULT STDMETHODCALLTYPE SetFloatArray(D3DXHANDLE h, const FLOAT* pf, UINT count) override {
+    if (!pf) return D3DERR_INVALIDCALL;
+    float v[4];
+    for (UINT i = 0; i < count && i < 4; ++i) v[i] = pf[i];
+    return Put(Find(h), v, count);
   }
+  HRESULT STDMETHODCALLTYPE SetVector(D3DXHANDLE h, const D3DXVECTOR4* pv) override {
+    return SetVectorArray(h, pv, 1);
+  }
+  HRESULT STDMETHODCALLTYPE SetVectorArray(D3DXHANDLE h, const D3DXVECTOR4* pv,
+                                           UINT count) override {
+    const Program::Uniform* u = Find(h);
+    if (!pv || !u || count < 1) return D3DERR_INVALIDCALL;
+    // D3DXVECTOR4 is four floats; read them without needing its definition.
+    float v[4];
+    std::memcpy(v, static_cast<const void*>(pv), sizeof v);
+    return Put(u, v, u->dim);
+  }
+  // There are no matrix constants.
   HRESULT STDMETHODCALLTYPE SetMatrix(D3DXHANDLE, const D3DXMATRIX*) override {
     return D3DERR_INVALIDCALL;
   }
@@ -108,6 +171,28 @@ class TextureShader final : public ComObject<ID3DXTextureShader> {
   HRESULT STDMETHODCALLTYPE SetMatrixTransposePointerArray(D3DXHANDLE, const D3DXMATRIX**,
                                                            UINT) override {
     return D3DERR_INVALIDCALL;
+  }
+
+ private:
+  // A handle is a name pointer this object gave out, or a constant's name.
+  const Program::Uniform* Find(D3DXHANDLE h) const {
+    if (!h) return nullptr;
+    for (const Program::Uniform& u : program_.uniforms)
+      if (h == u.name.c_str()) return &u;
+    for (const Program::Uniform& u : program_.uniforms)
+      if (u.name == h) return &u;
+    return nullptr;
+  }
+  // Stores `count` values (at most the constant's components) in the constant's own type.
+  HRESULT Put(const Program::Uniform* u, const float* v, UINT count) {
+    if (!u || count < 1 || count > u->dim) return D3DERR_INVALIDCALL;
+    for (UINT i = 0; i < count; ++i) {
+      float x = v[i];
+      if (u->base == 1) x = x != 0.f ? 1.f : 0.f;
+      if (u->base == 2) x = std::isfinite(x) ? std::trunc(x) : 0.f;
+      globals_[size_t(u->reg) * 4 + i] = x;
+    }
+    return S_OK;
   }
 
  protected:

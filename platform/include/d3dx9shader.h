@@ -183,8 +183,10 @@ struct ID3DXConstantTable : public IUnknown {
 };
 typedef ID3DXConstantTable* LPD3DXCONSTANTTABLE;
 
-// A validated texture-shader program. Its uniform globals (non-static globals) are constants
-// that the Set... methods change by name; SetDefaults restores their initial values.
+// A validated texture-shader program. Its uniform globals (non-static globals) are its
+// constants: handles are their names, the Set... methods change them for later fills (matrices
+// do not exist), SetDefaults restores their initial values. Static globals are initialised once
+// from the initial values.
 struct ID3DXTextureShader : public IUnknown {
   STDMETHOD(GetFunction)(LPD3DXBUFFER* ppFunction) PURE;
   STDMETHOD(GetConstantBuffer)(LPD3DXBUFFER* ppConstantBuffer) PURE;

@@ -18,12 +18,13 @@ namespace {
 
 const char kLoopShader[] =
     "static const float3 kTint = float3(0.2, 0.4, 0.6);\n"
+    "float gGain = 1.5;\n"
     "float Wave(float v) { return sin(v * 6.0) * 0.5 + 0.5; }\n"
     "float4 main(float2 p : POSITION, float2 s : PSIZE) : COLOR\n"
     "{\n"
     "  float acc = 0;\n"
     "  for (int i = 0; i < 4; i++) { if (i == 2) continue; acc += Wave(p.x + i * s.x); }\n"
-    "  return float4(kTint * acc, dot(p, p) > 0.5 ? noise(p * 8) : length(p));\n"
+    "  return float4(kTint * acc * gGain, dot(p, p) > 0.5 ? noise(p * 8) : length(p));\n"
     "}\n";
 
 std::vector<uint32_t> Valid() {
@@ -71,7 +72,8 @@ enum {
   kPosAt,
   kPsizeAt,
   kResultAt,
-  kGlobalsAt
+  kGlobalsAt,
+  kTableAt
 };
 
 size_t FirstInstr(const std::vector<uint32_t>& code) {
@@ -91,6 +93,9 @@ TEST(ShaderBytecode, CompilerOutputIsAcceptedAndRoundTrips) {
   EXPECT_GT(p.init.size(), 0u);  // the static const initialiser
   EXPECT_NE(p.pos_reg, kNoRegister);
   EXPECT_NE(p.psize_reg, kNoRegister);
+  ASSERT_EQ(p.uniforms.size(), 1u);
+  EXPECT_EQ(p.uniforms[0].name, "gGain");
+  EXPECT_EQ(p.uniforms[0].dim, 1);
 }
 
 TEST(ShaderBytecode, TruncatedProgramsAreRefused) {
@@ -137,6 +142,20 @@ TEST(ShaderBytecode, MalformedFieldsAreRefused) {
   });
   refused("reserved bits", [&](auto& c) { c[first + 3] |= 0x100; });
   refused("empty write mask", [&](auto& c) { c[first] &= ~0xF00u; });
+  // The uniform table ("gGain": register, type, length 5, two words of name).
+  const size_t table = code.size() - code[kTableAt];
+  ASSERT_EQ(code[kTableAt], 5u);
+  refused("uniform register", [&](auto& c) { c[table] = c[kGlobalsAt]; });
+  refused("uniform base type", [&](auto& c) { c[table + 1] = (c[table + 1] & ~0xFFu); });
+  refused("uniform components", [&](auto& c) { c[table + 1] = (c[table + 1] & 0xFF) | (5 << 8); });
+  refused("uniform name length", [&](auto& c) { c[table + 2] = 0; });
+  refused("uniform name past the table", [&](auto& c) { c[table + 2] = 9; });
+  refused("uniform name character", [&](auto& c) { c[table + 3] = (c[table + 3] & ~0xFFu) | '-'; });
+  refused("uniform name padding", [&](auto& c) { c[table + 4] |= 0xFF000000u; });
+  refused("uniform table cut", [&](auto& c) {
+    c[kTableAt] -= 1;
+    c[kTotalAt] -= 1;
+  });
   // A jump past the end of its section.
   std::vector<uint32_t> bad = code;
   bool found = false;

@@ -405,6 +405,7 @@ TEST(ShaderApi, TextureShaderInterface) {
   D3DXCONSTANTTABLE_DESC desc;
   ASSERT_EQ(shader->GetDesc(&desc), S_OK);
   EXPECT_EQ(desc.Version, DWORD(D3DXTX_VERSION(1, 0)));
+  EXPECT_EQ(desc.Constants, 0u);  // a static is not a constant
   EXPECT_NE(desc.Creator, nullptr);
   EXPECT_EQ(shader->SetDefaults(), S_OK);
   EXPECT_EQ(shader->SetFloat("kBase", 1.f), D3DERR_INVALIDCALL);
@@ -415,6 +416,72 @@ TEST(ShaderApi, TextureShaderInterface) {
   shader->Release();
   EXPECT_EQ(shader->Release(), 0u);
   code->Release();
+}
+
+TEST(ShaderApi, UniformConstantsAreSetByNameBetweenFills) {
+  LPD3DXTEXTURESHADER shader = Make(
+      "float4 gColour = float4(0.2, 0.4, 0.6, 0.8);\n"
+      "float gScale = 1;\n"
+      "bool gInvert;\n"
+      "int gSteps = 2;\n"
+      "float4 main() : COLOR {\n"
+      "  float4 c = gColour * gScale;\n"
+      "  c.a = gSteps / 4.0;\n"
+      "  return gInvert ? 1 - c : c;\n"
+      "}\n",
+      "main");
+  ASSERT_NE(shader, nullptr);
+  D3DXCONSTANTTABLE_DESC desc;
+  ASSERT_EQ(shader->GetDesc(&desc), S_OK);
+  EXPECT_EQ(desc.Constants, 4u);
+  D3DXHANDLE colour = shader->GetConstantByName(nullptr, "gColour");
+  ASSERT_NE(colour, nullptr);
+  EXPECT_EQ(shader->GetConstant(nullptr, 0), colour);
+  EXPECT_EQ(shader->GetConstant(nullptr, 4), nullptr);
+  EXPECT_EQ(shader->GetConstantElement(colour, 0), colour);
+  D3DXCONSTANT_DESC cd;
+  UINT count = 1;
+  ASSERT_EQ(shader->GetConstantDesc(colour, &cd, &count), S_OK);
+  EXPECT_STREQ(cd.Name, "gColour");
+  EXPECT_EQ(cd.Class, D3DXPC_VECTOR);
+  EXPECT_EQ(cd.Type, D3DXPT_FLOAT);
+  EXPECT_EQ(cd.Columns, 4u);
+  EXPECT_EQ(cd.Bytes, 16u);
+  ASSERT_NE(cd.DefaultValue, nullptr);
+  EXPECT_EQ(static_cast<const float*>(cd.DefaultValue)[1], 0.4f);
+  ASSERT_EQ(shader->GetConstantDesc("gInvert", &cd, &count), S_OK);
+  EXPECT_EQ(cd.Type, D3DXPT_BOOL);
+  EXPECT_EQ(cd.Class, D3DXPC_SCALAR);
+
+  auto* tex = new MemoryTexture(2, 2, 1, D3DFMT_A8R8G8B8, 0);
+  auto fill = [&] {
+    EXPECT_EQ(D3DXFillTextureTX(tex, shader), S_OK);
+    return tex->Texel(0, 1, 0);
+  };
+  const uint32_t initial = fill();
+  EXPECT_EQ(initial, (uint32_t(Channel(0.5f)) << 24) | (uint32_t(Channel(0.2f)) << 16) |
+                         (uint32_t(Channel(0.4f)) << 8) | uint32_t(Channel(0.6f)));
+  const float rgba[4] = {1, 0, 0.5f, 1};
+  EXPECT_EQ(shader->SetFloatArray(colour, rgba, 4), S_OK);
+  EXPECT_EQ(shader->SetFloat("gScale", 0.5f), S_OK);
+  EXPECT_EQ(shader->SetInt("gSteps", 4), S_OK);
+  EXPECT_EQ(fill(), 0xFF800040u);  // (1, 0, 0.5) * 0.5; alpha 4 / 4
+  EXPECT_EQ(shader->SetBool("gInvert", TRUE), S_OK);
+  EXPECT_EQ(fill(), 0x0080FFBFu);  // 1 - (0.5, 0, 0.25, 1)
+  const INT steps = 0;
+  EXPECT_EQ(shader->SetValue("gSteps", &steps, sizeof steps), S_OK);
+  EXPECT_EQ(fill() >> 24, 255u);  // inverted 0
+  // Wrong names, sizes and types are refused and change nothing.
+  EXPECT_EQ(shader->SetFloat("gMissing", 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(shader->SetFloatArray("gScale", rgba, 2), D3DERR_INVALIDCALL);
+  EXPECT_EQ(shader->SetValue(colour, rgba, 20), D3DERR_INVALIDCALL);
+  EXPECT_EQ(shader->SetMatrix(colour, nullptr), D3DERR_INVALIDCALL);
+  EXPECT_EQ(shader->SetFloat(nullptr, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(fill(), 0xFF80FFBFu);
+  EXPECT_EQ(shader->SetDefaults(), S_OK);
+  EXPECT_EQ(fill(), initial);
+  tex->Release();
+  shader->Release();
 }
 
 // The same fill on a texture of the device, the way the engine uses it.
