@@ -9,19 +9,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 template <class Record>
 class ObjectList {
  public:
   ObjectList() = default;
-  ~ObjectList() { Clear(); }
+  ~ObjectList() {
+    Clear();
+    while (spare_ != nullptr) {
+      Element* next = spare_->next;
+      delete spare_;
+      spare_ = next;
+    }
+  }
   ObjectList(const ObjectList&) = delete;
   ObjectList& operator=(const ObjectList&) = delete;
 
   // Inserts a new record directly after the current element (at the head when the cursor is
   // before the first element), makes it current and returns it.
   Record* Add() {
-    Element* element = new Element();
+    Element* element = spare_;
+    if (element != nullptr) {
+      spare_ = element->next;
+      --spareCount_;
+    } else {
+      element = new Element;
+    }
+    new (element->storage) Record();
     if (current_ == nullptr) {
       element->next = first_;
       element->previous = nullptr;
@@ -42,7 +57,7 @@ class ObjectList {
     }
     current_ = element;
     ++count_;
-    return &element->record;
+    return &element->Rec();
   }
 
   // Puts the cursor before the first element.
@@ -58,21 +73,21 @@ class ObjectList {
     if (next == nullptr) return nullptr;
     current_ = next;
     ++index_;
-    return &current_->record;
+    return &current_->Rec();
   }
 
   Record* First() {
     if (first_ == nullptr) return nullptr;
     current_ = first_;
     index_ = 0;
-    return &current_->record;
+    return &current_->Rec();
   }
 
   Record* Last() {
     if (last_ == nullptr) return nullptr;
     current_ = last_;
     index_ = static_cast<int32_t>(count_) - 1;
-    return &current_->record;
+    return &current_->Rec();
   }
 
   // Moves the cursor to the element with zero-based `index`, walking from whichever of head,
@@ -109,11 +124,11 @@ class ObjectList {
     }
     current_ = element;
     index_ = static_cast<int32_t>(index);
-    return &current_->record;
+    return &current_->Rec();
   }
 
   // The current record, or null when the cursor stands before the first element.
-  Record* Current() const { return current_ == nullptr ? nullptr : &current_->record; }
+  Record* Current() const { return current_ == nullptr ? nullptr : &current_->Rec(); }
   // Zero-based index of the current element; -1 before the first element.
   int32_t Index() const { return index_; }
   int32_t Count() const { return count_; }
@@ -137,7 +152,7 @@ class ObjectList {
     current_ = element->previous;
     --index_;
     --count_;
-    delete element;
+    Release(element);
   }
 
   // Removes every element; the cursor goes before the (now absent) first element.
@@ -145,7 +160,7 @@ class ObjectList {
     Element* element = first_;
     while (element != nullptr) {
       Element* next = element->next;
-      delete element;
+      Release(element);
       element = next;
     }
     first_ = last_ = current_ = nullptr;
@@ -158,7 +173,7 @@ class ObjectList {
   bool Contains(const Record* record) const {
     if (record == nullptr) return false;
     for (const Element* element = first_; element != nullptr; element = element->next) {
-      if (&element->record == record) return true;
+      if (&element->Rec() == record) return true;
     }
     return false;
   }
@@ -168,20 +183,40 @@ class ObjectList {
   template <class Visitor>
   void ForEach(Visitor&& visit) {
     for (Element* element = first_; element != nullptr; element = element->next) {
-      visit(element->record);
+      visit(element->Rec());
     }
   }
 
  private:
+  // The record lives in raw storage so that an element's memory can be reused: per-frame queues
+  // add and remove thousands of records every frame, and recycling spares them the allocator.
   struct Element {
     Element* next;
     Element* previous;
-    Record record;
+    alignas(Record) unsigned char storage[sizeof(Record)];
+    Record& Rec() { return *std::launder(reinterpret_cast<Record*>(storage)); }
+    const Record& Rec() const { return *std::launder(reinterpret_cast<const Record*>(storage)); }
   };
+  // At most this many removed elements are kept for reuse.
+  static constexpr int32_t kMaxSpare = 16384;
+
+  // Destroys the element's record (releasing its strings) and keeps or frees its memory.
+  void Release(Element* element) {
+    element->Rec().~Record();
+    if (spareCount_ < kMaxSpare) {
+      element->next = spare_;
+      spare_ = element;
+      ++spareCount_;
+    } else {
+      delete element;
+    }
+  }
 
   Element* first_ = nullptr;
   Element* last_ = nullptr;
   Element* current_ = nullptr;
   int32_t count_ = 0;
   int32_t index_ = -1;
+  Element* spare_ = nullptr;
+  int32_t spareCount_ = 0;
 };
