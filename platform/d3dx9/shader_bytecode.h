@@ -43,7 +43,7 @@ constexpr uint8_t kIdentitySwizzle = 0xE4;  // x y z w
 
 // Loop budgets (instructions charged on backward jumps, see d3dx9shader.h).
 constexpr int64_t kTexelBudget = int64_t(1) << 20;
-constexpr int64_t kFillBudget = int64_t(1) << 28;
+constexpr int64_t kFillBudget = int64_t(1) << 30;
 
 enum Op : uint8_t {
   // component-wise, one source

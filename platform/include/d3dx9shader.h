@@ -5,7 +5,7 @@
 // anywhere) and D3DXFillTextureTX evaluates it on the CPU once per texel of every mip level.
 //
 // Loops are bounded at fill time, not at compile time: every backward jump charges the length of
-// the loop body against a budget of 1 << 20 instructions per texel and 1 << 28 per fill. A shader
+// the loop body against a budget of 1 << 20 instructions per texel and 1 << 30 per fill. A shader
 // that runs out fails the fill with D3DERR_INVALIDCALL and leaves the texture untouched.
 #pragma once
 

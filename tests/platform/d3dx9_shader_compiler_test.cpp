@@ -385,6 +385,20 @@ TEST(ShaderLanguage, EndlessLoopRunsOutOfBudgetInsteadOfHanging) {
   float o[4];
   EXPECT_FALSE(m.Texel(0, 0, 0, 0, o, &budget));
   EXPECT_LT(budget, kFillBudget - kTexelBudget / 2);
+  // The budget shared by a whole fill runs out across texels, each of which fits its own.
+  CompileOutput finite =
+      Compile(Body("float s = 0; for (int i = 0; i < 100; i++) s += p.x; return s;"), "main",
+              "tx_1_0");
+  ASSERT_TRUE(finite.ok);
+  Program fp;
+  ASSERT_TRUE(Decode(finite.code.data(), finite.code.size() * 4, &fp, &why));
+  Machine fm(fp);
+  ASSERT_TRUE(fm.Init());
+  int64_t shared = 2000;
+  int texels = 0;
+  while (texels < 1000 && fm.Texel(0.5f, 0.5f, 0, 0, o, &shared)) ++texels;
+  EXPECT_GT(texels, 0);
+  EXPECT_LT(texels, 10);
   // A long but finite loop stays within the per-texel budget.
   Vec4 v;
   ASSERT_TRUE(Eval(Body("float s = 0; for (int i = 0; i < 10000; i++) s += 1; return s;"), &v));
