@@ -107,6 +107,34 @@ TEST_F(ScreenFailureTest, DeviceSetUpWithoutDirect3DOrWithADeviceIsSix) {
   EXPECT_EQ(Engine.WindowHandle, window);
 }
 
+// --- Windowed modes ------------------------------------------------------------------------------
+
+using WindowedModeTest = ClosedEngineTest;
+
+TEST_F(WindowedModeTest, ModesOneToFourPickTheWindowStyle) {
+  constexpr DWORD kStyleBits = 0xFFFF0000u;
+  const struct {
+    int mode;
+    int flags;
+    DWORD style;
+  } cases[] = {
+      {1, 0x00CB0001, 0x00C00000},  // the flags argument is ignored by the fixed modes
+      {2, 0, 0x00CA0000},
+      {3, 0, 0x00CB0000},
+      {4, 0x00C80001, 0x00C80000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_EQ(OpenScreenMode(40, 50, 320, 240, "mode", c.flags, c.mode), 1);
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(Engine.WindowHandle, GWL_STYLE));
+    EXPECT_EQ(style & kStyleBits & ~static_cast<DWORD>(WS_VISIBLE), c.style);
+    EXPECT_EQ(Engine.ScreenWidth, 320);
+    EXPECT_EQ(Engine.ScreenHeight, 240);
+    EXPECT_EQ(Engine.PresentParameters.Windowed, TRUE);
+    EngineShutdown();
+  }
+}
+
 // --- Full screen ---------------------------------------------------------------------------------
 
 using FullScreenTest = ClosedEngineTest;
