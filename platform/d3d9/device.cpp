@@ -214,7 +214,7 @@ void Device::SetDefaultState() {
   viewport_ = {0, 0, backBuffer_->store.width, backBuffer_->store.height, 0.f, 1.f};
   scissor_ = {0, 0, static_cast<LONG>(backBuffer_->store.width),
               static_cast<LONG>(backBuffer_->store.height)};
-  pixelDirty_ = matrixDirty_ = true;
+  pixelDirty_ = matrixDirty_ = stagesDirty_ = true;
 }
 
 // --- Cooperative level, presentation parameters ----------------------------------------------------
@@ -1005,7 +1005,7 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* t) {
   if (t) t->AddRef();
   SafeRelease(textures_[stage]);
   textures_[stage] = t;
-  pixelDirty_ = true;
+  pixelDirty_ = stagesDirty_ = true;
   return D3D_OK;
 }
 
@@ -1019,7 +1019,7 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
   if (stage >= 8 || static_cast<DWORD>(type) >= 33) return D3DERR_INVALIDCALL;
   if (tss_[stage][type] == value) return D3D_OK;
   tss_[stage][type] = value;
-  pixelDirty_ = true;
+  pixelDirty_ = stagesDirty_ = true;
   return D3D_OK;
 }
 
@@ -1037,7 +1037,7 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
   if (sampler >= 16) return D3DERR_INVALIDCALL;
   if (samp_[sampler][type] == value) return D3D_OK;
   samp_[sampler][type] = value;
-  pixelDirty_ = true;
+  pixelDirty_ = stagesDirty_ = true;
   return D3D_OK;
 }
 

@@ -264,6 +264,8 @@ class Device final : public ComObject<IDirect3DDevice9> {
   // Rasterizer entry points (rasterizer.cpp).
   void Validate();
   void BuildPixelState();
+  void BuildStageState();
+  void ChooseShortcuts();
   HRESULT DrawStream(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices,
                      UINT stride, UINT vertexCount, const void* indices, bool indices32,
                      INT baseVertex, UINT minIndex);
@@ -342,6 +344,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
 
   // Derived state, rebuilt when dirty.
   bool pixelDirty_ = true;
+  bool stagesDirty_ = true;  // texture stages, samplers or textures changed (implies pixelDirty_)
   bool matrixDirty_ = true;
   float wvp_[4][4];
   PixelState ps_;

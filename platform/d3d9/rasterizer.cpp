@@ -294,6 +294,15 @@ void Device::BuildPixelState() {
   p.cullMode = rs_[D3DRS_CULLMODE];
   p.fillMode = rs_[D3DRS_FILLMODE];
   p.lastPixel = rs_[D3DRS_LASTPIXEL] != 0;
+  // Render-state changes between draws (the sprite pass sets states around every quad) leave
+  // the texture stages as they were.
+  if (stagesDirty_) BuildStageState();
+  ChooseShortcuts();
+  pixelDirty_ = false;
+}
+
+void Device::BuildStageState() {
+  PixelState& p = ps_;
   p.stageCount = 0;
   for (int s = 0; s < 8; ++s) {
     const DWORD* t = tss_[s];
@@ -331,7 +340,11 @@ void Device::BuildPixelState() {
     }
     ++p.stageCount;
   }
-  // Shortcuts.
+  stagesDirty_ = false;
+}
+
+void Device::ChooseShortcuts() {
+  PixelState& p = ps_;
   p.shade = PixelState::Shade::General;
   auto plain = [](DWORD arg) { return arg == D3DTA_TEXTURE || arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
   auto isTex = [](DWORD arg) { return arg == D3DTA_TEXTURE; };
@@ -366,7 +379,6 @@ void Device::BuildPixelState() {
              p.blendOp == D3DBLENDOP_ADD && !p.separateAlpha)
       p.blendKind = PixelState::Blend::SrcAlpha;
   }
-  pixelDirty_ = false;
 }
 
 // --- Vertex stage ---------------------------------------------------------------------------------
