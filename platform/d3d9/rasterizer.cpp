@@ -83,6 +83,9 @@ uint32_t Sample(const StageState& st, float u, float v) {
   const SamplerView& view = st.view;
   float fu = u * static_cast<float>(view.width);
   float fv = v * static_cast<float>(view.height);
+  // Absurd or undefined coordinates sample somewhere harmless instead of overflowing.
+  if (!(std::fabs(fu) < 1e7f)) fu = 0.f;
+  if (!(std::fabs(fv) < 1e7f)) fv = 0.f;
   if (!st.linear) return Fetch(st, FloorToInt(fu), FloorToInt(fv));
   fu -= 0.5f;
   fv -= 0.5f;
@@ -1359,7 +1362,9 @@ void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
   const PixelState& p = ps_;
   float dx = b.x - a.x, dy = b.y - a.y;
   bool xMajor = std::fabs(dx) >= std::fabs(dy);
-  float start = xMajor ? a.x : a.y, end = xMajor ? b.x : b.y;
+  float start = std::clamp(xMajor ? a.x : a.y, -kMaxCoord, kMaxCoord);
+  float end = std::clamp(xMajor ? b.x : b.y, -kMaxCoord, kMaxCoord);
+  if (!(start == start) || !(end == end)) return;  // NaN
   int i0 = FloorToInt(start + 0.5f), i1 = FloorToInt(end + 0.5f);
   int step = i1 >= i0 ? 1 : -1;
   int count = std::abs(i1 - i0) + (last ? 1 : 0);

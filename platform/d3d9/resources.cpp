@@ -8,6 +8,7 @@ namespace d3d9 {
 bool SurfaceStore::Allocate(D3DFORMAT fmt, UINT w, UINT h) {
   UINT b = FormatBytesPerPixel(fmt);
   if (b == 0 || w == 0 || h == 0 || w > 16384 || h > 16384) return false;
+  if (static_cast<uint64_t>(w) * h * b > (uint64_t{1} << 28)) return false;  // 256 MB per surface
   format = fmt;
   width = w;
   height = h;

@@ -510,6 +510,40 @@ TEST_F(RasterTest, BuffersAndIndicesDrawLikeUserPointers) {
   ib->Release();
 }
 
+TEST_F(RasterTest, AbsurdCoordinatesAreDrawnClippedOrNotAtAll) {
+  const float nan = std::nanf(""), huge = 1e30f;
+  IDirect3DTexture9* tex = MakeTexture(2, 2, {0xFFFFFFFF, 0xFF000000, 0xFF000000, 0xFFFFFFFF});
+  device_->SetTexture(0, tex);
+  device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  device_->SetFVF(kTLFvf);
+  ClearTo(0);
+  TLVertex tris[9] = {{nan, 0, 0, 1, 0xFFFFFFFF, 0, 0},   {10, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {0, 10, 0, 1, 0xFFFFFFFF, 0, 0},    {-huge, -huge, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {huge, -huge, 0, 1, 0xFFFFFFFF, huge, 0}, {0, huge, 0, 1, 0xFFFFFFFF, nan, nan},
+                      {1, 1, 0, 0, 0xFFFFFFFF, 0, 0},     {9, 1, 0, 1e-30f, 0xFFFFFFFF, 1, 0},
+                      {1, 9, 0, 1, 0xFFFFFFFF, 0, 1}};
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 3, tris, sizeof(TLVertex)), D3D_OK);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_LINELIST, 4, tris, sizeof(TLVertex)), D3D_OK);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_POINTLIST, 9, tris, sizeof(TLVertex)), D3D_OK);
+  // A triangle far beyond the guard band still covers the target it spans.
+  device_->SetTexture(0, nullptr);
+  TLVertex cover[3] = {{-huge, -huge, 0, 1, 0xFF00FF00, 0, 0}, {huge, -huge, 0, 1, 0xFF00FF00, 0, 0},
+                       {0, huge, 0, 1, 0xFF00FF00, 0, 0}};
+  ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, cover, sizeof(TLVertex)), D3D_OK);
+  EXPECT_EQ(At(ReadBackBuffer(), 40, 40), 0x00FF00u);
+  LVertex world[3] = {{nan, 0, 0.5f, 0xFFFFFFFF, 0, 0}, {huge, 0, 0.5f, 0xFFFFFFFF, 0, 0},
+                      {0, -huge, 0.5f, 0xFFFFFFFF, 0, 0}};
+  device_->SetFVF(kLFvf);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, world, sizeof(LVertex)), D3D_OK);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_LINESTRIP, 2, world, sizeof(LVertex)), D3D_OK);
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+  IDirect3DTexture9* big = nullptr;
+  EXPECT_EQ(device_->CreateTexture(16384, 16384, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, nullptr),
+            D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(big, nullptr);
+}
+
 // --- Fast paths equal the general path -------------------------------------------------------------
 
 // The demo's sprite pass: transformed quads under an orthographic projection that maps texels one
