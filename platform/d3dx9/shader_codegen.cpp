@@ -145,13 +145,17 @@ class Gen {
     if (it == funcs_.end() || !it->second->body)
       throw CompileError{0, 0, "X3501", "'" + std::string(entry) + "': entrypoint not found"};
     const Function& ef = *it->second;
-    // Every other function is checked on its own, into scratch code that is thrown away.
-    for (const auto& [name, f] : funcs_)
-      if (f != &ef && f->body) DryRun(*f);
-    code_ = &prog_.main;
-    uint32_t base = next_reg_;
-    CompileEntry(ef);
-    (void)base;
+    // Functions are checked in source order, so the first error in the text is the one
+    // reported; every function but the entry goes into scratch code that is thrown away.
+    for (const Function& f : u_.funcs) {
+      if (!f.body || funcs_[f.name] != &f) continue;
+      if (&f == &ef) {
+        code_ = &prog_.main;
+        CompileEntry(ef);
+      } else {
+        DryRun(f);
+      }
+    }
     prog_.num_regs = std::max<uint32_t>(high_, 1);
     return std::move(prog_);
   }

@@ -523,6 +523,21 @@ TEST(ShaderErrors, MessagesHaveOneFormWithLineAndColumn) {
             std::string::npos);
 }
 
+TEST(ShaderErrors, TheFirstErrorInTheTextIsReported) {
+  const std::string helper_first =
+      "float Helper() { return missing_a; }\n" + Body("return missing_b + Helper();");
+  EXPECT_NE(
+      ErrorOf(helper_first).find("memory(1,25): error X3004: undeclared identifier 'missing_a'"),
+      std::string::npos)
+      << ErrorOf(helper_first);
+  const std::string entry_first =
+      Body("return missing_b;") + "float Unused() { return missing_a; }\n";
+  EXPECT_NE(ErrorOf(entry_first).find("'missing_b'"), std::string::npos) << ErrorOf(entry_first);
+  // A helper that is never called is still checked.
+  EXPECT_NE(ErrorOf(Body("return 0;") + "float Unused() { return missing_a; }\n").find("missing_a"),
+            std::string::npos);
+}
+
 TEST(ShaderErrors, HostileSourcesFailCleanly) {
   // Deep nesting of parentheses, unary operators, blocks and else-if chains.
   EXPECT_NE(ErrorOf(Body("return " + std::string(5000, '(') + "1" + std::string(5000, ')') + ";"))
