@@ -24,8 +24,7 @@ extern RuntimeId LogoImage;
 extern cpSpace* Space;
 // Banner bodies built since the last reset (the balls are not counted).
 extern int32_t BodyCount;
-// One sprite per banner pixel value 0..4 (0: the grid); entries stay null until the palette is
-// built.
+// One sprite per banner pixel value 0..4 (0: the grid); null until BuildPalette fills them.
 extern Sprite* Palette[kPaletteSize];
 // 0 until SPACE is first seen, then 1.
 extern int32_t DemoStarted;
@@ -87,13 +86,13 @@ int DemoShutdown();
 // on (a missing font leaves the runtime's system font in use).
 bool DrawBanner();
 
-// --- Later steps ------------------------------------------------------------------------------------
-// Makes the five plus-shaped palette sprites and fills Palette (not built yet: Palette stays null
-// and the bodies are not drawn).
+// --- Palette, body drawing and background (app/palette.cpp, app/background.cpp) --------------------
+// Makes the five plus-shaped palette sprites and fills Palette; run once at start-up.
 void BuildPalette();
-// Queues one sprite draw per body that carries a palette sprite (not built yet).
+// Queues one sprite draw per body that carries a palette sprite.
 void DrawShapes();
-// Queues the heads-up line with the frame rate and BodyCount (not built yet).
+// Queues the heads-up line with the frame rate and BodyCount.
 void DrawHud();
-// Fills the background texture with the shader and stretches it over the window (not built yet).
+// Fills the background texture with the shader and stretches it over the window; run once at
+// start-up.
 void PrepareBackground();

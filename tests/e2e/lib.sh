@@ -40,26 +40,23 @@ need() {
   done
 }
 
-# Starts Xvfb on the first free display number from 90 and exports DISPLAY.
+# Starts a private Xvfb and exports DISPLAY. Xvfb picks a free display number itself and
+# reports it (-displayfd), so tests running at the same time never share or steal a server.
 start_xvfb() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"
-  local n
-  for n in $(seq 90 190); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    local tries
-    for tries in $(seq 1 100); do
-      if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
-        export DISPLAY=":$n"
-        return 0
-      fi
-      kill -0 "$XVFB_PID" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill "$XVFB_PID" 2>/dev/null
-    wait "$XVFB_PID" 2>/dev/null
-    XVFB_PID=""
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  local tries number
+  for tries in $(seq 1 200); do
+    number=""
+    # The number is complete once its line feed is written.
+    [ "$(wc -l <"$WORK/display")" -ge 1 ] && number=$(tr -dc 0-9 <"$WORK/display")
+    if [ -n "$number" ] && DISPLAY=":$number" xdpyinfo >/dev/null 2>&1; then
+      export DISPLAY=":$number"
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.05
   done
   fail "could not start Xvfb"
 }
