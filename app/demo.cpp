@@ -25,22 +25,36 @@ int FrameFailure = 0;
 // opened.
 const char* EngineErrorMeaning(int error) {
   switch (error) {
-    case kEngineNoDevice: return "the Direct3D device could not be created (is a display available?)";
-    case kEngineNoDepthBuffer: return "no 16-bit depth buffer, or DirectInput is unavailable";
-    case kEngineBackBufferFormat: return "the display's back-buffer format is not supported";
-    case kEngineDisplayAdapter: return "the display adapter could not be queried (is a display available?)";
-    case kEngineDeviceSetupRefused: return "device set-up was refused";
-    case kEngineModeMatch: return "no display mode matches";
-    case kEngineColourDepth: return "the colour depth is not supported";
-    case kEngineSoundCooperative: return "DirectSound refused exclusive use";
-    case kEngineDefaultFont: return "the default font could not be created";
-    case kEngineDeviceCaps: return "the device capabilities could not be read";
-    case kEngineAlreadyOpen: return "the engine window is already open";
-    default: return "unknown engine error";
+    case kEngineNoDevice:
+      return "the Direct3D device could not be created (is a display available?)";
+    case kEngineNoDepthBuffer:
+      return "no 16-bit depth buffer, or DirectInput is unavailable";
+    case kEngineBackBufferFormat:
+      return "the display's back-buffer format is not supported";
+    case kEngineDisplayAdapter:
+      return "the display adapter could not be queried (is a display available?)";
+    case kEngineDeviceSetupRefused:
+      return "device set-up was refused";
+    case kEngineModeMatch:
+      return "no display mode matches";
+    case kEngineColourDepth:
+      return "the colour depth is not supported";
+    case kEngineSoundCooperative:
+      return "DirectSound refused exclusive use";
+    case kEngineDefaultFont:
+      return "the default font could not be created";
+    case kEngineDeviceCaps:
+      return "the device capabilities could not be read";
+    case kEngineAlreadyOpen:
+      return "the engine window is already open";
+    default:
+      return "unknown engine error";
   }
 }
 
-void ReportFailure(const char* what) { std::fprintf(stderr, "tileburst: %s\n", what); }
+void ReportFailure(const char* what) {
+  std::fprintf(stderr, "tileburst: %s\n", what);
+}
 
 }  // namespace
 

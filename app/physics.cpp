@@ -24,8 +24,8 @@ constexpr int kHashCells = 110000;
 
 // A body with one circle centred on it, elasticity 0, placed and moving as given. Null (with
 // nothing left allocated) if the library cannot allocate either.
-cpShape* AddCircleBody(double mass, double moment, double radius, cpVect position,
-                       cpVect velocity, void* userData) {
+cpShape* AddCircleBody(double mass, double moment, double radius, cpVect position, cpVect velocity,
+                       void* userData) {
   if (Space == nullptr) return nullptr;
   cpBody* body = cpBodyNew(mass, moment);
   if (body == nullptr) return nullptr;

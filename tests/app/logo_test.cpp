@@ -105,10 +105,10 @@ TEST_F(PixelSelection, AnOffGridPixelCountsOnlyWhenLit) {
 TEST_F(PixelSelection, ValuesOutsideThePaletteBecomeGridBodies) {
   // None of these can come from the banner; each must neither index past Palette nor vanish.
   Plot(13, 13, 5);
-  Plot(21, 13, 0x00FF00);   // green
-  Plot(29, 13, 0xFFFFFF);   // white
-  Plot(37, 13, 0x010000);   // blue 1, red 0
-  Plot(45, 13, 0x000101);   // red 1 plus green 1
+  Plot(21, 13, 0x00FF00);  // green
+  Plot(29, 13, 0xFFFFFF);  // white
+  Plot(37, 13, 0x010000);  // blue 1, red 0
+  Plot(45, 13, 0x000101);  // red 1 plus green 1
   Palette[0] = FakeSprite(7);
   BuildLogo();
   const std::vector<Body> bodies = Bodies();

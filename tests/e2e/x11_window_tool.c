@@ -31,8 +31,8 @@ static char* window_title(Display* display, Window window) {
   int format;
   unsigned long count, after;
   unsigned char* data = NULL;
-  if (XGetWindowProperty(display, window, net_wm_name, 0, 1024, False, utf8, &type, &format,
-                         &count, &after, &data) == Success &&
+  if (XGetWindowProperty(display, window, net_wm_name, 0, 1024, False, utf8, &type, &format, &count,
+                         &after, &data) == Success &&
       data != NULL && count > 0) {
     char* title = strndup((const char*)data, count);
     XFree(data);
