@@ -47,7 +47,8 @@ void DiscardLists() {
   Engine.PrimitiveBufferList.Clear();
   // The frame hierarchy of an animated mesh belongs to the loader that built it; the engine
   // holds only the controller.
-  Engine.AnimatedMeshList.ForEach([](AnimatedMesh& mesh) { ReleaseSceneInterface(mesh.Controller); });
+  Engine.AnimatedMeshList.ForEach(
+      [](AnimatedMesh& mesh) { ReleaseSceneInterface(mesh.Controller); });
   Engine.AnimatedMeshList.Clear();
   Engine.TextureList.ForEach([](Texture& texture) { SafeRelease(texture.D3DTexture); });
   Engine.TextureList.Clear();
@@ -120,9 +121,8 @@ int EngineStart() {
   Engine.Direct3D = Direct3DCreate9(D3D_SDK_VERSION | 0x80000000u);
   if (Engine.Direct3D == nullptr) return kEngineNoDevice;
 
-  if (FAILED(DirectInput8Create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION,
-                                IID_IDirectInput8A, reinterpret_cast<void**>(&Engine.DirectInput),
-                                nullptr))) {
+  if (FAILED(DirectInput8Create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8A,
+                                reinterpret_cast<void**>(&Engine.DirectInput), nullptr))) {
     Engine.DirectInput = nullptr;
     return kEngineNoDepthBuffer;
   }

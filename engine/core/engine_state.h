@@ -17,17 +17,17 @@
 // Error numbers of the engine's set-up steps; LastError holds the last one recorded.
 enum EngineError : int32_t {
   kEngineOk = 1,
-  kEngineNoDevice = 2,           // no Direct3D 9, or the device could not be created
-  kEngineNoDepthBuffer = 3,      // no 16-bit depth buffer; also DirectInput creation failed
-  kEngineBackBufferFormat = 4,   // the device type check failed
-  kEngineDisplayAdapter = 5,     // display mode query or mode enumeration failed
-  kEngineDeviceSetupRefused = 6, // device set-up without Direct3D or with a device present
-  kEngineModeMatch = 7,          // no full-screen mode matches
-  kEngineColourDepth = 8,        // unsupported colour depth
-  kEngineSoundCooperative = 9,   // DirectSound's exclusive cooperative level failed
-  kEngineDefaultFont = 10,       // the default font could not be made
-  kEngineDeviceCaps = 11,        // the device capabilities query failed
-  kEngineAlreadyOpen = 12,       // set-up while a window is already open
+  kEngineNoDevice = 2,            // no Direct3D 9, or the device could not be created
+  kEngineNoDepthBuffer = 3,       // no 16-bit depth buffer; also DirectInput creation failed
+  kEngineBackBufferFormat = 4,    // the device type check failed
+  kEngineDisplayAdapter = 5,      // display mode query or mode enumeration failed
+  kEngineDeviceSetupRefused = 6,  // device set-up without Direct3D or with a device present
+  kEngineModeMatch = 7,           // no full-screen mode matches
+  kEngineColourDepth = 8,         // unsupported colour depth
+  kEngineSoundCooperative = 9,    // DirectSound's exclusive cooperative level failed
+  kEngineDefaultFont = 10,        // the default font could not be made
+  kEngineDeviceCaps = 11,         // the device capabilities query failed
+  kEngineAlreadyOpen = 12,        // set-up while a window is already open
   kEngineNoDirectSound = 13,
   kEngineWaveHeader = 14,
   kEngineWaveFile = 15,
@@ -84,7 +84,7 @@ struct EngineState {
   HRESULT PresentResult;  // non-zero: the device is unusable until a reset succeeds
 
   // Frame timing.
-  float FrameTime;          // seconds of the last frame
+  float FrameTime;         // seconds of the last frame
   int64_t LastFrameStamp;  // interrupt time, 100 ns units
   int32_t FrameRateValue;
   int32_t FrameRateFrames;
@@ -102,7 +102,7 @@ struct EngineState {
   // Text style.
   Font* TextFont;  // null: the font list's current font
   D3DCOLOR TextColour;
-  int32_t TextAlign;  // 0 left, 1 right, 2 centre
+  int32_t TextAlign;   // 0 left, 1 right, 2 centre
   float TextRotation;  // degrees
   float TextScaleX;
   float TextScaleY;

@@ -121,7 +121,9 @@ void RenderViews() {
 
 }  // namespace
 
-void SetFramePassObserver(FramePassObserver observer) { passObserver = observer; }
+void SetFramePassObserver(FramePassObserver observer) {
+  passObserver = observer;
+}
 
 int RenderWorld() {
   Report("UpdateParticleEmitters");

@@ -42,8 +42,7 @@ int OpenKeyboard(HWND window, int cooperativeFlags) {
 }
 
 int OpenMouse(HWND window, int cooperativeFlags) {
-  return OpenInputDevice(GUID_SysMouse, &c_dfDIMouse, Engine.MouseDevice, window,
-                         cooperativeFlags);
+  return OpenInputDevice(GUID_SysMouse, &c_dfDIMouse, Engine.MouseDevice, window, cooperativeFlags);
 }
 
 int OpenJoystick(HWND window, int cooperativeFlags) {
@@ -70,8 +69,8 @@ int KeyDown(int key) {
 
 int PollMouse() {
   if (Engine.MouseDevice == nullptr) return 0;
-  return SUCCEEDED(Engine.MouseDevice->GetDeviceState(sizeof(Engine.MouseState),
-                                                      &Engine.MouseState))
+  return SUCCEEDED(
+             Engine.MouseDevice->GetDeviceState(sizeof(Engine.MouseState), &Engine.MouseState))
              ? 1
              : 0;
 }

@@ -163,9 +163,9 @@ void RestoreCamera() {
   Engine.ScreenWidth = static_cast<int32_t>(Engine.Viewport.Width - Engine.Viewport.X);
   Engine.ScreenHeight = static_cast<int32_t>(Engine.Viewport.Height - Engine.Viewport.Y);
   // An empty viewport would give a NaN projection; it keeps a square aspect instead.
-  float aspect = Engine.ScreenHeight != 0
-                     ? static_cast<float>(Engine.ScreenWidth) / static_cast<float>(Engine.ScreenHeight)
-                     : 1.0f;
+  float aspect = Engine.ScreenHeight != 0 ? static_cast<float>(Engine.ScreenWidth) /
+                                                static_cast<float>(Engine.ScreenHeight)
+                                          : 1.0f;
   D3DXMatrixPerspectiveFovLH(reinterpret_cast<D3DXMATRIX*>(&camera->Projection),
                              camera->FieldOfView * kDegreesToRadians, aspect, camera->NearPlane,
                              camera->FarPlane);
@@ -396,8 +396,8 @@ int ResetDevice(int mode) {
 
   if (mode == 3 && Engine.WindowHandle != nullptr) {
     SetWindowLongA(Engine.WindowHandle, GWL_EXSTYLE, 0);
-    SetWindowPos(Engine.WindowHandle, HWND_NOTOPMOST, Engine.SavedWindowX, Engine.SavedWindowY,
-                 -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER);
+    SetWindowPos(Engine.WindowHandle, HWND_NOTOPMOST, Engine.SavedWindowX, Engine.SavedWindowY, -1,
+                 -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER);
   }
 
   RestoreCamera();

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 // Window style bits of the window service's flags, and the flags of the fixed windowed modes.
-constexpr int32_t kScreenFlagsCaption = 0x00C00001;             // caption, centred
-constexpr int32_t kScreenFlagsCaptionMenu = 0x00CA0001;         // + system menu, minimise box
-constexpr int32_t kScreenFlagsCaptionMenuBoxes = 0x00CB0001;    // + maximise box
+constexpr int32_t kScreenFlagsCaption = 0x00C00001;           // caption, centred
+constexpr int32_t kScreenFlagsCaptionMenu = 0x00CA0001;       // + system menu, minimise box
+constexpr int32_t kScreenFlagsCaptionMenuBoxes = 0x00CB0001;  // + maximise box
 constexpr int32_t kScreenFlagsPopup = static_cast<int32_t>(0x80000000u);
 
 // Opens the engine window at (x, y) with the given client size, title and window flags, creates

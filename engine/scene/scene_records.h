@@ -22,7 +22,9 @@ struct MeshContainer;
 // header declares one, no record can hold a live object of it, so there is nothing to release
 // or notify; these helpers let the engine's clean-up and reset code handle both cases.
 template <class Interface>
-concept DeclaredInterface = requires { sizeof(Interface); };
+concept DeclaredInterface = requires {
+  sizeof(Interface);
+};
 
 template <class Interface>
 void ReleaseSceneInterface(Interface*& object) {
@@ -59,8 +61,8 @@ struct MaterialRef {
 
 // A mesh of MeshList.
 struct Mesh {
-  ID3DXMesh* D3DMesh;  // null: never drawn
-  D3DMATRIX World;     // fourth row holds the position
+  ID3DXMesh* D3DMesh;       // null: never drawn
+  D3DMATRIX World;          // fourth row holds the position
   float RotationAngles[3];  // yaw, pitch, roll in degrees; used when this mesh is a parent
   float OffsetAngles[3];    // yaw, pitch, roll in degrees; used when this mesh is a parent
   Mesh* Parent;

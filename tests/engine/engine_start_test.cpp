@@ -14,14 +14,22 @@ using engine_test::kDemoWindowFlags;
 
 // Counts of all sixteen lists, in creation order.
 std::vector<int> ListCounts() {
-  return {Engine.MeshList.Count(),           Engine.PrimitiveBufferList.Count(),
-          Engine.AnimatedMeshList.Count(),   Engine.TextureList.Count(),
-          Engine.CameraList.Count(),         Engine.LightList.Count(),
-          Engine.ScreenImageList.Count(),    Engine.RenderViewList.Count(),
-          Engine.ScreenPrimitiveQueue.Count(), Engine.SpriteList.Count(),
-          Engine.SpriteDrawQueue.Count(),    Engine.TextQueue.Count(),
-          Engine.FontList.Count(),           Engine.ParticleEmitterList.Count(),
-          Engine.TextureShaderList.Count(),  Engine.EffectList.Count()};
+  return {Engine.MeshList.Count(),
+          Engine.PrimitiveBufferList.Count(),
+          Engine.AnimatedMeshList.Count(),
+          Engine.TextureList.Count(),
+          Engine.CameraList.Count(),
+          Engine.LightList.Count(),
+          Engine.ScreenImageList.Count(),
+          Engine.RenderViewList.Count(),
+          Engine.ScreenPrimitiveQueue.Count(),
+          Engine.SpriteList.Count(),
+          Engine.SpriteDrawQueue.Count(),
+          Engine.TextQueue.Count(),
+          Engine.FontList.Count(),
+          Engine.ParticleEmitterList.Count(),
+          Engine.TextureShaderList.Count(),
+          Engine.EffectList.Count()};
 }
 
 // Puts one record into every list.
@@ -145,9 +153,13 @@ TEST(EngineErrorTexts, NumbersAndLatin1Bytes) {
   }
   EXPECT_STREQ(EngineErrorTexts[1], "#1 Alles Okay");
   EXPECT_STREQ(EngineErrorTexts[13], "#13 DirectSound kann nicht  initialisiert werden");
-  EXPECT_STREQ(EngineErrorTexts[14], "#14 Wave Header f\xFC" "r DirectSound ist fehlerhaft");
+  EXPECT_STREQ(EngineErrorTexts[14],
+               "#14 Wave Header f\xFC"
+               "r DirectSound ist fehlerhaft");
   EXPECT_STREQ(EngineErrorTexts[15],
-               "#15 Wave Datei f\xFC" "r DirectSound konnte nicht ge\xF6" "ffnet werden");
+               "#15 Wave Datei f\xFC"
+               "r DirectSound konnte nicht ge\xF6"
+               "ffnet werden");
   // The shader texts end in a line break, ready for the compiler's messages.
   const std::string shader = EngineErrorTexts[16];
   EXPECT_EQ(shader.back(), '\n');
@@ -219,17 +231,28 @@ TEST_F(EngineTest, DefaultRenderStatesAreApplied) {
     DWORD value;
   };
   const Expected states[] = {
-      {D3DRS_ZENABLE, TRUE},          {D3DRS_FILLMODE, D3DFILL_SOLID},
-      {D3DRS_SHADEMODE, D3DSHADE_GOURAUD}, {D3DRS_ZWRITEENABLE, TRUE},
-      {D3DRS_ALPHATESTENABLE, FALSE}, {D3DRS_LASTPIXEL, TRUE},
-      {D3DRS_SRCBLEND, D3DBLEND_ONE}, {D3DRS_CULLMODE, D3DCULL_NONE},
-      {D3DRS_ZFUNC, D3DCMP_LESSEQUAL}, {D3DRS_ALPHAREF, 0},
-      {D3DRS_ALPHAFUNC, D3DCMP_ALWAYS}, {D3DRS_DITHERENABLE, FALSE},
-      {D3DRS_ALPHABLENDENABLE, FALSE}, {D3DRS_FOGENABLE, FALSE},
-      {D3DRS_FOGCOLOR, 0},            {D3DRS_FOGTABLEMODE, D3DFOG_NONE},
-      {D3DRS_FOGSTART, 0},            {D3DRS_FOGEND, 1},
-      {D3DRS_FOGDENSITY, 1},          {D3DRS_RANGEFOGENABLE, FALSE},
-      {D3DRS_CLIPPING, TRUE},         {D3DRS_LIGHTING, TRUE},
+      {D3DRS_ZENABLE, TRUE},
+      {D3DRS_FILLMODE, D3DFILL_SOLID},
+      {D3DRS_SHADEMODE, D3DSHADE_GOURAUD},
+      {D3DRS_ZWRITEENABLE, TRUE},
+      {D3DRS_ALPHATESTENABLE, FALSE},
+      {D3DRS_LASTPIXEL, TRUE},
+      {D3DRS_SRCBLEND, D3DBLEND_ONE},
+      {D3DRS_CULLMODE, D3DCULL_NONE},
+      {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+      {D3DRS_ALPHAREF, 0},
+      {D3DRS_ALPHAFUNC, D3DCMP_ALWAYS},
+      {D3DRS_DITHERENABLE, FALSE},
+      {D3DRS_ALPHABLENDENABLE, FALSE},
+      {D3DRS_FOGENABLE, FALSE},
+      {D3DRS_FOGCOLOR, 0},
+      {D3DRS_FOGTABLEMODE, D3DFOG_NONE},
+      {D3DRS_FOGSTART, 0},
+      {D3DRS_FOGEND, 1},
+      {D3DRS_FOGDENSITY, 1},
+      {D3DRS_RANGEFOGENABLE, FALSE},
+      {D3DRS_CLIPPING, TRUE},
+      {D3DRS_LIGHTING, TRUE},
       {D3DRS_SPECULARENABLE, FALSE},
   };
   // Disturb everything first, so each value must come from ApplyDefaultRenderStates itself.
@@ -240,10 +263,11 @@ TEST_F(EngineTest, DefaultRenderStatesAreApplied) {
     Engine.Device->GetRenderState(e.state, &value);
     EXPECT_EQ(value, e.value) << "render state " << e.state;
   }
-  const std::pair<D3DSAMPLERSTATETYPE, DWORD> samplers[] = {
-      {D3DSAMP_MINFILTER, D3DTEXF_LINEAR}, {D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
-      {D3DSAMP_MIPFILTER, D3DTEXF_LINEAR}, {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
-      {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP}};
+  const std::pair<D3DSAMPLERSTATETYPE, DWORD> samplers[] = {{D3DSAMP_MINFILTER, D3DTEXF_LINEAR},
+                                                            {D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
+                                                            {D3DSAMP_MIPFILTER, D3DTEXF_LINEAR},
+                                                            {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
+                                                            {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP}};
   for (const auto& [type, expected] : samplers) {
     DWORD value = 0;
     Engine.Device->GetSamplerState(0, type, &value);

@@ -18,7 +18,8 @@ using engine_test::PixelAt;
 using engine_test::Rgb;
 using Passes = std::vector<std::string>;
 
-// --- Pass order ------------------------------------------------------------------------------------
+// --- Pass order
+// ------------------------------------------------------------------------------------
 
 using PassOrderTest = EngineTest;
 
@@ -55,7 +56,7 @@ TEST_F(PassOrderTest, RenderViewsNeverUseTheShadowPass) {
   Engine.FrustumCulling = 1;
   PassLog::Start();
   RenderWorld();
-  const Passes perView = {"UpdateFrustumPlanes", "SkyBoxPass",         "DrawScreenImages",
+  const Passes perView = {"UpdateFrustumPlanes", "SkyBoxPass",           "DrawScreenImages",
                           "DrawMeshes",          "DrawPrimitiveBuffers", "DrawAnimatedMeshes",
                           "DrawParticleEmitters"};
   Passes expected = {"UpdateParticleEmitters"};
@@ -68,7 +69,8 @@ TEST_F(PassOrderTest, RenderViewsNeverUseTheShadowPass) {
   EXPECT_EQ(Engine.Device->EndScene(), D3D_OK);
 }
 
-// --- Timing and frame rate -------------------------------------------------------------------------
+// --- Timing and frame rate
+// -------------------------------------------------------------------------
 
 class FrameTimingTest : public ClosedEngineTest {
  protected:
@@ -245,7 +247,7 @@ class SkyBoxTest : public EngineTest {
     for (int f = 0; f < 6; ++f) {
       for (int k = 0; k < 4; ++k) {
         v[f * 4 + k] = SkyVertex{faces[f][k][0], faces[f][k][1], faces[f][k][2], 0, 0, 0,
-                                 0xFFFFFFFF, uv[k][0], uv[k][1]};
+                                 0xFFFFFFFF,     uv[k][0],       uv[k][1]};
       }
     }
     buffer->Unlock();
@@ -455,7 +457,8 @@ TEST_F(SkyBoxTest, WithoutAVertexBufferNothingChanges) {
   EXPECT_TRUE(TouchedState::Read() == before);
 }
 
-// --- Render views ----------------------------------------------------------------------------------
+// --- Render views
+// ----------------------------------------------------------------------------------
 
 using RenderViewTest = SkyBoxTest;
 

@@ -12,7 +12,9 @@ using engine_test::ClosedEngineTest;
 using engine_test::EngineTest;
 using engine_test::kDemoWindowFlags;
 
-int OpenDemoScreen() { return OpenScreen(0, 0, 640, 640, "Screen test", kDemoWindowFlags); }
+int OpenDemoScreen() {
+  return OpenScreen(0, 0, 640, 640, "Screen test", kDemoWindowFlags);
+}
 
 // --- Failures and their numbers ------------------------------------------------------------------
 
@@ -25,8 +27,8 @@ struct FaultCase {
 
 TEST_F(ScreenFailureTest, EachFailingStepReportsItsNumberAndOpensNoWindow) {
   const FaultCase cases[] = {
-      {AutomationFault::Direct3DCreate, 2},   {AutomationFault::DirectInputCreate, 3},
-      {AutomationFault::DepthFormatD16, 3},   {AutomationFault::CheckDeviceType, 4},
+      {AutomationFault::Direct3DCreate, 2},        {AutomationFault::DirectInputCreate, 3},
+      {AutomationFault::DepthFormatD16, 3},        {AutomationFault::CheckDeviceType, 4},
       {AutomationFault::GetAdapterDisplayMode, 5}, {AutomationFault::GetDeviceCaps, 11},
       {AutomationFault::CreateDevice, 2},
   };
@@ -187,8 +189,8 @@ TEST_F(FullScreenTest, ListedModeOpensAPopupWithFullScreenParameters) {
   if (mode.Width == 0 || mode.Height == 0) {
     GTEST_SKIP() << "the adapter lists no display mode with a size (headless display)";
   }
-  const int result = OpenFullScreen(static_cast<int>(mode.Width), static_cast<int>(mode.Height),
-                                    32, static_cast<int>(mode.RefreshRate), "");
+  const int result = OpenFullScreen(static_cast<int>(mode.Width), static_cast<int>(mode.Height), 32,
+                                    static_cast<int>(mode.RefreshRate), "");
   ASSERT_EQ(result, 1);
   const D3DPRESENT_PARAMETERS& pp = Engine.PresentParameters;
   EXPECT_EQ(pp.BackBufferWidth, mode.Width);

@@ -55,12 +55,14 @@ class EngineTest : public ClosedEngineTest {
 // The pixel (x, y) of a presented frame, 0xAARRGGBB; 0 outside it.
 inline uint32_t PixelAt(const AutomationFrame& frame, int x, int y) {
   if (x < 0 || y < 0 || x >= frame.width || y >= frame.height) return 0;
-  return frame.pixels[static_cast<size_t>(y) * static_cast<size_t>(frame.width) +
-                      static_cast<size_t>(x)];
+  return frame
+      .pixels[static_cast<size_t>(y) * static_cast<size_t>(frame.width) + static_cast<size_t>(x)];
 }
 
 // The colour channels of a pixel, alpha ignored (the window has no alpha).
-inline uint32_t Rgb(uint32_t pixel) { return pixel & 0x00FFFFFFu; }
+inline uint32_t Rgb(uint32_t pixel) {
+  return pixel & 0x00FFFFFFu;
+}
 
 // The last presented frame; fails the test when nothing was presented.
 inline AutomationFrame LastFrame() {
@@ -70,8 +72,7 @@ inline AutomationFrame LastFrame() {
 }
 
 // A managed-pool texture of one opaque colour (A8R8G8B8), owned by the caller.
-inline IDirect3DTexture9* MakeSolidTexture(IDirect3DDevice9* device, uint32_t argb,
-                                           UINT size = 4) {
+inline IDirect3DTexture9* MakeSolidTexture(IDirect3DDevice9* device, uint32_t argb, UINT size = 4) {
   IDirect3DTexture9* texture = nullptr;
   if (FAILED(device->CreateTexture(size, size, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
                                    nullptr))) {
