@@ -11,6 +11,34 @@ find_window
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 640 ] || fail "client area is ${WIDTH}x${HEIGHT}, not 640x640"
 pass "window \"$TITLE\" with a 640x640 client area"
 
+# The background: a 64 x 64 shader-made texture stretched tenfold, so window pixel (x, y) shows
+# texel (x / 10, y / 10) = (sin(|a| * 10) * 0.5 + 0.5, sin(5 a.y), cos(5 a.x)) at the texel's
+# centre a, clamped and scaled to 0..255. Sampled away from the banner and the text.
+expected_background() {
+  awk -v x="$1" -v y="$2" 'function c(v) { v = v < 0 ? 0 : (v > 1 ? 1 : v); return int(v * 255 + 0.5) }
+    BEGIN { ax = (int(x / 10) + 0.5) / 64; ay = (int(y / 10) + 0.5) / 64
+            printf "%d %d %d\n", c(sin(sqrt(ax * ax + ay * ay) * 10) * 0.5 + 0.5), c(sin(5 * ay)), c(cos(5 * ax)) }'
+}
+for point in "5 5" "45 125" "600 30" "615 455" "30 630" "330 620"; do
+  set -- $point
+  got=$("$TOOL" pixel "$WINDOW" "$1" "$2") || fail "could not read pixel ($1, $2)"
+  read -r er eg eb <<<"$(expected_background "$1" "$2")"
+  gr=$((16#${got:0:2})); gg=$((16#${got:2:2})); gb=$((16#${got:4:2}))
+  for pair in "$gr $er" "$gg $eg" "$gb $eb"; do
+    set -- $pair
+    [ $(( $1 > $2 ? $1 - $2 : $2 - $1 )) -le 1 ] ||
+      fail "background at ($point) is #$got, expected $er $eg $eb"
+  done
+done
+pass "the shader-made background fills the window"
+
+# The banner lies over it: plus signs in the colours of its four lines and grey on the grid.
+for colour in ff0000 ffff00 00ff00 0000ff 808080; do
+  n=$("$TOOL" count "$WINDOW" 95 212 450 176 "$colour") || fail "could not read the banner"
+  [ "$n" -gt 100 ] || fail "only $n pixels of #$colour in the banner"
+done
+pass "the banner's bodies show in red, yellow, green, blue and grey over the background"
+
 # The banner (x 95..542, y 212..385) and the prompt line (at y 500); the heads-up line below them
 # changes with the frame rate and is left out.
 banner() { "$TOOL" sum "$WINDOW" 90 205 460 190 || fail "could not read the window's pixels"; }

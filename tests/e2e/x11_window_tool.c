@@ -122,9 +122,39 @@ static int cmd_sum(Display* display, Window window, int x, int y, int w, int h) 
   return 0;
 }
 
+/* The pixel at (x, y) as RRGGBB. */
+static int cmd_pixel(Display* display, Window window, int x, int y) {
+  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == NULL) {
+    fprintf(stderr, "x11_window_tool: cannot read the window's pixels\n");
+    return 1;
+  }
+  printf("%06lx\n", XGetPixel(image, 0, 0) & 0xFFFFFF);
+  XDestroyImage(image);
+  return 0;
+}
+
+/* How many pixels of the rectangle are exactly RRGGBB. */
+static int cmd_count(Display* display, Window window, int x, int y, int w, int h,
+                     unsigned long rgb) {
+  XImage* image = XGetImage(display, window, x, y, (unsigned)w, (unsigned)h, AllPlanes, ZPixmap);
+  if (image == NULL) {
+    fprintf(stderr, "x11_window_tool: cannot read the window's pixels\n");
+    return 1;
+  }
+  long count = 0;
+  for (int row = 0; row < h; ++row)
+    for (int column = 0; column < w; ++column)
+      if ((XGetPixel(image, column, row) & 0xFFFFFF) == rgb) ++count;
+  XDestroyImage(image);
+  printf("%ld\n", count);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: %s find TITLE [MS] | close ID | sum ID X Y W H\n", argv[0]);
+    fprintf(stderr, "usage: %s find TITLE [MS] | close ID | sum ID X Y W H | pixel ID X Y"
+            " | count ID X Y W H RRGGBB\n", argv[0]);
     return 2;
   }
   Display* display = XOpenDisplay(NULL);
@@ -141,6 +171,11 @@ int main(int argc, char** argv) {
   } else if (strcmp(argv[1], "sum") == 0 && argc == 7) {
     status = cmd_sum(display, (Window)strtoul(argv[2], NULL, 0), atoi(argv[3]), atoi(argv[4]),
                      atoi(argv[5]), atoi(argv[6]));
+  } else if (strcmp(argv[1], "pixel") == 0 && argc == 5) {
+    status = cmd_pixel(display, (Window)strtoul(argv[2], NULL, 0), atoi(argv[3]), atoi(argv[4]));
+  } else if (strcmp(argv[1], "count") == 0 && argc == 8) {
+    status = cmd_count(display, (Window)strtoul(argv[2], NULL, 0), atoi(argv[3]), atoi(argv[4]),
+                       atoi(argv[5]), atoi(argv[6]), strtoul(argv[7], NULL, 16));
   } else {
     fprintf(stderr, "x11_window_tool: unknown command %s\n", argv[1]);
   }
