@@ -770,7 +770,7 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
     return true;
   }
   C4 diffuse{f.diffuse[0], f.diffuse[1], f.diffuse[2], f.diffuse[3]};
-  C4 spec{f.specular[0], f.specular[1], f.specular[2], f.specular[3]};
+  C4 specularColour{f.specular[0], f.specular[1], f.specular[2], f.specular[3]};
   C4 tf = Unpack(p.tfactor);
   C4 cur = diffuse;
   C4 temp{0, 0, 0, 0};
@@ -796,7 +796,7 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
           r = tf;
           break;
         case D3DTA_SPECULAR:
-          r = spec;
+          r = specularColour;
           break;
         case D3DTA_TEMP:
           r = temp;
@@ -887,9 +887,9 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
       cur = next;
   }
   if (p.specularAdd) {
-    cur.r = std::min(255, cur.r + spec.r);
-    cur.g = std::min(255, cur.g + spec.g);
-    cur.b = std::min(255, cur.b + spec.b);
+    cur.r = std::min(255, cur.r + specularColour.r);
+    cur.g = std::min(255, cur.g + specularColour.g);
+    cur.b = std::min(255, cur.b + specularColour.b);
   }
   if (p.alphaTest && !Compare(p.alphaFunc, static_cast<uint32_t>(cur.a),
                               static_cast<uint32_t>(p.alphaRef)))
