@@ -740,7 +740,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     rects = &whole;
     count = 1;
   }
-  uint8_t cpx[4];
+  uint8_t cpx[4] = {};
   WritePixelArgb(rt.format, cpx, color);
   uint32_t c32;
   std::memcpy(&c32, cpx, 4);

@@ -297,6 +297,9 @@ class Device final : public ComObject<IDirect3DDevice9> {
   void WriteColour(int x, int y, uint32_t src);
 
  private:
+  bool QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int px1, int py0, int py1);
+
+ private:
   Direct3D* d3d_;
   std::shared_ptr<DeviceLink> link_;
   HWND focusWindow_;

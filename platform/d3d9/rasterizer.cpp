@@ -1324,6 +1324,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
         stageU0[st] = maps[k].u0;
         stageV0[st] = maps[k].v0;
       }
+  if (QuadSpriteLoop(frag, stageU0[0], stageV0[0], px0, px1, py0, py1)) return true;
   frag.presampled = true;
   for (int y = py0; y < py1; ++y) {
     for (int x = px0; x < px1; ++x) {
@@ -1337,6 +1338,80 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
           if (!ok) continue;
       DepthWrite(p, da);
       WriteColour(x, y, colour);
+    }
+  }
+  return true;
+}
+
+// The sprite pass's own case: one 32-bit texture modulated by a constant colour, no depth, a
+// 32-bit target and opaque or source-alpha blending. The same integer arithmetic as
+// ShadeFragment and WriteColour, with the per-fragment dispatch lifted out of the loop. Returns
+// false, having drawn nothing, when the state is not that case.
+bool Device::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int px1, int py0,
+                            int py1) {
+  const PixelState& p = ps_;
+  if (p.zTest || !p.color32 || p.blendKind == PixelState::Blend::General ||
+      p.shade != PixelState::Shade::TextureModulate || p.stageCount != 1)
+    return false;
+  const StageState& st = p.stages[0];
+  if (!st.texture || !st.view.argb32) return false;
+  const int w = px1 - px0, h = py1 - py0;
+  // Texels come straight from the rows when the addressed rectangle lies inside the texture.
+  const bool inside = u0 >= 0 && v0 >= 0 && u0 + w <= st.view.width && v0 + h <= st.view.height;
+  const uint32_t texOr = st.view.xrgb ? 0xFF000000u : 0u;
+  const int dr = frag.diffuse[0], dg = frag.diffuse[1], db = frag.diffuse[2], da = frag.diffuse[3];
+  const bool white = dr == 255 && dg == 255 && db == 255 && da == 255;
+  const int shadeAlpha = p.shadeAlpha;
+  const bool alphaTest = p.alphaTest;
+  const DWORD alphaFunc = p.alphaFunc;
+  const uint32_t alphaRef = static_cast<uint32_t>(p.alphaRef);
+  const bool blend = p.blendKind == PixelState::Blend::SrcAlpha;
+  const bool x8 = p.colorFormat == D3DFMT_X8R8G8B8;
+  const uint32_t dstOr = x8 ? 0xFF000000u : 0u;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = p.color + static_cast<size_t>(py0 + y) * p.colorPitch + static_cast<size_t>(px0) * 4;
+    const uint8_t* trow =
+        inside ? st.view.bits + static_cast<size_t>(v0 + y) * st.view.pitch + static_cast<size_t>(u0) * 4
+               : nullptr;
+    for (int x = 0; x < w; ++x) {
+      uint32_t t;
+      if (inside) {
+        std::memcpy(&t, trow + static_cast<size_t>(x) * 4, 4);
+        t |= texOr;
+      } else {
+        t = Fetch(st, u0 + x, v0 + y);
+      }
+      uint32_t src;
+      int a;
+      if (white) {
+        // Mul255(c, 255) == c for every byte.
+        a = static_cast<int>(t >> 24);
+        src = t;
+        if (shadeAlpha == 2) {
+          a = 255;
+          src |= 0xFF000000u;
+        }
+      } else {
+        C4 tc = Unpack(t);
+        a = shadeAlpha == 0 ? Mul255(tc.a, da) : (shadeAlpha == 1 ? tc.a : da);
+        src = Pack(C4{Mul255(tc.r, dr), Mul255(tc.g, dg), Mul255(tc.b, db), a});
+      }
+      if (alphaTest && !Compare(alphaFunc, static_cast<uint32_t>(a), alphaRef)) continue;
+      uint8_t* px = row + static_cast<size_t>(x) * 4;
+      uint32_t result = src;
+      if (blend) {
+        uint32_t dst;
+        std::memcpy(&dst, px, 4);
+        dst |= dstOr;
+        const int ia = 255 - a;
+        result = 0;
+        for (int sh = 0; sh < 32; sh += 8) {
+          int sc = static_cast<int>((src >> sh) & 255), dc = static_cast<int>((dst >> sh) & 255);
+          result |= static_cast<uint32_t>((sc * a + dc * ia + 127) / 255) << sh;
+        }
+      }
+      result |= dstOr;
+      std::memcpy(px, &result, 4);
     }
   }
   return true;

@@ -614,6 +614,110 @@ TEST_F(FastPathTest, SpriteQuadsMatchTheGeneralPath) {
   tex->Release();
 }
 
+// Sprite-like quads under state variations around the demo's: texture formats, diffuse colours
+// (white and not), the alpha operations, alpha-test functions, addressing outside the texture,
+// opaque drawing, and turned or fractional quads that must leave the fast path. Every variant
+// must draw the same pixels as the general path.
+struct SpriteVariant {
+  const char* name;
+  D3DFORMAT format;
+  bool whiteDiffuse;
+  DWORD alphaOp, alphaArg1;
+  DWORD alphaFunc, alphaRef;
+  DWORD address;
+  bool blend;
+};
+
+TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
+  const SpriteVariant variants[] = {
+      {"demo", D3DFMT_A8R8G8B8, true, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
+      {"tinted", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
+      {"xrgb", D3DFMT_X8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_BORDER, true},
+      {"texalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DCMP_GREATEREQUAL, 128, D3DTADDRESS_WRAP, true},
+      {"diffalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_LESS, 200, D3DTADDRESS_MIRROR, true},
+      {"whitediffalpha", D3DFMT_A8R8G8B8, true, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
+      {"opaque", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_NOTEQUAL, 255, D3DTADDRESS_CLAMP, false},
+  };
+  std::vector<uint32_t> texels(64);
+  std::mt19937 texRng(11);
+  for (auto& t : texels) t = texRng() & (texRng() % 3 ? 0xFFFFFFFFu : 0x00FFFFFFu);
+  for (const SpriteVariant& var : variants) {
+    SCOPED_TRACE(var.name);
+    IDirect3DTexture9* tex = MakeTexture(8, 8, texels, var.format);
+    ASSERT_NE(tex, nullptr);
+    std::vector<uint32_t> out[2];
+    for (int fast = 0; fast < 2; ++fast) {
+      IDirect3DDevice9* dev = device_;
+      d3d9::g_disableFastPaths = fast == 0;
+      dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
+      D3DMATRIX identity = {}, proj = {};
+      identity._11 = identity._22 = identity._33 = identity._44 = 1;
+      proj._11 = 2.f / 64;
+      proj._22 = -2.f / 48;
+      proj._33 = 1;
+      proj._41 = -(64.5f + 0.5f) / 64;
+      proj._42 = (48.5f + 0.5f) / 48;
+      proj._44 = 1;
+      dev->SetTransform(D3DTS_WORLD, &identity);
+      dev->SetTransform(D3DTS_VIEW, &identity);
+      dev->SetTransform(D3DTS_PROJECTION, &proj);
+      dev->SetFVF(kLFvf);
+      dev->SetTexture(0, tex);
+      dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+      dev->SetRenderState(D3DRS_ALPHABLENDENABLE, var.blend);
+      dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+      dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+      dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+      dev->SetRenderState(D3DRS_ALPHAFUNC, var.alphaFunc);
+      dev->SetRenderState(D3DRS_ALPHAREF, var.alphaRef);
+      dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+      dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+      dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+      dev->SetTextureStageState(0, D3DTSS_ALPHAOP, var.alphaOp);
+      dev->SetTextureStageState(0, D3DTSS_ALPHAARG1, var.alphaArg1);
+      dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+      dev->SetSamplerState(0, D3DSAMP_ADDRESSU, var.address);
+      dev->SetSamplerState(0, D3DSAMP_ADDRESSV, var.address);
+      dev->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0x80FF8000);
+      dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+      dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+      std::mt19937 rng(5);
+      for (int i = 0; i < 300; ++i) {
+        float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
+        float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
+        if (i % 5 == 1) x += 0.25f;  // off the pixel grid: texel centres missed
+        int size = 1 + static_cast<int>(rng() % 6);
+        D3DCOLOR c = var.whiteDiffuse ? 0xFFFFFFFFu : static_cast<D3DCOLOR>(rng());
+        // Texel offsets from -3 to 8: some quads read outside the texture.
+        float u0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f, v0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f;
+        float u1 = u0 + static_cast<float>(size) / 8, v1 = v0 + static_cast<float>(size) / 8;
+        float s = static_cast<float>(size);
+        LVertex q[6] = {{x, y, 0, c, u0, v0},     {x + s, y, 0, c, u1, v0},     {x, y + s, 0, c, u0, v1},
+                        {x + s, y, 0, c, u1, v0}, {x + s, y + s, 0, c, u1, v1}, {x, y + s, 0, c, u0, v1}};
+        if (i % 9 == 4) {  // a turned quad
+          for (LVertex& v : q) {
+            float dx = v.x - x, dy = v.y - y;
+            v.x = x + dx * 0.8f - dy * 0.6f;
+            v.y = y + dx * 0.6f + dy * 0.8f;
+          }
+        }
+        EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+      }
+      dev->SetTexture(0, nullptr);
+      d3d9::g_disableFastPaths = false;
+      out[fast] = ReadBackBuffer();
+    }
+    size_t differing = 0, drawn = 0;
+    for (size_t i = 0; i < out[0].size(); ++i) {
+      differing += out[0][i] != out[1][i];
+      drawn += out[1][i] != 0x203040u;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_GT(drawn, 500u) << "the scene must actually draw";
+    tex->Release();
+  }
+}
+
 TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   IDirect3DSurface9* src = nullptr;
   ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
