@@ -1000,8 +1000,10 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* t) {
     return stage >= D3DDMAPSAMPLER && stage <= D3DVERTEXTEXTURESAMPLER3 ? D3D_OK
                                                                        : D3DERR_INVALIDCALL;
   }
-  if (t && !AsTexture(t)) return D3DERR_INVALIDCALL;
+  // Rebinding the bound texture (the sprite pass does it per quad) needs no type check: it
+  // passed one when it was bound.
   if (textures_[stage] == t) return D3D_OK;
+  if (t && !AsTexture(t)) return D3DERR_INVALIDCALL;
   if (t) t->AddRef();
   SafeRelease(textures_[stage]);
   textures_[stage] = t;

@@ -278,6 +278,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
   bool TryQuadFastPath(const RVertex* v, const uint16_t* corners);
   void ToScreen(RVertex* v) const;
   void ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c);
+  void ChooseTextureLevels(const float* x, const float* y, const RVertex* const* attrs);
   void ShadeSpan(int y, int x0, int x1, const float* base, const float* dx, int attrMask,
                  bool perspective, float zBase, float zdx);
 

@@ -4,6 +4,9 @@
 // coordinates, as in Direct3D 9.
 #include <algorithm>
 #include <cmath>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "d3d9/device.h"
 
@@ -720,7 +723,17 @@ void Device::ClipAndDrawTriangle(const RVertex* a, const RVertex* b, const RVert
 // --- Triangle set-up and scan --------------------------------------------------------------------------
 
 void Device::ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c) {
-  float ex1 = b.x - a.x, ey1 = b.y - a.y, ex2 = c.x - a.x, ey2 = c.y - a.y;
+  const float x[3] = {a.x, b.x, c.x}, y[3] = {a.y, b.y, c.y};
+  const RVertex* attrs[3] = {&a, &b, &c};
+  ChooseTextureLevels(x, y, attrs);
+}
+
+// Screen positions in x and y; texture coordinates from the attributes of `attrs`.
+void Device::ChooseTextureLevels(const float* x, const float* y, const RVertex* const* attrs) {
+  const RVertex& a = *attrs[0];
+  const RVertex& b = *attrs[1];
+  const RVertex& c = *attrs[2];
+  float ex1 = x[1] - x[0], ey1 = y[1] - y[0], ex2 = x[2] - x[0], ey2 = y[2] - y[0];
   float det = ex1 * ey2 - ex2 * ey1;
   for (int s = 0; s < ps_.stageCount; ++s) {
     StageState& st = ps_.stages[s];
@@ -1058,7 +1071,12 @@ inline void DepthWrite(const PixelState& p, const DepthAccess& d) {
 inline int64_t Snap(float v) {
   if (!(v > -kMaxCoord)) v = -kMaxCoord;  // also NaN
   if (v > kMaxCoord) v = kMaxCoord;
+#if defined(__x86_64__)
+  // lrint without the library call: the conversion rounds to nearest, ties to even.
+  return static_cast<int64_t>(_mm_cvtss_si64(_mm_set_ss(v * static_cast<float>(kSub))));
+#else
   return static_cast<int64_t>(std::lrint(v * static_cast<float>(kSub)));
+#endif
 }
 
 inline int64_t CeilSub(int64_t v) { return (v + kSub - 1) >> kSubBits; }
@@ -1217,23 +1235,42 @@ void Device::RasterTriangle(const RVertex& a0, const RVertex& b0, const RVertex&
 bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   const PixelState& p = ps_;
   if (p.fillMode != D3DFILL_SOLID) return false;
-  RVertex s[6];
-  for (int i = 0; i < 6; ++i) {
-    s[i] = v[corners[i]];
-    if (!layout_.rhw) {
-      if (OutCode(s[i]) != 0) return false;
-      ToScreen(&s[i]);
-    }
-  }
+  // Only the screen positions are copied; colours and texture coordinates are read in place.
+  const RVertex* src[6];
+  float sx[6], sy[6], sz[6];
+  for (int i = 0; i < 6; ++i) src[i] = &v[corners[i]];
+  const RVertex& v0 = *src[0];
   for (int i = 1; i < 6; ++i) {
-    if (s[i].w != s[0].w || s[i].z != s[0].z) return false;
+    const RVertex& vi = *src[i];
+    if (vi.w != v0.w || vi.z != v0.z) return false;
     for (int k = 0; k < kAttrTex; ++k)
-      if (s[i].attr[k] != s[0].attr[k]) return false;
+      if (vi.attr[k] != v0.attr[k]) return false;
+  }
+  if (layout_.rhw) {
+    for (int i = 0; i < 6; ++i) {
+      sx[i] = src[i]->x;
+      sy[i] = src[i]->y;
+      sz[i] = src[i]->z;
+    }
+  } else {
+    // ToScreen's arithmetic, with the reciprocal of the shared w computed once.
+    for (int i = 0; i < 6; ++i)
+      if (OutCode(*src[i]) != 0) return false;
+    const float rhw = 1.f / v0.w;
+    const float hw = static_cast<float>(viewport_.Width) * 0.5f;
+    const float hh = static_cast<float>(viewport_.Height) * 0.5f;
+    const float vx = static_cast<float>(viewport_.X), vy = static_cast<float>(viewport_.Y);
+    const float z = viewport_.MinZ + v0.z * rhw * (viewport_.MaxZ - viewport_.MinZ);
+    for (int i = 0; i < 6; ++i) {
+      sx[i] = vx + (1.f + src[i]->x * rhw) * hw;
+      sy[i] = vy + (1.f - src[i]->y * rhw) * hh;
+      sz[i] = z;
+    }
   }
   int64_t X[6], Y[6];
   for (int i = 0; i < 6; ++i) {
-    X[i] = Snap(s[i].x);
-    Y[i] = Snap(s[i].y);
+    X[i] = Snap(sx[i]);
+    Y[i] = Snap(sy[i]);
   }
   int64_t x0 = *std::min_element(X, X + 6), x1 = *std::max_element(X, X + 6);
   int64_t y0 = *std::min_element(Y, Y + 6), y1 = *std::max_element(Y, Y + 6);
@@ -1248,7 +1285,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   int missing[2];
   for (int t = 0; t < 2; ++t) {
     int mask = (1 << cornerOf[3 * t]) | (1 << cornerOf[3 * t + 1]) | (1 << cornerOf[3 * t + 2]);
-    if (__builtin_popcount(static_cast<unsigned>(mask)) != 3) return false;
+    if (!((0x6880u >> mask) & 1u)) return false;  // three of the four corners: 7, 11, 13, 14
     missing[t] = __builtin_ctz(static_cast<unsigned>(~mask & 15));
     int64_t area = (X[3 * t + 1] - X[3 * t]) * (Y[3 * t + 2] - Y[3 * t]) -
                    (Y[3 * t + 1] - Y[3 * t]) * (X[3 * t + 2] - X[3 * t]);
@@ -1262,7 +1299,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   int px1 = static_cast<int>(std::min<int64_t>(CeilSub(x1), p.clipX1));  // exclusive
   int py0 = static_cast<int>(std::max<int64_t>(CeilSub(y0), p.clipY0));
   int py1 = static_cast<int>(std::min<int64_t>(CeilSub(y1), p.clipY1));
-  ChooseTextureLevels(s[0], s[1], s[2]);
+  ChooseTextureLevels(sx, sy, src);
   struct Map {
     int set;
     int u0, v0;  // texel under the first covered pixel
@@ -1289,7 +1326,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     bool seenU[2] = {}, seenV[2] = {};
     for (int i = 0; i < 6; ++i) {
       int cx = X[i] == x1, cy = Y[i] == y1;
-      float u = s[i].attr[kAttrTex + 2 * t], vv = s[i].attr[kAttrTex + 2 * t + 1];
+      float u = src[i]->attr[kAttrTex + 2 * t], vv = src[i]->attr[kAttrTex + 2 * t + 1];
       if (seenU[cx] && uAt[cx] != u) return false;
       if (seenV[cy] && vAt[cy] != vv) return false;
       uAt[cx] = u;
@@ -1311,10 +1348,10 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
 
   Fragment frag{};
   for (int i = 0; i < 4; ++i) {
-    frag.diffuse[i] = static_cast<int>(s[0].attr[kAttrDiffuse + i]);
-    frag.specular[i] = static_cast<int>(s[0].attr[kAttrSpecular + i]);
+    frag.diffuse[i] = static_cast<int>(v0.attr[kAttrDiffuse + i]);
+    frag.specular[i] = static_cast<int>(v0.attr[kAttrSpecular + i]);
   }
-  float z = s[0].z;
+  float z = sz[0];
   // Each stage's texel under pixel (px0, py0); sampling at a texel centre returns that texel for
   // point and linear filtering alike.
   int stageU0[8] = {}, stageV0[8] = {};
