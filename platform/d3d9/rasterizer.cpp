@@ -395,6 +395,32 @@ void Device::ChooseShortcuts() {
 void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVertex* out) {
   const FvfLayout& l = layout_;
   const float(*m)[4] = wvp_;
+  if (!l.rhw && l.psize < 0 && l.specular < 0 && l.texCount == 1 && l.texDim[0] == 2) {
+    // Position, optional diffuse and one 2D coordinate set (the sprite format): the same values
+    // as the loop below without its per-field decisions.
+    const int diffuse = l.diffuse, tex = l.tex[0];
+    for (UINT i = 0; i < count; ++i, src += stride) {
+      RVertex& v = out[i];
+      float pos[3];
+      std::memcpy(pos, src, 12);
+      float x = pos[0], y = pos[1], z = pos[2];
+      v.x = x * m[0][0] + y * m[1][0] + z * m[2][0] + m[3][0];
+      v.y = x * m[0][1] + y * m[1][1] + z * m[2][1] + m[3][1];
+      v.z = x * m[0][2] + y * m[1][2] + z * m[2][2] + m[3][2];
+      v.w = x * m[0][3] + y * m[1][3] + z * m[2][3] + m[3][3];
+      uint32_t c = 0xFFFFFFFFu;
+      if (diffuse >= 0) std::memcpy(&c, src + diffuse, 4);
+      v.attr[kAttrDiffuse + 0] = static_cast<float>((c >> 16) & 255);
+      v.attr[kAttrDiffuse + 1] = static_cast<float>((c >> 8) & 255);
+      v.attr[kAttrDiffuse + 2] = static_cast<float>(c & 255);
+      v.attr[kAttrDiffuse + 3] = static_cast<float>(c >> 24);
+      for (int k = kAttrSpecular; k < kAttrTex; ++k) v.attr[k] = 0.f;
+      std::memcpy(&v.attr[kAttrTex], src + tex, 8);
+      for (int k = kAttrTex + 2; k < kAttrCount; ++k) v.attr[k] = 0.f;
+      v.psize = 1.f;
+    }
+    return;
+  }
   for (UINT i = 0; i < count; ++i, src += stride) {
     RVertex& v = out[i];
     float pos[4];

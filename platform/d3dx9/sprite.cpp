@@ -138,12 +138,15 @@ class Sprite final : public ComObject<ID3DXSprite> {
         Transformed(x0, y1, z, Color, u0, v1),
     };
     // Two triangles, clockwise on screen: (0, 1, 2) and (0, 2, 3).
-    vertices_.push_back(corner[0]);
-    vertices_.push_back(corner[1]);
-    vertices_.push_back(corner[2]);
-    vertices_.push_back(corner[0]);
-    vertices_.push_back(corner[2]);
-    vertices_.push_back(corner[3]);
+    const size_t at = vertices_.size();
+    vertices_.resize(at + 6);
+    SpriteVertex* out = vertices_.data() + at;
+    out[0] = corner[0];
+    out[1] = corner[1];
+    out[2] = corner[2];
+    out[3] = corner[0];
+    out[4] = corner[2];
+    out[5] = corner[3];
     if (!(flags_ & D3DXSPRITE_DO_NOT_ADDREF_TEXTURE)) pTexture->AddRef();
     const bool axisAligned = transform_._12 == 0.0f && transform_._21 == 0.0f;
     quads_.push_back(QueuedQuad{pTexture, corner[0].z, axisAligned});
