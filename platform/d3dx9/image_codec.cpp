@@ -110,10 +110,11 @@ bool DecodeImageFile(const uint8_t* data, size_t size, ImageFileInfo* info, Argb
   return false;
 }
 
-void ApplyColourKey(ArgbImage* image, uint32_t key) {
+void ApplyColourKey(ArgbImage* image, uint32_t key, bool sourceHasAlpha) {
   if (key == 0) return;
+  const uint32_t mask = sourceHasAlpha ? 0xFFFFFFFFu : 0x00FFFFFFu;
   for (uint32_t& p : image->pixels)
-    if (p == key) p = 0;
+    if ((p & mask) == (key & mask)) p = 0;
 }
 
 bool ResampleImage(const ArgbImage& src, uint32_t width, uint32_t height, uint32_t filter,

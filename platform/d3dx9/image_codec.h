@@ -68,9 +68,9 @@ bool EncodeBmp(const ArgbImage& image, bool withAlpha, std::vector<uint8_t>* out
 bool ResampleImage(const ArgbImage& src, uint32_t width, uint32_t height, uint32_t filter,
                    ArgbImage* dst);
 
-// Makes every pixel equal to the key transparent black (0x00000000). The key is compared with all
-// 32 bits of the decoded pixel, so alpha counts: a source without alpha decodes with alpha 0xFF
-// and only matches an opaque key such as 0xFF000000. A key of 0 disables keying.
-void ApplyColourKey(ArgbImage* image, uint32_t key);
+// Makes every pixel equal to the key transparent black (0x00000000). The key is compared with
+// the pixel as 32-bit ARGB when the source has alpha; a source without alpha has no alpha to
+// compare, so it matches the key's colour whatever the key's alpha. A key of 0 disables keying.
+void ApplyColourKey(ArgbImage* image, uint32_t key, bool sourceHasAlpha = true);
 
 }  // namespace d3dx

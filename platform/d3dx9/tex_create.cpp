@@ -218,7 +218,7 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(LPDIRECT3DDEVICE9 pDevice, LP
   D3DSURFACE_DESC top{};
   hr = texture->GetLevelDesc(0, &top);
   if (SUCCEEDED(hr)) {
-    ApplyColourKey(&image, ColorKey);
+    ApplyColourKey(&image, ColorKey, info.hasAlpha);
     ArgbImage level0;
     if (!ResampleImage(image, top.Width, top.Height, filter, &level0)) {
       hr = D3DERR_INVALIDCALL;

@@ -20,7 +20,8 @@ HRESULT WriteSurface(IDirect3DSurface9* surface, const RECT* rect, const ArgbIma
 // The common tail of every surface loader: crop, key, resample to the destination rectangle
 // with `filter` and write. `srcRect` and `destRect` may be null for "whole".
 HRESULT LoadSurfaceFromImage(IDirect3DSurface9* dest, const RECT* destRect, const ArgbImage& src,
-                             const RECT* srcRect, DWORD filter, D3DCOLOR colourKey);
+                             const RECT* srcRect, DWORD filter, D3DCOLOR colourKey,
+                             bool sourceHasAlpha);
 
 // D3DX_DEFAULT and invalid-kind handling shared by the loaders: returns false for a kind other
 // than none, point, linear, triangle or box.

@@ -173,7 +173,8 @@ HRESULT WriteSurface(IDirect3DSurface9* surface, const RECT* rect, const ArgbIma
 }
 
 HRESULT LoadSurfaceFromImage(IDirect3DSurface9* dest, const RECT* destRect, const ArgbImage& src,
-                             const RECT* srcRect, DWORD filter, D3DCOLOR colourKey) {
+                             const RECT* srcRect, DWORD filter, D3DCOLOR colourKey,
+                             bool sourceHasAlpha) {
   DWORD resolved = 0;
   if (!ResolveFilter(filter, D3DX_FILTER_TRIANGLE | D3DX_FILTER_DITHER, &resolved))
     return D3DERR_INVALIDCALL;
@@ -197,7 +198,7 @@ HRESULT LoadSurfaceFromImage(IDirect3DSurface9* dest, const RECT* destRect, cons
   } else {
     part = src;
   }
-  ApplyColourKey(&part, colourKey);
+  ApplyColourKey(&part, colourKey, sourceHasAlpha);
   ArgbImage scaled;
   if (!ResampleImage(part, UINT(destRect->right - destRect->left),
                      UINT(destRect->bottom - destRect->top), resolved, &scaled))
@@ -265,7 +266,8 @@ HRESULT WINAPI D3DXLoadSurfaceFromFileInMemory(LPDIRECT3DSURFACE9 pDestSurface,
   ArgbImage image;
   if (!DecodeImageFile(static_cast<const uint8_t*>(pSrcData), SrcDataSize, &info, &image))
     return D3DXERR_INVALIDDATA;
-  HRESULT hr = LoadSurfaceFromImage(pDestSurface, pDestRect, image, pSrcRect, Filter, ColorKey);
+  HRESULT hr = LoadSurfaceFromImage(pDestSurface, pDestRect, image, pSrcRect, Filter, ColorKey,
+                                    info.hasAlpha);
   if (SUCCEEDED(hr) && pSrcInfo) FillInfo(info, pSrcInfo);
   return hr;
 }
@@ -294,7 +296,8 @@ HRESULT WINAPI D3DXLoadSurfaceFromMemory(LPDIRECT3DSURFACE9 pDestSurface,
   ArgbImage image;
   if (!ReadPixels(first, INT(SrcPitch), SrcFormat, width, height, &image))
     return D3DERR_INVALIDCALL;
-  return LoadSurfaceFromImage(pDestSurface, pDestRect, image, nullptr, Filter, ColorKey);
+  return LoadSurfaceFromImage(pDestSurface, pDestRect, image, nullptr, Filter, ColorKey,
+                              FormatHasAlpha(SrcFormat));
 }
 
 HRESULT WINAPI D3DXLoadSurfaceFromSurface(LPDIRECT3DSURFACE9 pDestSurface,
@@ -308,7 +311,11 @@ HRESULT WINAPI D3DXLoadSurfaceFromSurface(LPDIRECT3DSURFACE9 pDestSurface,
   ArgbImage image;
   HRESULT hr = ReadSurface(pSrcSurface, pSrcRect, &image);
   if (FAILED(hr)) return hr;
-  return LoadSurfaceFromImage(pDestSurface, pDestRect, image, nullptr, Filter, ColorKey);
+  D3DSURFACE_DESC source{};
+  hr = pSrcSurface->GetDesc(&source);
+  if (FAILED(hr)) return hr;
+  return LoadSurfaceFromImage(pDestSurface, pDestRect, image, nullptr, Filter, ColorKey,
+                              FormatHasAlpha(source.Format));
 }
 
 HRESULT WINAPI D3DXSaveSurfaceToFileInMemory(LPD3DXBUFFER* ppDestBuf,

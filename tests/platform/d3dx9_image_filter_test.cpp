@@ -118,6 +118,18 @@ TEST(ResampleFilters, UnknownKindsAndEmptySizesAreRefused) {
   EXPECT_FALSE(d3dx::ResampleImage(src, 0, 1, D3DX_FILTER_BOX, &out));
 }
 
+TEST(ColourKey, SourceWithoutAlphaMatchesTheKeyColourWhateverItsAlpha) {
+  ArgbImage img = Make(3, 1, {0xFF000000, 0xFF102030, 0xFF000001});
+  d3dx::ApplyColourKey(&img, 0x10000000, false);
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0, 0xFF102030, 0xFF000001}));
+  d3dx::ApplyColourKey(&img, 0x00102030, false);
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0, 0, 0xFF000001}));
+  // With alpha in the source, the same key alpha must match too.
+  ArgbImage rgba = Make(2, 1, {0xFF000000, 0x10000000});
+  d3dx::ApplyColourKey(&rgba, 0x10000000, true);
+  EXPECT_EQ(rgba.pixels, (std::vector<uint32_t>{0xFF000000, 0}));
+}
+
 TEST(ColourKey, OnlyExactThirtyTwoBitMatchesBecomeTransparentBlack) {
   ArgbImage img = Make(4, 1, {0xFF000000, 0x7F000000, 0xFF000001, 0xFFFFFFFF});
   d3dx::ApplyColourKey(&img, 0xFF000000);

@@ -378,15 +378,16 @@ TEST_F(D3DXTextureTest, ColourKeyTurnsMatchingTexelsTransparentBlackAndKeepsTheR
             (std::vector<uint32_t>{0, 0xFFFF0000, 0, 0xFF00FF00, 0xFF102030, 0}));
   keyed->Release();
 
-  // The key's alpha counts: a file without alpha reads as opaque, so a transparent key with the
-  // same colour matches nothing.
+  // A file without alpha has no alpha to compare: a key with the same colour matches whatever
+  // the key's alpha.
   keyed = nullptr;
   ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_, png->GetBufferPointer(),
                                                 png->GetBufferSize(), 0, 0, 1, 0, D3DFMT_A8R8G8B8,
                                                 D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_NONE,
                                                 0x00FF0000, nullptr, nullptr, &keyed),
             D3D_OK);
-  EXPECT_EQ(ReadLevel(keyed, 0).pixels[1], 0xFFFF0000u);
+  EXPECT_EQ(ReadLevel(keyed, 0).pixels[1], 0u);
+  EXPECT_EQ(ReadLevel(keyed, 0).pixels[3], 0xFF00FF00u);
   keyed->Release();
   png->Release();
 
