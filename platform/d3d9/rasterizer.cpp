@@ -689,10 +689,17 @@ inline RVertex Lerp(const RVertex& a, const RVertex& b, float t) {
   return r;
 }
 
+// PlaneDistance for every plane, written out: a loop over the switch costs an indirect jump per
+// plane.
 inline int OutCode(const RVertex& v) {
+  const float g = kGuardBand * v.w;
   int code = 0;
-  for (int p = 0; p < 6; ++p)
-    if (!(PlaneDistance(v, p) >= 0.f)) code |= 1 << p;
+  code |= !(v.z >= 0.f) ? 1 : 0;
+  code |= !(v.w - v.z >= 0.f) ? 2 : 0;
+  code |= !(g + v.x >= 0.f) ? 4 : 0;
+  code |= !(g - v.x >= 0.f) ? 8 : 0;
+  code |= !(g + v.y >= 0.f) ? 16 : 0;
+  code |= !(g - v.y >= 0.f) ? 32 : 0;
   return code;
 }
 
