@@ -764,10 +764,15 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     LONG x1 = std::min(rects[i].x2, vx1), y1 = std::min(rects[i].y2, vy1);
     if (x0 >= x1 || y0 >= y1) continue;
     size_t w = static_cast<size_t>(x1 - x0);
+    // The first row of a rectangle is filled pixel by pixel and copied to the others: the
+    // library copy is several times faster than the element loop.
     if (flags & D3DCLEAR_TARGET) {
+      const uint8_t* first = rt.Row(y0) + static_cast<size_t>(x0) * rt.bpp;
       for (LONG y = y0; y < y1; ++y) {
         uint8_t* row = rt.Row(y) + static_cast<size_t>(x0) * rt.bpp;
-        if (rt.bpp == 4)
+        if (y > y0)
+          std::memcpy(row, first, w * rt.bpp);
+        else if (rt.bpp == 4)
           std::fill_n(reinterpret_cast<uint32_t*>(row), w, c32);
         else
           for (size_t x = 0; x < w; ++x) std::memcpy(row + x * rt.bpp, cpx, rt.bpp);
@@ -781,7 +786,10 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
         uint8_t* row = ds->Row(y) + static_cast<size_t>(x0) * ds->bpp;
         size_t dw = static_cast<size_t>(dx1 - x0);
         if (ds->bpp == 2) {
-          std::fill_n(reinterpret_cast<uint16_t*>(row), dw, static_cast<uint16_t>(dval));
+          if (y > y0)
+            std::memcpy(row, ds->Row(y0) + static_cast<size_t>(x0) * 2, dw * 2);
+          else
+            std::fill_n(reinterpret_cast<uint16_t*>(row), dw, static_cast<uint16_t>(dval));
         } else {
           auto* p = reinterpret_cast<uint32_t*>(row);
           for (size_t x = 0; x < dw; ++x) {

@@ -475,6 +475,35 @@ TEST_F(DeviceRulesTest, ClearIsClippedToTheViewportAndRectangles) {
   EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.f, 0), D3DERR_INVALIDCALL);
 }
 
+// Several rectangles in one call, each several rows high, for colour and the D16 depth buffer:
+// the depth left in each pixel decides whether a later quad behind it shows.
+TEST_F(DeviceRulesTest, ClearFillsEveryRowOfEachRectangleInColourAndDepth) {
+  ClearTo(0x000000);
+  const D3DRECT rects[2] = {{3, 2, 20, 9}, {30, 20, 61, 47}};
+  ASSERT_EQ(device_->Clear(2, rects, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.25f, 0), D3D_OK);
+  auto inside = [&](int x, int y) {
+    for (const D3DRECT& r : rects)
+      if (x >= r.x1 && x < r.x2 && y >= r.y1 && y < r.y2) return true;
+    return false;
+  };
+  auto px = ReadBackBuffer();
+  for (int y = 0; y < (int)kHeight; ++y)
+    for (int x = 0; x < (int)kWidth; ++x)
+      ASSERT_EQ(At(px, x, y), inside(x, y) ? 0x00FF00u : 0u) << x << "," << y;
+  // A quad at depth 0.5 passes LESSEQUAL only where the depth is still 1.
+  ASSERT_EQ(device_->BeginScene(), D3D_OK);
+  device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+  device_->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+  device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+  device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  DrawQuad(0, 0, (float)kWidth, (float)kHeight, 0xFFFF0000, 0.5f);
+  ASSERT_EQ(device_->EndScene(), D3D_OK);
+  px = ReadBackBuffer();
+  for (int y = 0; y < (int)kHeight; ++y)
+    for (int x = 0; x < (int)kWidth; ++x)
+      ASSERT_EQ(At(px, x, y), inside(x, y) ? 0x00FF00u : 0xFF0000u) << x << "," << y;
+}
+
 TEST_F(DeviceRulesTest, RenderTargetsCanBeSwappedAndRestored) {
   IDirect3DSurface9 *rt = nullptr, *bb = nullptr, *current = nullptr;
   ASSERT_EQ(device_->CreateRenderTarget(16, 16, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &rt, nullptr), D3D_OK);
