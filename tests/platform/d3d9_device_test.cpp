@@ -548,6 +548,27 @@ TEST_F(PresentTest, PresentCopiesTheBackBufferToTheWindowFrame) {
   EXPECT_EQ(frame.pixels[7 * kWidth + 8], 0xFFFFFFFFu);
   EXPECT_EQ(frame.pixels[8 * kWidth + 8], 0xFF102030u);
 
+  // Every pixel of the frame is the back buffer's, made opaque.
+  auto back = ReadBackBuffer();
+  size_t wrong = 0;
+  for (size_t i = 0; i < back.size(); ++i) wrong += frame.pixels[i] != (back[i] | 0xFF000000u);
+  EXPECT_EQ(wrong, 0u);
+  // A 7-pixel-wide source copied to a rectangle of the same size at the window's corner: the
+  // frame outside it is black.
+  for (int k = 0; k < 7; ++k) {
+    D3DRECT column = {k, 0, k + 1, 5};
+    device_->Clear(1, &column, D3DCLEAR_TARGET, 0xFF000000u | (0x10203u * static_cast<uint32_t>(k + 1)), 1.f, 0);
+  }
+  RECT src = {1, 0, 8, 5}, dst = {0, 0, 7, 5};
+  ASSERT_EQ(device_->Present(&src, &dst, nullptr, nullptr), D3D_OK);
+  ASSERT_TRUE(AutomationLastPresentedFrame(&frame));
+  back = ReadBackBuffer();
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 9; ++x) {
+      uint32_t want = (x < 7 && y < 5) ? (At(back, x + 1, y) | 0xFF000000u) : 0xFF000000u;
+      EXPECT_EQ(frame.pixels[static_cast<size_t>(y) * kWidth + x], want) << x << "," << y;
+    }
+
   const char* path = "/tmp/d3d9_present_test.png";
   ASSERT_TRUE(AutomationWritePng(frame, path));
   std::ifstream f(path, std::ios::binary);
