@@ -21,8 +21,7 @@ build: deps configure
 	cmake --build $(BUILD)
 
 run: build
-	@if [ -x $(BUILD)/tileburst ]; then ./$(BUILD)/tileburst; \
-	else echo "The demo program is not written yet: everything else is built."; fi
+	./$(BUILD)/tileburst
 
 test: deps test-main test-asan test-fuzz
 
