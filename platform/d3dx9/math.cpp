@@ -378,6 +378,23 @@ D3DXMATRIX* WINAPI D3DXMatrixTransformation2D(D3DXMATRIX* pOut, const D3DXVECTOR
   const D3DXVECTOR2 sc = pScalingCenter ? *pScalingCenter : D3DXVECTOR2(0, 0);
   const D3DXVECTOR2 rc = pRotationCenter ? *pRotationCenter : D3DXVECTOR2(0, 0);
   const D3DXVECTOR2 tr = pTranslation ? *pTranslation : D3DXVECTOR2(0, 0);
+  const D3DXVECTOR2 scale = pScaling ? *pScaling : D3DXVECTOR2(1, 1);
+  if (sc.x == 0 && sc.y == 0 && rc.x == 0 && rc.y == 0 && ScalingRotation == 0 &&
+      std::isfinite(scale.x) && std::isfinite(scale.y) && std::isfinite(Rotation) &&
+      std::isfinite(tr.x) && std::isfinite(tr.y)) {
+    // Scale, turn, move with no centres (every sprite and text draw): the products below reduce
+    // to this closed form, exactly for finite inputs (zero terms only add exact zeros).
+    const FLOAT c = std::cos(Rotation), s = std::sin(Rotation);
+    D3DXMATRIX m = Identity();
+    m._11 = scale.x * c;
+    m._12 = scale.x * s;
+    m._21 = scale.y * -s;
+    m._22 = scale.y * c;
+    m._41 = tr.x;
+    m._42 = tr.y;
+    *pOut = m;
+    return pOut;
+  }
   D3DXMATRIX m = Translation(-sc.x, -sc.y, 0);
   if (pScaling) {
     // The scaling axes are turned by ScalingRotation: undo it, scale, turn back.

@@ -195,6 +195,34 @@ TEST(D3DXMatrix, Transformation2DScalesThenTurnsAboutTheCentreThenMoves) {
   ExpectMatrixNear(m, t, 0.0f);
 }
 
+TEST(D3DXMatrix, Transformation2DWithoutCentresEqualsScaleTurnMoveProducts) {
+  // The sprite pass's case: no centres, no scaling rotation. The result must be exactly the
+  // product scaling x rotation x translation, for every finite input.
+  uint32_t seed = 12345;
+  auto next = [&seed](float lo, float hi) {
+    seed = seed * 1664525u + 1013904223u;
+    return lo + (hi - lo) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  for (int i = 0; i < 200; ++i) {
+    const D3DXVECTOR2 scale(next(-4, 4), next(-4, 4)), move(next(-1000, 1000), next(-1000, 1000));
+    const float turn = next(-10, 10);
+    D3DXMATRIX m, s, r, t, expected;
+    D3DXMatrixTransformation2D(&m, nullptr, 0.0f, &scale, nullptr, turn, &move);
+    D3DXMatrixScaling(&s, scale.x, scale.y, 1.0f);
+    D3DXMatrixRotationZ(&r, turn);
+    D3DXMatrixTranslation(&t, move.x, move.y, 0.0f);
+    D3DXMatrixMultiply(&expected, &s, &r);
+    D3DXMatrixMultiply(&expected, &expected, &t);
+    for (int k = 0; k < 16; ++k) ASSERT_FLOAT_EQ((&m._11)[k], (&expected._11)[k]) << i << " " << k;
+  }
+  // Non-finite input gives what the products give, not a tidied-up matrix.
+  const D3DXVECTOR2 scale(1, 1), move(0, 0);
+  D3DXMATRIX m;
+  D3DXMatrixTransformation2D(&m, nullptr, 0.0f, &scale, nullptr, std::nanf(""), &move);
+  EXPECT_TRUE(std::isnan(m._11));
+  EXPECT_TRUE(std::isnan(m._41) || m._41 == 0.0f);
+}
+
 TEST(D3DXVector, NormaliseTransformCrossAndPlanes) {
   D3DXVECTOR3 v(3, 4, 0), n;
   D3DXVec3Normalize(&n, &v);
