@@ -11,6 +11,7 @@
 #include "automation.h"
 #include "d3d9.h"
 #include "d3dx9.h"
+#include "d3d9_test_support.h"
 #include "windows.h"
 
 namespace d3dx_test {
@@ -23,31 +24,11 @@ class DeviceTest : public ::testing::Test {
   void SetUp() override {
     AutomationUseHeadless();
     AutomationClearFaults();
-    static bool registered = false;
-    if (!registered) {
-      WNDCLASSA wc = {};
-      wc.lpfnWndProc = DefWindowProcA;
-      wc.lpszClassName = "D3DXTestWindow";
-      RegisterClassA(&wc);
-      registered = true;
-    }
-    window_ = CreateWindowExA(0, "D3DXTestWindow", "D3DX test", WS_OVERLAPPEDWINDOW, 0, 0,
-                              (int)kWidth, (int)kHeight, nullptr, nullptr, nullptr, nullptr);
+    window_ = d3d9_test::MakeWindow(static_cast<int>(kWidth), static_cast<int>(kHeight));
     ASSERT_NE(window_, nullptr);
     d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(d3d_, nullptr);
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.BackBufferWidth = kWidth;
-    pp.BackBufferHeight = kHeight;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.hDeviceWindow = window_;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+    D3DPRESENT_PARAMETERS pp = d3d9_test::WindowedParameters(window_, kWidth, kHeight);
     ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
                                  D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device_),
               D3D_OK);
