@@ -771,6 +771,18 @@ void Device::ChooseTextureLevels(const float* x, const float* y, const RVertex* 
   for (int s = 0; s < ps_.stageCount; ++s) {
     StageState& st = ps_.stages[s];
     if (!st.texture) continue;
+    // One level and the same kind of filter either way (every sprite): the footprint decides
+    // nothing, so the derivatives are not worth computing.
+    if (st.texture->levels.size() == 1 && (st.minFilter >= D3DTEXF_LINEAR) == (st.magFilter >= D3DTEXF_LINEAR) &&
+        !g_disableFastPaths) {
+      st.linear = st.magFilter >= D3DTEXF_LINEAR;
+      const SurfaceStore& l = st.texture->levels[0]->store;
+      st.view.bits = l.bits.data();
+      st.view.pitch = l.pitch;
+      st.view.width = static_cast<int>(l.width);
+      st.view.height = static_cast<int>(l.height);
+      continue;
+    }
     const SurfaceStore& l0 = st.texture->levels[0]->store;
     int t = kAttrTex + 2 * st.texSet;
     float rho = 1.f;

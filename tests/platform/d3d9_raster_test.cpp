@@ -774,6 +774,108 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
   tex->Release();
 }
 
+// Filter and level choice: magnified and minified quads (whole, fractional, off-screen and
+// turned) under every pairing of point and linear minification and magnification, on a texture
+// with one level and on one with three. A shortcut that ignored the footprint where the two
+// filters differ, or where there are levels to choose from, would change pixels.
+TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
+  std::vector<uint32_t> texels(64);
+  std::mt19937 texRng(23);
+  for (auto& t : texels) t = texRng() | 0xFF000000u;
+  IDirect3DTexture9* single = MakeTexture(8, 8, texels);
+  ASSERT_NE(single, nullptr);
+  IDirect3DTexture9* mipped = nullptr;
+  ASSERT_EQ(device_->CreateTexture(8, 8, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &mipped, nullptr), D3D_OK);
+  for (UINT level = 0; level < 3; ++level) {
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(mipped->LockRect(level, &lr, nullptr, 0), D3D_OK);
+    UINT side = 8u >> level;
+    for (UINT y = 0; y < side; ++y)
+      for (UINT x = 0; x < side; ++x)  // each level its own colour family
+        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] =
+            0xFF000000u | (0xFFu << (8 * level)) | ((x * 30 + y * 7) << (8 * ((level + 1) % 3)));
+    mipped->UnlockRect(level);
+  }
+  struct Filters {
+    DWORD min, mag, mip;
+  };
+  const Filters pairs[] = {{D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE}, {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
+                           {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_NONE},  {D3DTEXF_LINEAR, D3DTEXF_POINT, D3DTEXF_NONE},
+                           {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_NONE}, {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT}};
+  auto draw = [&](IDirect3DTexture9* tex, const Filters& f, bool fast) {
+    IDirect3DDevice9* dev = device_;
+    d3d9::g_disableFastPaths = !fast;
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
+    D3DMATRIX identity = {}, proj = {};
+    identity._11 = identity._22 = identity._33 = identity._44 = 1;
+    proj._11 = 2.f / 64;
+    proj._22 = -2.f / 48;
+    proj._33 = 1;
+    proj._41 = -(64.5f + 0.5f) / 64;
+    proj._42 = (48.5f + 0.5f) / 48;
+    proj._44 = 1;
+    dev->SetTransform(D3DTS_WORLD, &identity);
+    dev->SetTransform(D3DTS_VIEW, &identity);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    dev->SetFVF(kLFvf);
+    dev->SetTexture(0, tex);
+    dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, f.min);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, f.mag);
+    dev->SetSamplerState(0, D3DSAMP_MIPFILTER, f.mip);
+    std::mt19937 rng(31);
+    for (int i = 0; i < 200; ++i) {
+      float x = static_cast<float>(static_cast<int>(rng() % 80) - 8);
+      float y = static_cast<float>(static_cast<int>(rng() % 64) - 8);
+      if (i % 3 == 1) y += 0.375f;
+      float s = static_cast<float>(2 + rng() % 11);
+      // From a quarter of the texture (magnified) to three times it (minified).
+      float span = static_cast<float>(1 + rng() % 12) / 4.f;
+      D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x80000000u;
+      LVertex q[6] = {{x, y, 0, c, 0, 0},     {x + s, y, 0, c, span, 0},     {x, y + s, 0, c, 0, span},
+                      {x + s, y, 0, c, span, 0}, {x + s, y + s, 0, c, span, span}, {x, y + s, 0, c, 0, span}};
+      if (i % 7 == 3)
+        for (LVertex& v : q) {
+          float dx = v.x - x, dy = v.y - y;
+          v.x = x + dx * 0.6f - dy * 0.8f;
+          v.y = y + dx * 0.8f + dy * 0.6f;
+        }
+      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+    }
+    dev->SetTexture(0, nullptr);
+    d3d9::g_disableFastPaths = false;
+    return ReadBackBuffer();
+  };
+  for (IDirect3DTexture9* tex : {single, mipped}) {
+    std::vector<uint32_t> linear;
+    for (const Filters& f : pairs) {
+      SCOPED_TRACE(testing::Message() << (tex == single ? "one level" : "three levels") << " min " << f.min
+                                      << " mag " << f.mag << " mip " << f.mip);
+      auto general = draw(tex, f, false);
+      auto fast = draw(tex, f, true);
+      size_t differing = 0;
+      for (size_t i = 0; i < general.size(); ++i) differing += general[i] != fast[i];
+      EXPECT_EQ(differing, 0u);
+      if (linear.empty()) {
+        linear = general;
+        size_t drawn = 0;
+        for (uint32_t c : general) drawn += c != 0x102030u;
+        EXPECT_GT(drawn, 1000u) << "the scene must actually draw";
+      } else if (f.min != D3DTEXF_ANISOTROPIC && (tex == mipped || f.mip == D3DTEXF_NONE)) {
+        // (Anisotropic minification filters as linear; one level leaves nothing to choose.)
+        EXPECT_NE(general, linear) << "the filter choice must show in the scene";
+      }
+    }
+  }
+  single->Release();
+  mipped->Release();
+}
+
 TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   IDirect3DSurface9* src = nullptr;
   ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
