@@ -776,7 +776,7 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
 
 // Filter and level choice: magnified and minified quads (whole, fractional, off-screen and
 // turned) under every pairing of point and linear minification and magnification, on a texture
-// with one level and on one with three. A shortcut that ignored the footprint where the two
+// with one level and on one with three, some with a vertex colour that differs. A shortcut that ignored the footprint where the two
 // filters differ, or where there are levels to choose from, would change pixels.
 TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   std::vector<uint32_t> texels(64);
@@ -836,6 +836,7 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
       float s = static_cast<float>(2 + rng() % 11);
       // From a quarter of the texture (magnified) to three times it (minified).
       float span = static_cast<float>(1 + rng() % 12) / 4.f;
+      if (i % 5 == 2) span = s / 8;  // one texel per pixel, as the sprite path wants
       D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x80000000u;
       LVertex q[6] = {{x, y, 0, c, 0, 0},     {x + s, y, 0, c, span, 0},     {x, y + s, 0, c, 0, span},
                       {x + s, y, 0, c, span, 0}, {x + s, y + s, 0, c, span, span}, {x, y + s, 0, c, 0, span}};
@@ -845,6 +846,8 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
           v.x = x + dx * 0.6f - dy * 0.8f;
           v.y = y + dx * 0.8f + dy * 0.6f;
         }
+      if (i % 5 == 2)  // one vertex's colour differs in one bit: the quad is shaded, not flat
+        q[rng() % 6].colour ^= 1u << (rng() % 32);
       EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
     }
     dev->SetTexture(0, nullptr);
