@@ -353,6 +353,9 @@ class Device final : public ComObject<IDirect3DDevice9> {
   float wvp_[4][4];
   PixelState ps_;
   std::vector<RVertex> scratch_;  // transformed vertices, reused between draws
+  // The first scratchPlain_ entries of scratch_ hold zero specular colour, zero texture sets 1
+  // and up and point size 1, so the sprite-format decode need not write them again.
+  size_t scratchPlain_ = 0;
   std::vector<uint32_t> stretchCols_;
 
   std::chrono::steady_clock::time_point lastPresent_{};

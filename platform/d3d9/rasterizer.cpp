@@ -399,6 +399,7 @@ void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVer
     // Position, optional diffuse and one 2D coordinate set (the sprite format): the same values
     // as the loop below without its per-field decisions.
     const int diffuse = l.diffuse, tex = l.tex[0];
+    const size_t plain = g_disableFastPaths ? 0 : scratchPlain_;
     for (UINT i = 0; i < count; ++i, src += stride) {
       RVertex& v = out[i];
       float pos[3];
@@ -414,13 +415,17 @@ void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVer
       v.attr[kAttrDiffuse + 1] = static_cast<float>((c >> 8) & 255);
       v.attr[kAttrDiffuse + 2] = static_cast<float>(c & 255);
       v.attr[kAttrDiffuse + 3] = static_cast<float>(c >> 24);
-      for (int k = kAttrSpecular; k < kAttrTex; ++k) v.attr[k] = 0.f;
       std::memcpy(&v.attr[kAttrTex], src + tex, 8);
-      for (int k = kAttrTex + 2; k < kAttrCount; ++k) v.attr[k] = 0.f;
-      v.psize = 1.f;
+      if (i >= plain) {
+        for (int k = kAttrSpecular; k < kAttrTex; ++k) v.attr[k] = 0.f;
+        for (int k = kAttrTex + 2; k < kAttrCount; ++k) v.attr[k] = 0.f;
+        v.psize = 1.f;
+      }
     }
+    scratchPlain_ = std::max<size_t>(plain, count);
     return;
   }
+  scratchPlain_ = 0;  // the general decode may leave anything in those fields
   for (UINT i = 0; i < count; ++i, src += stride) {
     RVertex& v = out[i];
     float pos[4];

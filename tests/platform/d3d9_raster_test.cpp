@@ -879,6 +879,87 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   mipped->Release();
 }
 
+// Sprite-format draws after draws in a richer format (specular colour, a second coordinate set)
+// reuse the device's vertex storage: with the second set selected and specular added, whatever
+// the richer draws left behind must not show. The sprite format has no second set, so it reads
+// zero, and no specular colour.
+TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
+  struct RichVertex {
+    float x, y, z;
+    D3DCOLOR diffuse, specular;
+    float u0, v0, u1, v1;
+  };
+  const DWORD kRichFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX2;
+  std::vector<uint32_t> texels(64);
+  std::mt19937 texRng(29);
+  for (auto& t : texels) t = texRng() | 0xFF000000u;
+  IDirect3DTexture9* tex = MakeTexture(8, 8, texels);
+  ASSERT_NE(tex, nullptr);
+  std::vector<uint32_t> out[2];
+  for (int fast = 0; fast < 2; ++fast) {
+    IDirect3DDevice9* dev = device_;
+    d3d9::g_disableFastPaths = fast == 0;
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
+    D3DMATRIX identity = {}, proj = {};
+    identity._11 = identity._22 = identity._33 = identity._44 = 1;
+    proj._11 = 2.f / 64;
+    proj._22 = -2.f / 48;
+    proj._33 = 1;
+    proj._41 = -(64.5f + 0.5f) / 64;
+    proj._42 = (48.5f + 0.5f) / 48;
+    proj._44 = 1;
+    dev->SetTransform(D3DTS_WORLD, &identity);
+    dev->SetTransform(D3DTS_VIEW, &identity);
+    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    dev->SetTexture(0, tex);
+    dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 1);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    std::mt19937 rng(37);
+    for (int i = 0; i < 60; ++i) {
+      // A richer draw of one to four triangles far off screen: it only fills the storage.
+      RichVertex rich[12];
+      for (RichVertex& r : rich)
+        r = RichVertex{500.f + static_cast<float>(rng() % 50), static_cast<float>(rng() % 50), 0.f,
+                       static_cast<D3DCOLOR>(rng()), static_cast<D3DCOLOR>(rng()),
+                       0.f, 0.f, static_cast<float>(1 + rng() % 7) / 8.f, static_cast<float>(1 + rng() % 7) / 8.f};
+      dev->SetFVF(kRichFvf);
+      UINT triangles = 1 + rng() % 4;
+      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, rich, sizeof(RichVertex)), D3D_OK);
+      float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
+      float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
+      float sz = static_cast<float>(2 + rng() % 6);
+      D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0xFF000000u;
+      LVertex q[6] = {{x, y, 0, c, 0, 0},       {x + sz, y, 0, c, sz / 8, 0},       {x, y + sz, 0, c, 0, sz / 8},
+                      {x + sz, y, 0, c, sz / 8, 0}, {x + sz, y + sz, 0, c, sz / 8, sz / 8}, {x, y + sz, 0, c, 0, sz / 8}};
+      dev->SetFVF(kLFvf);
+      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+    }
+    dev->SetTexture(0, nullptr);
+    dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    d3d9::g_disableFastPaths = false;
+    out[fast] = ReadBackBuffer();
+  }
+  size_t differing = 0, drawn = 0;
+  for (size_t i = 0; i < out[0].size(); ++i) {
+    differing += out[0][i] != out[1][i];
+    drawn += out[0][i] != 0x102030u;
+  }
+  EXPECT_EQ(differing, 0u);
+  EXPECT_GT(drawn, 300u) << "the scene must actually draw";
+  // Every sprite reads texel (0, 0) times its own colour: no specular colour was added.
+  uint32_t t00 = texels[0] & 0xFFFFFFu;
+  size_t brighter = 0;
+  for (uint32_t px : out[0])
+    if (px != 0x102030u) brighter += R(px) > R(t00) || G(px) > G(t00) || B(px) > B(t00);
+  EXPECT_EQ(brighter, 0u);
+  tex->Release();
+}
+
 TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   IDirect3DSurface9* src = nullptr;
   ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
