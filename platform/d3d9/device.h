@@ -275,6 +275,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
   void RasterTriangle(const RVertex& a, const RVertex& b, const RVertex& c);
   void DrawLine(const RVertex* a, const RVertex* b, bool last);
   void DrawPoint(const RVertex* a);
+  void PlotVertexPixel(const RVertex& v, int x, int y);
   bool TryQuadFastPath(const RVertex* v, const uint16_t* corners);
   void ToScreen(RVertex* v) const;
   void ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c);

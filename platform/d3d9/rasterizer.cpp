@@ -1532,7 +1532,6 @@ void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
   int count = std::abs(i1 - i0) + (last ? 1 : 0);
   if (count == 0) return;
   float len = end - start;
-  Fragment frag{};
   for (int k = 0; k < count; ++k) {
     int i = i0 + k * step;
     float t = len != 0.f ? (static_cast<float>(i) - start) / len : 0.f;
@@ -1541,34 +1540,14 @@ void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
     int j = FloorToInt(minor + 0.5f);
     int x = xMajor ? i : j, y = xMajor ? j : i;
     if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) continue;
-    RVertex m = Lerp(a, b, t);
-    DepthAccess da;
-    if (!DepthTest(p, x, y, m.z, &da)) continue;
-    for (int c = 0; c < 4; ++c) {
-      frag.diffuse[c] = Clamp255(static_cast<int>(std::lrint(m.attr[kAttrDiffuse + c])));
-      frag.specular[c] = Clamp255(static_cast<int>(std::lrint(m.attr[kAttrSpecular + c])));
-    }
-    for (int s = 0; s < kMaxTexSets; ++s) {
-      frag.uv[s][0] = m.attr[kAttrTex + 2 * s];
-      frag.uv[s][1] = m.attr[kAttrTex + 2 * s + 1];
-    }
-    uint32_t colour;
-    if (!ShadeFragment(frag, &colour)) continue;
-    DepthWrite(p, da);
-    WriteColour(x, y, colour);
+    PlotVertexPixel(Lerp(a, b, t), x, y);
   }
 }
 
-void Device::DrawPoint(const RVertex* v0) {
-  RVertex v = *v0;
-  if (!layout_.rhw && (v0 >= scratch_.data() && v0 < scratch_.data() + scratch_.size())) {
-    if (OutCode(v) & 3) return;  // outside near or far
-    if (!(v.w > 0.f)) return;
-    ToScreen(&v);
-  }
+// One pixel of a line or point, shaded from its (interpolated) vertex: depth test, shading,
+// depth write and colour write.
+void Device::PlotVertexPixel(const RVertex& v, int x, int y) {
   const PixelState& p = ps_;
-  int x = FloorToInt(v.x + 0.5f), y = FloorToInt(v.y + 0.5f);
-  if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) return;
   DepthAccess da;
   if (!DepthTest(p, x, y, v.z, &da)) return;
   Fragment frag{};
@@ -1584,6 +1563,19 @@ void Device::DrawPoint(const RVertex* v0) {
   if (!ShadeFragment(frag, &colour)) return;
   DepthWrite(p, da);
   WriteColour(x, y, colour);
+}
+
+void Device::DrawPoint(const RVertex* v0) {
+  RVertex v = *v0;
+  if (!layout_.rhw && (v0 >= scratch_.data() && v0 < scratch_.data() + scratch_.size())) {
+    if (OutCode(v) & 3) return;  // outside near or far
+    if (!(v.w > 0.f)) return;
+    ToScreen(&v);
+  }
+  const PixelState& p = ps_;
+  int x = FloorToInt(v.x + 0.5f), y = FloorToInt(v.y + 0.5f);
+  if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) return;
+  PlotVertexPixel(v, x, y);
 }
 
 }  // namespace d3d9
