@@ -550,22 +550,40 @@ TEST_F(RasterTest, AbsurdCoordinatesAreDrawnClippedOrNotAtAll) {
 // to one, alpha blended and alpha tested, with render-state changes between draws.
 class FastPathTest : public RasterTest {
  protected:
+  // World and view identity, and an off-centre orthographic projection of [0.5, 64.5] x
+  // [0.5, 48.5] (the half-texel shift), so texels map one to one onto pixels.
+  void SetPixelExactTransforms() {
+    D3DMATRIX identity = {}, proj = {};
+    identity._11 = identity._22 = identity._33 = identity._44 = 1;
+    proj._11 = 2.f / 64;
+    proj._22 = -2.f / 48;
+    proj._33 = 1;
+    proj._41 = -(64.5f + 0.5f) / 64;
+    proj._42 = (48.5f + 0.5f) / 48;
+    proj._44 = 1;
+    device_->SetTransform(D3DTS_WORLD, &identity);
+    device_->SetTransform(D3DTS_VIEW, &identity);
+    device_->SetTransform(D3DTS_PROJECTION, &proj);
+  }
+
+  // The frames drawn by the general path and by the fast paths must be identical, and the
+  // scene must actually draw: at least `minDrawn` pixels differ from the cleared background.
+  static void ExpectSameFrames(const std::vector<uint32_t> (&out)[2], uint32_t background,
+                               size_t minDrawn) {
+    size_t differing = 0, drawn = 0;
+    for (size_t i = 0; i < out[0].size(); ++i) {
+      differing += out[0][i] != out[1][i];
+      drawn += out[0][i] != background;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_GT(drawn, minDrawn) << "the scene must actually draw";
+  }
+
 std::vector<uint32_t> DrawSpriteScene(IDirect3DTexture9* tex, bool fast) {
   IDirect3DDevice9* dev = device_;
   d3d9::g_disableFastPaths = !fast;
   dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
-  D3DMATRIX identity = {}, proj = {};
-  identity._11 = identity._22 = identity._33 = identity._44 = 1;
-  // Off-centre orthographic projection of [0.5, 64.5] x [0.5, 48.5] (the half-texel shift).
-  proj._11 = 2.f / 64;
-  proj._22 = -2.f / 48;
-  proj._33 = 1;
-  proj._41 = -(64.5f + 0.5f) / 64;
-  proj._42 = (48.5f + 0.5f) / 48;
-  proj._44 = 1;
-  dev->SetTransform(D3DTS_WORLD, &identity);
-  dev->SetTransform(D3DTS_VIEW, &identity);
-  dev->SetTransform(D3DTS_PROJECTION, &proj);
+  SetPixelExactTransforms();
   dev->SetFVF(kLFvf);
   dev->SetTexture(0, tex);
   dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
@@ -707,13 +725,7 @@ TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
       d3d9::g_disableFastPaths = false;
       out[fast] = ReadBackBuffer();
     }
-    size_t differing = 0, drawn = 0;
-    for (size_t i = 0; i < out[0].size(); ++i) {
-      differing += out[0][i] != out[1][i];
-      drawn += out[1][i] != 0x203040u;
-    }
-    EXPECT_EQ(differing, 0u);
-    EXPECT_GT(drawn, 500u) << "the scene must actually draw";
+    ExpectSameFrames(out, 0x203040u, 500u);
     tex->Release();
   }
 }
@@ -764,13 +776,7 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
     d3d9::g_disableFastPaths = false;
     out[fast] = ReadBackBuffer();
   }
-  size_t differing = 0, drawn = 0;
-  for (size_t i = 0; i < out[0].size(); ++i) {
-    differing += out[0][i] != out[1][i];
-    drawn += out[1][i] != 0x102030u;
-  }
-  EXPECT_EQ(differing, 0u);
-  EXPECT_GT(drawn, 1000u) << "the scene must actually draw";
+  ExpectSameFrames(out, 0x102030u, 1000u);
   tex->Release();
 }
 
@@ -806,17 +812,7 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
     IDirect3DDevice9* dev = device_;
     d3d9::g_disableFastPaths = !fast;
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
-    D3DMATRIX identity = {}, proj = {};
-    identity._11 = identity._22 = identity._33 = identity._44 = 1;
-    proj._11 = 2.f / 64;
-    proj._22 = -2.f / 48;
-    proj._33 = 1;
-    proj._41 = -(64.5f + 0.5f) / 64;
-    proj._42 = (48.5f + 0.5f) / 48;
-    proj._44 = 1;
-    dev->SetTransform(D3DTS_WORLD, &identity);
-    dev->SetTransform(D3DTS_VIEW, &identity);
-    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    SetPixelExactTransforms();
     dev->SetFVF(kLFvf);
     dev->SetTexture(0, tex);
     dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
@@ -900,17 +896,7 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
     IDirect3DDevice9* dev = device_;
     d3d9::g_disableFastPaths = fast == 0;
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
-    D3DMATRIX identity = {}, proj = {};
-    identity._11 = identity._22 = identity._33 = identity._44 = 1;
-    proj._11 = 2.f / 64;
-    proj._22 = -2.f / 48;
-    proj._33 = 1;
-    proj._41 = -(64.5f + 0.5f) / 64;
-    proj._42 = (48.5f + 0.5f) / 48;
-    proj._44 = 1;
-    dev->SetTransform(D3DTS_WORLD, &identity);
-    dev->SetTransform(D3DTS_VIEW, &identity);
-    dev->SetTransform(D3DTS_PROJECTION, &proj);
+    SetPixelExactTransforms();
     dev->SetTexture(0, tex);
     dev->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
     dev->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
@@ -944,13 +930,7 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
     d3d9::g_disableFastPaths = false;
     out[fast] = ReadBackBuffer();
   }
-  size_t differing = 0, drawn = 0;
-  for (size_t i = 0; i < out[0].size(); ++i) {
-    differing += out[0][i] != out[1][i];
-    drawn += out[0][i] != 0x102030u;
-  }
-  EXPECT_EQ(differing, 0u);
-  EXPECT_GT(drawn, 300u) << "the scene must actually draw";
+  ExpectSameFrames(out, 0x102030u, 300u);
   // Every sprite reads texel (0, 0) times its own colour: no specular colour was added.
   uint32_t t00 = texels[0] & 0xFFFFFFu;
   size_t brighter = 0;
