@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,7 @@ class Device;
 
 // When set, draws, StretchRect and Clear take only the general path. Tests use it to prove that
 // the fast paths produce the same pixels.
-extern bool g_disableFastPaths;
+extern std::atomic<bool> g_disableFastPaths;
 
 // Resources keep a weak link to their device: they may outlive it (the app releases the device
 // first), and the device must not be kept alive by its own resources.
@@ -40,10 +41,27 @@ struct SurfaceStore {
   const uint8_t* Row(int y) const { return bits.data() + static_cast<size_t>(y) * pitch; }
 };
 
+// A resource the device's worker still needs. Pins are taken and dropped on the application's
+// thread only; a resource released by the application while pinned is deleted at its last unpin,
+// so the reference counts the application sees are those of a synchronous device.
+class Pinned {
+ public:
+  virtual void Pin() = 0;
+  virtual void Unpin() = 0;
+
+ protected:
+  ~Pinned() = default;
+};
+
 // Shared implementation of IDirect3DResource9 for the resource interfaces.
 template <class I>
-class Resource : public ComObject<I> {
+class Resource : public ComObject<I>, public Pinned {
  public:
+  void Pin() override { ++pins_; }
+  void Unpin() override {
+    if (--pins_ == 0 && zombie_) delete this;
+  }
+
   HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** ppDevice) override;
   HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override;
   HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override;
@@ -64,7 +82,17 @@ class Resource : public ComObject<I> {
   Resource(std::shared_ptr<DeviceLink> link, D3DRESOURCETYPE type, D3DPOOL pool, DWORD usage,
            bool countAsDefaultPool);
   ~Resource() override;
+  void LastReleased() override {
+    if (pins_ > 0)
+      zombie_ = true;
+    else
+      delete this;
+  }
+  // Waits for the device's worker before the application touches this resource's memory.
+  void FinishDeviceWork() const;
 
+  int pins_ = 0;
+  bool zombie_ = false;
   std::shared_ptr<DeviceLink> link_;
   D3DRESOURCETYPE type_;
   D3DPOOL pool_;
@@ -99,6 +127,10 @@ class Surface final : public Resource<IDirect3DSurface9> {
   HRESULT STDMETHODCALLTYPE UnlockRect() override;
   HRESULT STDMETHODCALLTYPE GetDC(HDC* phdc) override;
   HRESULT STDMETHODCALLTYPE ReleaseDC(HDC hdc) override;
+
+  // A texture level lives as long as its texture: pins go to the texture.
+  void Pin() override;
+  void Unpin() override;
 
   // Texture levels die with their texture, whatever their own count says.
   void DestroyLevel() { delete this; }

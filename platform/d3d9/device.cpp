@@ -3,12 +3,13 @@
 #include <cmath>
 
 #include "automation.h"
+#include "d3d9/commands.h"
 #include "d3d9/device.h"
 #include "win32/win32_internal.h"
 
 namespace d3d9 {
 
-bool g_disableFastPaths = false;
+std::atomic<bool> g_disableFastPaths{false};
 
 namespace {
 
@@ -39,9 +40,20 @@ Device::Device(Direct3D* d3d, HWND focus, DWORD behavior)
 }
 
 Device::~Device() {
+  CompletePresent(true);
+  Finish();
+  if (worker_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_one();
+    worker_.join();
+  }
+  ResetExecState(false);
   ReleaseBindings();
-  SafeRelease(renderTarget_);
-  SafeRelease(depthStencil_);
+  SafeRelease(api_.renderTarget);
+  SafeRelease(api_.depthStencil);
   if (backBuffer_) backBuffer_->DestroyLevel();
   if (autoDepth_) autoDepth_->DestroyLevel();
   link_->device = nullptr;
@@ -49,13 +61,13 @@ Device::~Device() {
 }
 
 void Device::ReleaseBindings() {
-  for (auto& t : textures_) SafeRelease(t);
-  for (auto& s : streams_) {
+  for (auto& t : api_.textures) SafeRelease(t);
+  for (auto& s : api_.streams) {
     if (s.buffer) s.buffer->Release();
-    s = Stream{};
+    s = StreamBinding{};
   }
-  if (indices_) indices_->Release();
-  indices_ = nullptr;
+  if (api_.indices) api_.indices->Release();
+  api_.indices = nullptr;
 }
 
 // Fills in what the caller may leave open (windowed size and format) and checks the rest.
@@ -121,62 +133,62 @@ HRESULT Device::Initialize(const D3DPRESENT_PARAMETERS& pp) {
 
 // The documented default state of a new or reset device.
 void Device::SetDefaultState() {
-  std::fill(std::begin(rs_), std::end(rs_), 0u);
-  rs_[D3DRS_ZENABLE] = pp_.EnableAutoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE;
-  rs_[D3DRS_FILLMODE] = D3DFILL_SOLID;
-  rs_[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
-  rs_[D3DRS_ZWRITEENABLE] = TRUE;
-  rs_[D3DRS_LASTPIXEL] = TRUE;
-  rs_[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-  rs_[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
-  rs_[D3DRS_CULLMODE] = D3DCULL_CCW;
-  rs_[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
-  rs_[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
-  rs_[D3DRS_FOGTABLEMODE] = D3DFOG_NONE;
-  rs_[D3DRS_FOGSTART] = FloatBits(0.f);
-  rs_[D3DRS_FOGEND] = FloatBits(1.f);
-  rs_[D3DRS_FOGDENSITY] = FloatBits(1.f);
-  rs_[D3DRS_STENCILFAIL] = rs_[D3DRS_STENCILZFAIL] = rs_[D3DRS_STENCILPASS] = D3DSTENCILOP_KEEP;
-  rs_[D3DRS_STENCILFUNC] = D3DCMP_ALWAYS;
-  rs_[D3DRS_STENCILMASK] = rs_[D3DRS_STENCILWRITEMASK] = 0xFFFFFFFF;
-  rs_[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
-  rs_[D3DRS_CLIPPING] = TRUE;
-  rs_[D3DRS_LIGHTING] = TRUE;
-  rs_[D3DRS_FOGVERTEXMODE] = D3DFOG_NONE;
-  rs_[D3DRS_COLORVERTEX] = TRUE;
-  rs_[D3DRS_LOCALVIEWER] = TRUE;
-  rs_[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
-  rs_[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
-  rs_[D3DRS_AMBIENTMATERIALSOURCE] = D3DMCS_MATERIAL;
-  rs_[D3DRS_EMISSIVEMATERIALSOURCE] = D3DMCS_MATERIAL;
-  rs_[D3DRS_POINTSIZE] = FloatBits(1.f);
-  rs_[D3DRS_POINTSIZE_MIN] = FloatBits(1.f);
-  rs_[D3DRS_POINTSCALE_A] = FloatBits(1.f);
-  rs_[D3DRS_POINTSCALE_B] = FloatBits(0.f);
-  rs_[D3DRS_POINTSCALE_C] = FloatBits(0.f);
-  rs_[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
-  rs_[D3DRS_MULTISAMPLEMASK] = 0xFFFFFFFF;
-  rs_[D3DRS_PATCHEDGESTYLE] = D3DPATCHEDGE_DISCRETE;
-  rs_[D3DRS_POINTSIZE_MAX] = FloatBits(64.f);
-  rs_[D3DRS_COLORWRITEENABLE] = 0xF;
-  rs_[D3DRS_TWEENFACTOR] = FloatBits(0.f);
-  rs_[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
-  rs_[D3DRS_POSITIONDEGREE] = D3DDEGREE_CUBIC;
-  rs_[D3DRS_NORMALDEGREE] = D3DDEGREE_LINEAR;
-  rs_[D3DRS_MINTESSELLATIONLEVEL] = FloatBits(1.f);
-  rs_[D3DRS_MAXTESSELLATIONLEVEL] = FloatBits(1.f);
-  rs_[D3DRS_ADAPTIVETESS_Z] = FloatBits(1.f);
-  rs_[D3DRS_CCW_STENCILFAIL] = rs_[D3DRS_CCW_STENCILZFAIL] = rs_[D3DRS_CCW_STENCILPASS] =
+  std::fill(std::begin(api_.rs), std::end(api_.rs), 0u);
+  api_.rs[D3DRS_ZENABLE] = pp_.EnableAutoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE;
+  api_.rs[D3DRS_FILLMODE] = D3DFILL_SOLID;
+  api_.rs[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
+  api_.rs[D3DRS_ZWRITEENABLE] = TRUE;
+  api_.rs[D3DRS_LASTPIXEL] = TRUE;
+  api_.rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+  api_.rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+  api_.rs[D3DRS_CULLMODE] = D3DCULL_CCW;
+  api_.rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
+  api_.rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
+  api_.rs[D3DRS_FOGTABLEMODE] = D3DFOG_NONE;
+  api_.rs[D3DRS_FOGSTART] = FloatBits(0.f);
+  api_.rs[D3DRS_FOGEND] = FloatBits(1.f);
+  api_.rs[D3DRS_FOGDENSITY] = FloatBits(1.f);
+  api_.rs[D3DRS_STENCILFAIL] = api_.rs[D3DRS_STENCILZFAIL] = api_.rs[D3DRS_STENCILPASS] = D3DSTENCILOP_KEEP;
+  api_.rs[D3DRS_STENCILFUNC] = D3DCMP_ALWAYS;
+  api_.rs[D3DRS_STENCILMASK] = api_.rs[D3DRS_STENCILWRITEMASK] = 0xFFFFFFFF;
+  api_.rs[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
+  api_.rs[D3DRS_CLIPPING] = TRUE;
+  api_.rs[D3DRS_LIGHTING] = TRUE;
+  api_.rs[D3DRS_FOGVERTEXMODE] = D3DFOG_NONE;
+  api_.rs[D3DRS_COLORVERTEX] = TRUE;
+  api_.rs[D3DRS_LOCALVIEWER] = TRUE;
+  api_.rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+  api_.rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
+  api_.rs[D3DRS_AMBIENTMATERIALSOURCE] = D3DMCS_MATERIAL;
+  api_.rs[D3DRS_EMISSIVEMATERIALSOURCE] = D3DMCS_MATERIAL;
+  api_.rs[D3DRS_POINTSIZE] = FloatBits(1.f);
+  api_.rs[D3DRS_POINTSIZE_MIN] = FloatBits(1.f);
+  api_.rs[D3DRS_POINTSCALE_A] = FloatBits(1.f);
+  api_.rs[D3DRS_POINTSCALE_B] = FloatBits(0.f);
+  api_.rs[D3DRS_POINTSCALE_C] = FloatBits(0.f);
+  api_.rs[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
+  api_.rs[D3DRS_MULTISAMPLEMASK] = 0xFFFFFFFF;
+  api_.rs[D3DRS_PATCHEDGESTYLE] = D3DPATCHEDGE_DISCRETE;
+  api_.rs[D3DRS_POINTSIZE_MAX] = FloatBits(64.f);
+  api_.rs[D3DRS_COLORWRITEENABLE] = 0xF;
+  api_.rs[D3DRS_TWEENFACTOR] = FloatBits(0.f);
+  api_.rs[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
+  api_.rs[D3DRS_POSITIONDEGREE] = D3DDEGREE_CUBIC;
+  api_.rs[D3DRS_NORMALDEGREE] = D3DDEGREE_LINEAR;
+  api_.rs[D3DRS_MINTESSELLATIONLEVEL] = FloatBits(1.f);
+  api_.rs[D3DRS_MAXTESSELLATIONLEVEL] = FloatBits(1.f);
+  api_.rs[D3DRS_ADAPTIVETESS_Z] = FloatBits(1.f);
+  api_.rs[D3DRS_CCW_STENCILFAIL] = api_.rs[D3DRS_CCW_STENCILZFAIL] = api_.rs[D3DRS_CCW_STENCILPASS] =
       D3DSTENCILOP_KEEP;
-  rs_[D3DRS_CCW_STENCILFUNC] = D3DCMP_ALWAYS;
-  rs_[D3DRS_COLORWRITEENABLE1] = rs_[D3DRS_COLORWRITEENABLE2] = rs_[D3DRS_COLORWRITEENABLE3] = 0xF;
-  rs_[D3DRS_BLENDFACTOR] = 0xFFFFFFFF;
-  rs_[D3DRS_SRCBLENDALPHA] = D3DBLEND_ONE;
-  rs_[D3DRS_DESTBLENDALPHA] = D3DBLEND_ZERO;
-  rs_[D3DRS_BLENDOPALPHA] = D3DBLENDOP_ADD;
+  api_.rs[D3DRS_CCW_STENCILFUNC] = D3DCMP_ALWAYS;
+  api_.rs[D3DRS_COLORWRITEENABLE1] = api_.rs[D3DRS_COLORWRITEENABLE2] = api_.rs[D3DRS_COLORWRITEENABLE3] = 0xF;
+  api_.rs[D3DRS_BLENDFACTOR] = 0xFFFFFFFF;
+  api_.rs[D3DRS_SRCBLENDALPHA] = D3DBLEND_ONE;
+  api_.rs[D3DRS_DESTBLENDALPHA] = D3DBLEND_ZERO;
+  api_.rs[D3DRS_BLENDOPALPHA] = D3DBLENDOP_ADD;
 
   for (int s = 0; s < 8; ++s) {
-    DWORD* t = tss_[s];
+    DWORD* t = api_.tss[s];
     std::fill(t, t + 33, 0u);
     t[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
     t[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
@@ -188,32 +200,57 @@ void Device::SetDefaultState() {
     t[D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_DISABLE;
     t[D3DTSS_COLORARG0] = t[D3DTSS_ALPHAARG0] = t[D3DTSS_RESULTARG] = D3DTA_CURRENT;
   }
-  for (auto& s : samp_) {
+  for (auto& s : api_.samp) {
     std::fill(s, s + 14, 0u);
     s[D3DSAMP_ADDRESSU] = s[D3DSAMP_ADDRESSV] = s[D3DSAMP_ADDRESSW] = D3DTADDRESS_WRAP;
     s[D3DSAMP_MAGFILTER] = s[D3DSAMP_MINFILTER] = D3DTEXF_POINT;
     s[D3DSAMP_MIPFILTER] = D3DTEXF_NONE;
     s[D3DSAMP_MAXANISOTROPY] = 1;
   }
-  world_ = view_ = proj_ = Identity();
-  for (auto& m : texTransform_) m = Identity();
-  material_ = D3DMATERIAL9{};
-  lights_.clear();
-  std::memset(clipPlanes_, 0, sizeof(clipPlanes_));
+  api_.world = api_.view = api_.proj = Identity();
+  for (auto& m : api_.texTransform) m = Identity();
+  api_.material = D3DMATERIAL9{};
+  api_.lights.clear();
+  std::memset(api_.clipPlanes, 0, sizeof(api_.clipPlanes));
   ReleaseBindings();
-  fvf_ = 0;
-  layout_ = FvfLayout{};
-  SafeRelease(renderTarget_);
-  SafeRelease(depthStencil_);
-  renderTarget_ = backBuffer_;
-  renderTarget_->AddRef();
+  api_.fvf = 0;
+  api_.layout = FvfLayout{};
+  SafeRelease(api_.renderTarget);
+  SafeRelease(api_.depthStencil);
+  api_.renderTarget = backBuffer_;
+  api_.renderTarget->AddRef();
   if (autoDepth_) {
-    depthStencil_ = autoDepth_;
-    depthStencil_->AddRef();
+    api_.depthStencil = autoDepth_;
+    api_.depthStencil->AddRef();
   }
-  viewport_ = {0, 0, backBuffer_->store.width, backBuffer_->store.height, 0.f, 1.f};
-  scissor_ = {0, 0, static_cast<LONG>(backBuffer_->store.width),
+  api_.viewport = {0, 0, backBuffer_->store.width, backBuffer_->store.height, 0.f, 1.f};
+  api_.scissor = {0, 0, static_cast<LONG>(backBuffer_->store.width),
               static_cast<LONG>(backBuffer_->store.height)};
+  Finish();
+  ResetExecState(true);
+}
+
+// With the worker idle: drops the worker's bindings and, when `copy`, gives it the application's
+// state.
+void Device::ResetExecState(bool copy) {
+  for (IDirect3DBaseTexture9* t : ex_.textures)
+    if (t) AsTexture(t)->Unpin();
+  for (StreamBinding& s : ex_.streams)
+    if (s.buffer) s.buffer->Unpin();
+  if (ex_.indices) ex_.indices->Unpin();
+  if (ex_.renderTarget) ex_.renderTarget->Unpin();
+  if (ex_.depthStencil) ex_.depthStencil->Unpin();
+  ex_ = DeviceState{};
+  if (copy) {
+    ex_ = api_;
+    for (IDirect3DBaseTexture9* t : ex_.textures)
+      if (t) AsTexture(t)->Pin();
+    for (StreamBinding& s : ex_.streams)
+      if (s.buffer) s.buffer->Pin();
+    if (ex_.indices) ex_.indices->Pin();
+    if (ex_.renderTarget) ex_.renderTarget->Pin();
+    if (ex_.depthStencil) ex_.depthStencil->Pin();
+  }
   pixelDirty_ = matrixDirty_ = stagesDirty_ = true;
 }
 
@@ -291,6 +328,10 @@ HRESULT Device::GetSwapChain(UINT, IDirect3DSwapChain9** out) {
 HRESULT Device::Reset(D3DPRESENT_PARAMETERS* pp) {
   if (!pp) return D3DERR_INVALIDCALL;
   if (health_ == DeviceHealth::Lost) return D3DERR_DEVICELOST;
+  // Resources the worker still pinned may have been released by the application: they go now,
+  // before the count of live default-pool resources is read.
+  CompletePresent(true);
+  Finish();
   if (liveDefaultPool_ > 0) {
     health_ = DeviceHealth::NotReset;
     return D3DERR_INVALIDCALL;
@@ -480,6 +521,7 @@ HRESULT Device::UpdateSurface(IDirect3DSurface9* srcI, const RECT* srcRect, IDir
   POINT p = point ? *point : POINT{0, 0};
   RECT dr{p.x, p.y, p.x + (sr.right - sr.left), p.y + (sr.bottom - sr.top)};
   if (!RectInside(dr, dst->store)) return D3DERR_INVALIDCALL;
+  Finish();
   CopyRect(src->store, sr, dst->store, p.x, p.y);
   return D3D_OK;
 }
@@ -501,6 +543,12 @@ HRESULT Device::UpdateTexture(IDirect3DBaseTexture9* srcI, IDirect3DBaseTexture9
     return D3DERR_INVALIDCALL;
   for (size_t i = 0; i < dst->levels.size(); ++i) {
     const SurfaceStore& s = src->levels[i + offset]->store;
+    const SurfaceStore& d = dst->levels[i]->store;
+    if (s.width != d.width || s.height != d.height) return D3DERR_INVALIDCALL;
+  }
+  Finish();
+  for (size_t i = 0; i < dst->levels.size(); ++i) {
+    const SurfaceStore& s = src->levels[i + offset]->store;
     SurfaceStore& d = dst->levels[i]->store;
     if (s.width != d.width || s.height != d.height) return D3DERR_INVALIDCALL;
     d.bits = s.bits;
@@ -518,6 +566,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* d
   if (rt->store.width != dst->store.width || rt->store.height != dst->store.height ||
       rt->store.format != dst->store.format)
     return D3DERR_INVALIDCALL;
+  Finish();
   dst->store.bits = rt->store.bits;
   return D3D_OK;
 }
@@ -558,6 +607,15 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
       return D3DERR_INVALIDCALL;
   }
   if (health_ != DeviceHealth::Ok) return D3D_OK;
+  auto* c = Record<CmdStretch>(kOpStretchRect);
+  src->Pin();
+  dst->Pin();
+  *c = CmdStretch{src, dst, sr, dr, filter};
+  return D3D_OK;
+}
+
+void Device::ExecStretchRect(Surface* src, const RECT& sr, Surface* dst, const RECT& dr,
+                             D3DTEXTUREFILTERTYPE filter) {
   const SurfaceStore& s = src->store;
   SurfaceStore& d = dst->store;
   int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
@@ -588,7 +646,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
         WritePixelArgb(d.format, drow + (dr.left + x) * d.bpp, out);
       }
     }
-    return D3D_OK;
+    return;
   }
   // Point sampling: destination pixel x takes source column floor((x + 0.5) * sw / dw), computed
   // exactly in integers so the fast and general paths agree.
@@ -627,7 +685,7 @@ HRESULT Device::StretchRect(IDirect3DSurface9* srcI, const RECT* srcRect, IDirec
                        ReadPixelArgb(s.format, srow + stretchCols_[x] * s.bpp));
     }
   }
-  return D3D_OK;
+  return;
 }
 
 HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLOR color) {
@@ -643,6 +701,13 @@ HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLO
     r = *rect;
   }
   if (health_ != DeviceHealth::Ok) return D3D_OK;
+  auto* c = Record<CmdFill>(kOpColorFill);
+  s->Pin();
+  *c = CmdFill{s, r, color};
+  return D3D_OK;
+}
+
+void Device::ExecColorFill(Surface* s, const RECT& r, D3DCOLOR color) {
   uint8_t px[4];
   WritePixelArgb(s->store.format, px, color);
   for (LONG y = r.top; y < r.bottom; ++y) {
@@ -655,7 +720,6 @@ HRESULT Device::ColorFill(IDirect3DSurface9* surfaceI, const RECT* rect, D3DCOLO
       for (LONG x = r.left; x < r.right; ++x, row += s->store.bpp) std::memcpy(row, px, s->store.bpp);
     }
   }
-  return D3D_OK;
 }
 
 // --- Render targets ----------------------------------------------------------------------------------
@@ -666,22 +730,31 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI) {
   if (!rt || !(rt->Usage() & D3DUSAGE_RENDERTARGET) || rt->Pool() != D3DPOOL_DEFAULT)
     return D3DERR_INVALIDCALL;
   rt->AddRef();
-  SafeRelease(renderTarget_);
-  renderTarget_ = rt;
+  SafeRelease(api_.renderTarget);
+  api_.renderTarget = rt;
   // Setting a render target resets the viewport to cover it.
-  viewport_ = {0, 0, rt->store.width, rt->store.height, 0.f, 1.f};
-  scissor_ = {0, 0, static_cast<LONG>(rt->store.width), static_cast<LONG>(rt->store.height)};
-  pixelDirty_ = true;
+  api_.viewport = {0, 0, rt->store.width, rt->store.height, 0.f, 1.f};
+  api_.scissor = {0, 0, static_cast<LONG>(rt->store.width), static_cast<LONG>(rt->store.height)};
+  rt->Pin();
+  Record<CmdBind>(kOpRenderTarget)->object = rt;
   return D3D_OK;
+}
+
+void Device::ExecRenderTarget(Surface* rt) {
+  ExecUnpin(ex_.renderTarget);
+  ex_.renderTarget = rt;
+  ex_.viewport = {0, 0, rt->store.width, rt->store.height, 0.f, 1.f};
+  ex_.scissor = {0, 0, static_cast<LONG>(rt->store.width), static_cast<LONG>(rt->store.height)};
+  pixelDirty_ = matrixDirty_ = true;
 }
 
 HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** out) {
   if (!out) return D3DERR_INVALIDCALL;
   *out = nullptr;
   if (index != 0) return D3DERR_INVALIDCALL;
-  if (!renderTarget_) return D3DERR_NOTFOUND;
-  renderTarget_->AddRef();
-  *out = renderTarget_;
+  if (!api_.renderTarget) return D3DERR_NOTFOUND;
+  api_.renderTarget->AddRef();
+  *out = api_.renderTarget;
   return D3D_OK;
 }
 
@@ -692,18 +765,19 @@ HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* dsI) {
     if (!ds || !FormatIsDepth(ds->store.format)) return D3DERR_INVALIDCALL;
     ds->AddRef();
   }
-  SafeRelease(depthStencil_);
-  depthStencil_ = ds;
-  pixelDirty_ = true;
+  SafeRelease(api_.depthStencil);
+  api_.depthStencil = ds;
+  if (ds) ds->Pin();
+  Record<CmdBind>(kOpDepthStencil)->object = ds;
   return D3D_OK;
 }
 
 HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** out) {
   if (!out) return D3DERR_INVALIDCALL;
   *out = nullptr;
-  if (!depthStencil_) return D3DERR_NOTFOUND;
-  depthStencil_->AddRef();
-  *out = depthStencil_;
+  if (!api_.depthStencil) return D3DERR_NOTFOUND;
+  api_.depthStencil->AddRef();
+  *out = api_.depthStencil;
   return D3D_OK;
 }
 
@@ -726,15 +800,24 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
                       DWORD stencil) {
   if (count > 0 && !rects) return D3DERR_INVALIDCALL;
   if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
-  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_) return D3DERR_INVALIDCALL;
-  if ((flags & D3DCLEAR_STENCIL) && depthStencil_->store.format != D3DFMT_D24S8)
+  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !api_.depthStencil) return D3DERR_INVALIDCALL;
+  if ((flags & D3DCLEAR_STENCIL) && api_.depthStencil->store.format != D3DFMT_D24S8)
     return D3DERR_INVALIDCALL;
   if (!std::isfinite(z) || z < 0.f || z > 1.f) return D3DERR_INVALIDCALL;
+  if (count > 1u << 20) return D3DERR_INVALIDCALL;
   if (health_ != DeviceHealth::Ok) return D3D_OK;
-  SurfaceStore& rt = renderTarget_->store;
-  LONG vx0 = static_cast<LONG>(viewport_.X), vy0 = static_cast<LONG>(viewport_.Y);
-  LONG vx1 = std::min<LONG>(vx0 + static_cast<LONG>(viewport_.Width), static_cast<LONG>(rt.width));
-  LONG vy1 = std::min<LONG>(vy0 + static_cast<LONG>(viewport_.Height), static_cast<LONG>(rt.height));
+  auto* c = Record<CmdClear>(kOpClear, count * sizeof(D3DRECT));
+  *c = CmdClear{count, flags, color, z, stencil};
+  if (count) std::memcpy(c + 1, rects, count * sizeof(D3DRECT));
+  return D3D_OK;
+}
+
+void Device::ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                       DWORD stencil) {
+  SurfaceStore& rt = ex_.renderTarget->store;
+  LONG vx0 = static_cast<LONG>(ex_.viewport.X), vy0 = static_cast<LONG>(ex_.viewport.Y);
+  LONG vx1 = std::min<LONG>(vx0 + static_cast<LONG>(ex_.viewport.Width), static_cast<LONG>(rt.width));
+  LONG vy1 = std::min<LONG>(vy0 + static_cast<LONG>(ex_.viewport.Height), static_cast<LONG>(rt.height));
   D3DRECT whole{vx0, vy0, vx1, vy1};
   if (count == 0) {
     rects = &whole;
@@ -745,7 +828,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
   uint32_t c32;
   std::memcpy(&c32, cpx, 4);
   uint32_t dval = 0;
-  SurfaceStore* ds = depthStencil_ ? &depthStencil_->store : nullptr;
+  SurfaceStore* ds = ex_.depthStencil ? &ex_.depthStencil->store : nullptr;
   if (ds) {
     switch (ds->bpp) {
       case 2:
@@ -802,7 +885,6 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
       }
     }
   }
-  return D3D_OK;
 }
 
 // --- Transforms, viewport, material, lights ------------------------------------------------------------
@@ -811,24 +893,24 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m) {
   if (!m) return D3DERR_INVALIDCALL;
   switch (static_cast<DWORD>(state)) {
     case D3DTS_VIEW:
-      view_ = *m;
+      api_.view = *m;
       break;
     case D3DTS_PROJECTION:
-      proj_ = *m;
+      api_.proj = *m;
       break;
     case 256:
-      world_ = *m;
+      api_.world = *m;
       break;
     default:
       if (state >= D3DTS_TEXTURE0 && state <= D3DTS_TEXTURE7) {
-        texTransform_[state - D3DTS_TEXTURE0] = *m;
-        return D3D_OK;
+        api_.texTransform[state - D3DTS_TEXTURE0] = *m;
+        break;
       }
       // Other world matrices (vertex blending) are accepted and not used.
       if (static_cast<DWORD>(state) > 256 && static_cast<DWORD>(state) < 512) return D3D_OK;
       return D3DERR_INVALIDCALL;
   }
-  matrixDirty_ = true;
+  *Record<CmdTransform>(kOpTransform) = CmdTransform{static_cast<DWORD>(state), *m};
   return D3D_OK;
 }
 
@@ -836,17 +918,17 @@ HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* m) {
   if (!m) return D3DERR_INVALIDCALL;
   switch (static_cast<DWORD>(state)) {
     case D3DTS_VIEW:
-      *m = view_;
+      *m = api_.view;
       return D3D_OK;
     case D3DTS_PROJECTION:
-      *m = proj_;
+      *m = api_.proj;
       return D3D_OK;
     case 256:
-      *m = world_;
+      *m = api_.world;
       return D3D_OK;
     default:
       if (state >= D3DTS_TEXTURE0 && state <= D3DTS_TEXTURE7) {
-        *m = texTransform_[state - D3DTS_TEXTURE0];
+        *m = api_.texTransform[state - D3DTS_TEXTURE0];
         return D3D_OK;
       }
       if (static_cast<DWORD>(state) > 256 && static_cast<DWORD>(state) < 512) {
@@ -875,32 +957,33 @@ HRESULT Device::MultiplyTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* 
 
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
   if (!vp) return D3DERR_INVALIDCALL;
-  const SurfaceStore& rt = renderTarget_->store;
+  const SurfaceStore& rt = api_.renderTarget->store;
   if (vp->Width == 0 || vp->Height == 0 || vp->X >= rt.width || vp->Y >= rt.height ||
       vp->Width > rt.width - vp->X || vp->Height > rt.height - vp->Y)
     return D3DERR_INVALIDCALL;
   if (!(vp->MinZ >= 0.f && vp->MinZ <= 1.f && vp->MaxZ >= 0.f && vp->MaxZ <= 1.f))
     return D3DERR_INVALIDCALL;
-  viewport_ = *vp;
-  pixelDirty_ = matrixDirty_ = true;
+  api_.viewport = *vp;
+  Record<CmdViewport>(kOpViewport)->vp = *vp;
   return D3D_OK;
 }
 
 HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
   if (!vp) return D3DERR_INVALIDCALL;
-  *vp = viewport_;
+  *vp = api_.viewport;
   return D3D_OK;
 }
 
 HRESULT Device::SetMaterial(const D3DMATERIAL9* m) {
   if (!m) return D3DERR_INVALIDCALL;
-  material_ = *m;
+  api_.material = *m;
+  Record<CmdMaterial>(kOpMaterial)->m = *m;
   return D3D_OK;
 }
 
 HRESULT Device::GetMaterial(D3DMATERIAL9* m) {
   if (!m) return D3DERR_INVALIDCALL;
-  *m = material_;
+  *m = api_.material;
   return D3D_OK;
 }
 
@@ -911,21 +994,22 @@ constexpr DWORD kMaxLightIndex = 4096;
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* l) {
   if (!l || index >= kMaxLightIndex) return D3DERR_INVALIDCALL;
   if (l->Type < D3DLIGHT_POINT || l->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
-  if (lights_.size() <= index) lights_.resize(index + 1, LightSlot{D3DLIGHT9{}, false});
-  lights_[index].light = *l;
+  if (api_.lights.size() <= index) api_.lights.resize(index + 1, LightSlot{D3DLIGHT9{}, false});
+  api_.lights[index].light = *l;
+  *Record<CmdLight>(kOpLight) = CmdLight{index, *l, FALSE};
   return D3D_OK;
 }
 
 HRESULT Device::GetLight(DWORD index, D3DLIGHT9* l) {
-  if (!l || index >= lights_.size() || lights_[index].light.Type == 0) return D3DERR_INVALIDCALL;
-  *l = lights_[index].light;
+  if (!l || index >= api_.lights.size() || api_.lights[index].light.Type == 0) return D3DERR_INVALIDCALL;
+  *l = api_.lights[index].light;
   return D3D_OK;
 }
 
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
   if (index >= kMaxLightIndex) return D3DERR_INVALIDCALL;
-  if (lights_.size() <= index) lights_.resize(index + 1, LightSlot{D3DLIGHT9{}, false});
-  LightSlot& s = lights_[index];
+  if (api_.lights.size() <= index) api_.lights.resize(index + 1, LightSlot{D3DLIGHT9{}, false});
+  LightSlot& s = api_.lights[index];
   // Enabling a light that was never set gives it the default directional light.
   if (s.light.Type == 0) {
     s.light.Type = D3DLIGHT_DIRECTIONAL;
@@ -933,25 +1017,29 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
     s.light.Direction = {0.f, 0.f, 1.f};
   }
   s.enabled = enable != FALSE;
+  *Record<CmdLight>(kOpLightEnable) = CmdLight{index, s.light, enable};
   return D3D_OK;
 }
 
 HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
-  if (!enable || index >= lights_.size() || lights_[index].light.Type == 0)
+  if (!enable || index >= api_.lights.size() || api_.lights[index].light.Type == 0)
     return D3DERR_INVALIDCALL;
-  *enable = lights_[index].enabled ? 128 : FALSE;  // Direct3D reports TRUE as 128
+  *enable = api_.lights[index].enabled ? 128 : FALSE;  // Direct3D reports TRUE as 128
   return D3D_OK;
 }
 
 HRESULT Device::SetClipPlane(DWORD index, const float* plane) {
   if (!plane || index >= 6) return D3DERR_INVALIDCALL;
-  std::memcpy(clipPlanes_[index], plane, sizeof(clipPlanes_[index]));
+  std::memcpy(api_.clipPlanes[index], plane, sizeof(api_.clipPlanes[index]));
+  auto* c = Record<CmdClipPlane>(kOpClipPlane);
+  c->index = index;
+  std::memcpy(c->plane, plane, sizeof(c->plane));
   return D3D_OK;
 }
 
 HRESULT Device::GetClipPlane(DWORD index, float* plane) {
   if (!plane || index >= 6) return D3DERR_INVALIDCALL;
-  std::memcpy(plane, clipPlanes_[index], sizeof(clipPlanes_[index]));
+  std::memcpy(plane, api_.clipPlanes[index], sizeof(api_.clipPlanes[index]));
   return D3D_OK;
 }
 
@@ -960,16 +1048,16 @@ HRESULT Device::GetClipPlane(DWORD index, float* plane) {
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
   DWORD i = static_cast<DWORD>(state);
   if (i >= 256) return D3DERR_INVALIDCALL;
-  if (rs_[i] == value) return D3D_OK;
-  rs_[i] = value;
-  pixelDirty_ = true;
+  if (api_.rs[i] == value) return D3D_OK;
+  api_.rs[i] = value;
+  *Record<CmdState>(kOpRenderState) = CmdState{i, value, 0};
   return D3D_OK;
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
   DWORD i = static_cast<DWORD>(state);
   if (!value || i >= 256) return D3DERR_INVALIDCALL;
-  *value = rs_[i];
+  *value = api_.rs[i];
   return D3D_OK;
 }
 
@@ -997,7 +1085,7 @@ HRESULT Device::GetClipStatus(D3DCLIPSTATUS9* s) {
 
 HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** out) {
   if (!out || stage >= 8) return D3DERR_INVALIDCALL;
-  *out = textures_[stage];
+  *out = api_.textures[stage];
   if (*out) (*out)->AddRef();
   return D3D_OK;
 }
@@ -1010,26 +1098,30 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* t) {
   }
   // Rebinding the bound texture (the sprite pass does it per quad) needs no type check: it
   // passed one when it was bound.
-  if (textures_[stage] == t) return D3D_OK;
+  if (api_.textures[stage] == t) return D3D_OK;
   if (t && !AsTexture(t)) return D3DERR_INVALIDCALL;
   if (t) t->AddRef();
-  SafeRelease(textures_[stage]);
-  textures_[stage] = t;
-  pixelDirty_ = stagesDirty_ = true;
+  SafeRelease(api_.textures[stage]);
+  api_.textures[stage] = t;
+  Texture* texture = t ? AsTexture(t) : nullptr;
+  if (texture) texture->Pin();
+  auto* c = Record<CmdBind>(kOpTexture);
+  c->slot = stage;
+  c->object = texture;
   return D3D_OK;
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
   if (!value || stage >= 8 || static_cast<DWORD>(type) >= 33) return D3DERR_INVALIDCALL;
-  *value = tss_[stage][type];
+  *value = api_.tss[stage][type];
   return D3D_OK;
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
   if (stage >= 8 || static_cast<DWORD>(type) >= 33) return D3DERR_INVALIDCALL;
-  if (tss_[stage][type] == value) return D3D_OK;
-  tss_[stage][type] = value;
-  pixelDirty_ = stagesDirty_ = true;
+  if (api_.tss[stage][type] == value) return D3D_OK;
+  api_.tss[stage][type] = value;
+  *Record<CmdState>(kOpStageState) = CmdState{stage, static_cast<DWORD>(type), value};
   return D3D_OK;
 }
 
@@ -1037,7 +1129,7 @@ HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* 
   if (!value || static_cast<DWORD>(type) >= 14) return D3DERR_INVALIDCALL;
   if (sampler >= D3DDMAPSAMPLER) sampler = sampler - D3DDMAPSAMPLER + 8;
   if (sampler >= 16) return D3DERR_INVALIDCALL;
-  *value = samp_[sampler][type];
+  *value = api_.samp[sampler][type];
   return D3D_OK;
 }
 
@@ -1045,9 +1137,9 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
   if (static_cast<DWORD>(type) >= 14) return D3DERR_INVALIDCALL;
   if (sampler >= D3DDMAPSAMPLER) sampler = sampler - D3DDMAPSAMPLER + 8;
   if (sampler >= 16) return D3DERR_INVALIDCALL;
-  if (samp_[sampler][type] == value) return D3D_OK;
-  samp_[sampler][type] = value;
-  pixelDirty_ = stagesDirty_ = true;
+  if (api_.samp[sampler][type] == value) return D3D_OK;
+  api_.samp[sampler][type] = value;
+  *Record<CmdState>(kOpSamplerState) = CmdState{sampler, static_cast<DWORD>(type), value};
   return D3D_OK;
 }
 
@@ -1064,14 +1156,14 @@ HRESULT Device::GetCurrentTexturePalette(UINT*) { return D3DERR_INVALIDCALL; }
 
 HRESULT Device::SetScissorRect(const RECT* r) {
   if (!r) return D3DERR_INVALIDCALL;
-  scissor_ = *r;
-  pixelDirty_ = true;
+  api_.scissor = *r;
+  Record<CmdRect>(kOpScissor)->r = *r;
   return D3D_OK;
 }
 
 HRESULT Device::GetScissorRect(RECT* r) {
   if (!r) return D3DERR_INVALIDCALL;
-  *r = scissor_;
+  *r = api_.scissor;
   return D3D_OK;
 }
 
@@ -1091,17 +1183,18 @@ HRESULT Device::SetNPatchMode(float n) {
 // --- Streams and declarations --------------------------------------------------------------------------
 
 HRESULT Device::SetFVF(DWORD fvf) {
-  if (fvf == fvf_) return D3D_OK;
+  if (fvf == api_.fvf) return D3D_OK;
   FvfLayout l = FvfLayout::From(fvf);
   if (fvf && !l.valid) return D3DERR_INVALIDCALL;
-  fvf_ = fvf;
-  layout_ = l;
+  api_.fvf = fvf;
+  api_.layout = l;
+  Record<CmdBind>(kOpFvf)->value = fvf;
   return D3D_OK;
 }
 
 HRESULT Device::GetFVF(DWORD* fvf) {
   if (!fvf) return D3DERR_INVALIDCALL;
-  *fvf = fvf_;
+  *fvf = api_.fvf;
   return D3D_OK;
 }
 
@@ -1113,31 +1206,33 @@ HRESULT Device::SetStreamSource(UINT n, IDirect3DVertexBuffer9* vbI, UINT offset
     if (!vb) return D3DERR_INVALIDCALL;
     vb->AddRef();
   }
-  if (streams_[n].buffer) streams_[n].buffer->Release();
-  streams_[n].buffer = vb;
-  streams_[n].offset = offset;
-  streams_[n].stride = stride;
+  if (api_.streams[n].buffer) api_.streams[n].buffer->Release();
+  api_.streams[n].buffer = vb;
+  api_.streams[n].offset = offset;
+  api_.streams[n].stride = stride;
+  if (vb) vb->Pin();
+  *Record<CmdBind>(kOpStream) = CmdBind{n, vb, offset, stride, 0};
   return D3D_OK;
 }
 
 HRESULT Device::GetStreamSource(UINT n, IDirect3DVertexBuffer9** out, UINT* offset, UINT* stride) {
   if (n >= 16 || !out || !offset || !stride) return D3DERR_INVALIDCALL;
-  *out = streams_[n].buffer;
+  *out = api_.streams[n].buffer;
   if (*out) (*out)->AddRef();
-  *offset = streams_[n].offset;
-  *stride = streams_[n].stride;
+  *offset = api_.streams[n].offset;
+  *stride = api_.streams[n].stride;
   return D3D_OK;
 }
 
 HRESULT Device::SetStreamSourceFreq(UINT n, UINT setting) {
   if (n >= 16) return D3DERR_INVALIDCALL;
-  streams_[n].freq = setting;
+  api_.streams[n].freq = setting;
   return D3D_OK;
 }
 
 HRESULT Device::GetStreamSourceFreq(UINT n, UINT* setting) {
   if (n >= 16 || !setting) return D3DERR_INVALIDCALL;
-  *setting = streams_[n].freq;
+  *setting = api_.streams[n].freq;
   return D3D_OK;
 }
 
@@ -1148,15 +1243,17 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* ibI) {
     if (!ib) return D3DERR_INVALIDCALL;
     ib->AddRef();
   }
-  if (indices_) indices_->Release();
-  indices_ = ib;
+  if (api_.indices) api_.indices->Release();
+  api_.indices = ib;
+  if (ib) ib->Pin();
+  Record<CmdBind>(kOpIndices)->object = ib;
   return D3D_OK;
 }
 
 HRESULT Device::GetIndices(IDirect3DIndexBuffer9** out) {
   if (!out) return D3DERR_INVALIDCALL;
-  *out = indices_;
-  if (indices_) indices_->AddRef();
+  *out = api_.indices;
+  if (api_.indices) api_.indices->AddRef();
   return D3D_OK;
 }
 

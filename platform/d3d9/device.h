@@ -1,9 +1,55 @@
 // IDirect3D9 and IDirect3DDevice9 implementation classes.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "d3d9/commands.h"
 #include "d3d9/d3d9_internal.h"
 
 namespace d3d9 {
+
+struct StreamBinding {
+  VertexBuffer* buffer = nullptr;
+  UINT offset = 0;
+  UINT stride = 0;
+  UINT freq = 1;
+};
+
+struct LightSlot {
+  D3DLIGHT9 light;
+  bool enabled;
+};
+
+// The pipeline state. The device keeps two: the one the application sets and reads back, and the
+// one its worker draws with, which follows the first through the command stream.
+struct DeviceState {
+  DWORD rs[256];
+  DWORD tss[8][33];
+  DWORD samp[16][14];
+  D3DMATRIX world, view, proj;
+  D3DMATRIX texTransform[8];
+  D3DVIEWPORT9 viewport{};
+  D3DMATERIAL9 material{};
+  std::vector<LightSlot> lights;
+  float clipPlanes[6][4] = {};
+  RECT scissor{};
+  IDirect3DBaseTexture9* textures[8] = {};
+  StreamBinding streams[16];
+  IndexBuffer* indices = nullptr;
+  DWORD fvf = 0;
+  FvfLayout layout;
+  Surface* renderTarget = nullptr;
+  Surface* depthStencil = nullptr;
+};
+
+// A block of recorded commands on its way to the worker.
+struct CommandChunk {
+  std::vector<uint8_t> bytes;
+  size_t used = 0;
+};
 
 class Direct3D final : public ComObject<IDirect3D9> {
  public:
@@ -244,6 +290,13 @@ class Device final : public ComObject<IDirect3DDevice9> {
   void DefaultPoolDestroyed() { --liveDefaultPool_; }
   int LiveDefaultPoolResources() const { return liveDefaultPool_; }
 
+  // Waits until every recorded command has run: callers touching resource memory from the
+  // application's side (locks, copies, Reset) call it first.
+  void Finish();
+  // Shows the frame of the last Present once the worker has finished it. Without `wait` it only
+  // looks and returns whether nothing is left pending.
+  bool CompletePresent(bool wait);
+
   // Automation.
   void MarkLost() { health_ = DeviceHealth::Lost; }
   void MarkResettable() {
@@ -259,6 +312,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
   HRESULT CreateImplicitSurfaces(const D3DPRESENT_PARAMETERS& pp);
   bool ResolvePresentParameters(D3DPRESENT_PARAMETERS* pp);
   HRESULT ValidateDraw() const;
+  void UnbindUserPointerStreams(bool indicesToo);
   HRESULT CheckStretchSurface(Surface* s, const RECT* r, RECT* out, bool dest) const;
 
   // Rasterizer entry points (rasterizer.cpp).
@@ -316,38 +370,16 @@ class Device final : public ComObject<IDirect3DDevice9> {
 
   Surface* backBuffer_ = nullptr;   // implicit; owned by the device
   Surface* autoDepth_ = nullptr;    // implicit; owned by the device
-  Surface* renderTarget_ = nullptr; // referenced
-  Surface* depthStencil_ = nullptr; // referenced
 
-  // State.
-  DWORD rs_[256];
-  DWORD tss_[8][33];
-  DWORD samp_[16][14];
-  D3DMATRIX world_, view_, proj_;
-  D3DMATRIX texTransform_[8];
-  D3DVIEWPORT9 viewport_{};
-  D3DMATERIAL9 material_{};
-  struct LightSlot {
-    D3DLIGHT9 light;
-    bool enabled;
-  };
-  std::vector<LightSlot> lights_;
-  float clipPlanes_[6][4] = {};
-  RECT scissor_{};
+  // The application's view of the state: validated, read back by the Get calls, and holding a
+  // reference on every bound object.
+  DeviceState api_;
   D3DCLIPSTATUS9 clipStatus_{};
-  IDirect3DBaseTexture9* textures_[8] = {};
-  struct Stream {
-    VertexBuffer* buffer = nullptr;
-    UINT offset = 0;
-    UINT stride = 0;
-    UINT freq = 1;
-  };
-  Stream streams_[16];
-  IndexBuffer* indices_ = nullptr;
-  DWORD fvf_ = 0;
-  FvfLayout layout_;
+  // The worker's state: reached only by commands (or by the application's thread while the worker
+  // is idle). Bound objects are pinned, not referenced.
+  DeviceState ex_;
 
-  // Derived state, rebuilt when dirty.
+  // Derived worker state, rebuilt when dirty.
   bool pixelDirty_ = true;
   bool stagesDirty_ = true;  // texture stages, samplers or textures changed (implies pixelDirty_)
   bool matrixDirty_ = true;
@@ -358,6 +390,52 @@ class Device final : public ComObject<IDirect3DDevice9> {
   // and up and point size 1, so the sprite-format decode need not write them again.
   size_t scratchPlain_ = 0;
   std::vector<uint32_t> stretchCols_;
+
+  // --- Command stream (worker.cpp) ---
+  template <class T>
+  T* Record(uint32_t op, size_t extra = 0);
+  void Publish();
+  void WorkerMain();
+  void Execute(const uint8_t* bytes, size_t size);
+  void UnpinReleased();
+  void PinBinding(Pinned* p) {
+    if (p) p->Pin();
+  }
+  void ExecUnpin(Pinned* p) {
+    if (p) workerReleases_.push_back(p);
+  }
+  void ResetExecState(bool copy);
+  void ExecRenderTarget(Surface* rt);
+  void ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                 DWORD stencil);
+  void ExecStretchRect(Surface* src, const RECT& sr, Surface* dst, const RECT& dr,
+                       D3DTEXTUREFILTERTYPE filter);
+  void ExecColorFill(Surface* s, const RECT& r, D3DCOLOR color);
+  void ExecPresentCopy(const CmdPresent& c);
+  void ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh);
+
+  std::unique_ptr<CommandChunk> recording_;
+  std::thread worker_;
+  bool workerFailed_ = false;  // no thread could be started: commands run as they are published
+  std::mutex mutex_;
+  std::condition_variable work_;   // chunks published, or stop
+  std::condition_variable done_;   // a chunk finished
+  std::deque<std::unique_ptr<CommandChunk>> pending_;
+  std::vector<std::unique_ptr<CommandChunk>> spare_;
+  uint64_t published_ = 0;  // chunks handed to the worker
+  uint64_t executed_ = 0;   // chunks it has finished
+  bool stop_ = false;
+  std::vector<Pinned*> workerReleases_;  // worker only: pins it let go of in the current chunk
+  std::vector<Pinned*> released_;        // under mutex_: pins to drop on the application's side
+  std::vector<Pinned*> unpinning_;
+
+  // Presentation: the worker converts the frame; the application's thread shows it.
+  bool presentPending_ = false;
+  uint64_t presentChunk_ = 0;  // the chunk holding the pending frame's copy
+  HWND presentWindow_ = nullptr;
+  bool windowWritten_ = false;  // the worker wrote the pending frame into the window's surface
+  std::vector<uint32_t> frame_;
+  int frameWidth_ = 0, frameHeight_ = 0;
 
   std::chrono::steady_clock::time_point lastPresent_{};
   friend class Direct3D;

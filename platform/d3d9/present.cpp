@@ -9,6 +9,7 @@
 #endif
 
 #include "automation.h"
+#include "d3d9/commands.h"
 #include "d3d9/device.h"
 #include "win32/win32_internal.h"
 
@@ -19,13 +20,32 @@ AutomationFrame g_lastFrame;
 bool g_haveFrame = false;
 uint64_t g_presentCount = 0;
 uint64_t g_resetCount = 0;
+
+// The device whose last Present the worker may still be converting. One frame at most is in
+// flight: the next Present, a read of the presented frame and the message pump complete it.
+Device* g_presenter = nullptr;
+
+void CompletePendingPresent() {
+  if (g_presenter) g_presenter->CompletePresent(false);
+}
+
+void SettlePendingPresent() {
+  if (g_presenter) g_presenter->CompletePresent(true);
+}
+
+bool DirectFormat(const SDL_Surface* ws) {
+  return ws->format->BytesPerPixel == 4 && ws->format->Rmask == 0x00FF0000 &&
+         ws->format->Gmask == 0x0000FF00 && ws->format->Bmask == 0x000000FF && !SDL_MUSTLOCK(ws);
+}
+
 }  // namespace
 
 void NoteReset() { ++g_resetCount; }
 
-// Copies the back buffer (or its source rectangle, stretched to the destination rectangle) into
-// the window's surface and shows it. IMMEDIATE never waits; ONE (and DEFAULT) waits for the next
-// refresh of the display after the previous present.
+// Records the copy of the back buffer (or its source rectangle, stretched to the destination
+// rectangle) into the frame the window shows; the worker makes it after the frame's draws, and
+// the frame reaches the window when it is done. IMMEDIATE never waits; ONE (and DEFAULT) waits
+// for the next refresh of the display after the previous present.
 HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override, const RGNDATA*) {
   if (health_ != DeviceHealth::Ok) return D3DERR_DEVICELOST;
   HWND window = override ? override : (pp_.hDeviceWindow ? pp_.hDeviceWindow : focusWindow_);
@@ -54,6 +74,10 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   }
   lastPresent_ = std::chrono::steady_clock::now();
 
+  // The previous frame goes to its window first.
+  if (g_presenter && g_presenter != this) g_presenter->CompletePresent(true);
+  CompletePresent(true);
+
   // The frame as the window shows it: the source rectangle, scaled to the window's client area
   // (or to the destination rectangle).
   SDL_Surface* ws = SDL_GetWindowSurface(sdl);
@@ -61,56 +85,103 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   int fh = ws ? ws->h : static_cast<int>(sr.bottom - sr.top);
   RECT dr{0, 0, fw, fh};
   if (dstRect) dr = *dstRect;
+  const bool direct = ws && DirectFormat(ws);
+  *Record<CmdPresent>(kOpPresentCopy) =
+      CmdPresent{sr, dr, fw, fh, direct ? static_cast<uint8_t*>(ws->pixels) : nullptr,
+                 direct ? ws->pitch : 0};
+  Publish();
+  presentPending_ = true;
+  presentChunk_ = published_;
+  presentWindow_ = window;
+  windowWritten_ = direct;
+  g_presenter = this;
+  Win32SetPresentHooks(&CompletePendingPresent, &SettlePendingPresent);
+  ++g_presentCount;
+  return D3D_OK;
+}
+
+// Worker: converts the back buffer into the frame as the window shows it (opaque ARGB), and into
+// the window's surface when it has that format.
+void Device::ExecPresentCopy(const CmdPresent& c) {
+  ConvertFrame(c.sr, c.dr, c.width, c.height);
+  if (!c.windowPixels) return;
+  for (int y = 0; y < c.height; ++y)
+    std::memcpy(c.windowPixels + static_cast<size_t>(y) * c.windowPitch,
+                frame_.data() + static_cast<size_t>(y) * c.width, static_cast<size_t>(c.width) * 4);
+}
+
+void Device::ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh) {
+  const SurfaceStore& bb = backBuffer_->store;
   int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
   int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
-  g_lastFrame.width = fw;
-  g_lastFrame.height = fh;
+  frameWidth_ = fw;
+  frameHeight_ = fh;
   bool covers = dr.left <= 0 && dr.top <= 0 && dr.right >= fw && dr.bottom >= fh;
   if (covers)
-    g_lastFrame.pixels.resize(static_cast<size_t>(fw) * fh);
+    frame_.resize(static_cast<size_t>(fw) * fh);
   else
-    g_lastFrame.pixels.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
-  if (dw > 0 && dh > 0) {
-    bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
-    for (int y = std::max<LONG>(0, dr.top); y < std::min<LONG>(fh, dr.bottom); ++y) {
-      int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
-      uint32_t* out = g_lastFrame.pixels.data() + static_cast<size_t>(y) * fw;
-      const uint8_t* row = bb.Row(sy);
-      int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
-      if (identity && xs < xe) {
-        const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
-        int x = xs;
+    frame_.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
+  if (dw <= 0 || dh <= 0) return;
+  bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
+  for (int y = std::max<LONG>(0, dr.top); y < std::min<LONG>(fh, dr.bottom); ++y) {
+    int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
+    uint32_t* out = frame_.data() + static_cast<size_t>(y) * fw;
+    const uint8_t* row = bb.Row(sy);
+    int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
+    if (identity && xs < xe) {
+      const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
+      int x = xs;
 #if defined(__x86_64__)
-        // Four pixels at a time; the element loop is not vectorised at -O2.
-        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-        for (; x + 4 <= xe; x += 4, in += 16)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                           _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
+      // Four pixels at a time; the element loop is not vectorised at -O2.
+      const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+      for (; x + 4 <= xe; x += 4, in += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
 #endif
-        for (; x < xe; ++x, in += 4) {
-          uint32_t v;
-          std::memcpy(&v, in, 4);
-          out[x] = v | 0xFF000000u;
-        }
-        continue;
+      for (; x < xe; ++x, in += 4) {
+        uint32_t v;
+        std::memcpy(&v, in, 4);
+        out[x] = v | 0xFF000000u;
       }
-      for (int x = xs; x < xe; ++x) {
-        int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
-        out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
-      }
+      continue;
+    }
+    for (int x = xs; x < xe; ++x) {
+      int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
+      out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
     }
   }
-  if (ws) {
+}
+
+bool Device::CompletePresent(bool wait) {
+  if (!presentPending_) return true;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (executed_ < presentChunk_) {
+      if (!wait) return false;
+      done_.wait(lock, [this] { return executed_ >= presentChunk_; });
+    }
+  }
+  presentPending_ = false;
+  if (g_presenter == this) g_presenter = nullptr;
+  g_lastFrame.width = frameWidth_;
+  g_lastFrame.height = frameHeight_;
+  g_lastFrame.pixels.swap(frame_);
+  g_haveFrame = true;
+  // The window may have gone or changed size since the Present: what overlaps is shown.
+  SDL_Window* sdl = Win32SdlWindow(presentWindow_);
+  if (sdl && windowWritten_) {
+    SDL_UpdateWindowSurface(sdl);
+  } else if (SDL_Surface* ws = sdl ? SDL_GetWindowSurface(sdl) : nullptr) {
     if (SDL_MUSTLOCK(ws)) SDL_LockSurface(ws);
-    bool direct = ws->format->BytesPerPixel == 4 && ws->format->Rmask == 0x00FF0000 &&
-                  ws->format->Gmask == 0x0000FF00 && ws->format->Bmask == 0x000000FF;
-    for (int y = 0; y < fh; ++y) {
+    const bool direct = DirectFormat(ws);
+    const int w = std::min(ws->w, frameWidth_), h = std::min(ws->h, frameHeight_);
+    for (int y = 0; y < h; ++y) {
       auto* dst = static_cast<uint8_t*>(ws->pixels) + static_cast<size_t>(y) * ws->pitch;
-      const uint32_t* src = g_lastFrame.pixels.data() + static_cast<size_t>(y) * fw;
+      const uint32_t* src = g_lastFrame.pixels.data() + static_cast<size_t>(y) * frameWidth_;
       if (direct) {
-        std::memcpy(dst, src, static_cast<size_t>(fw) * 4);
+        std::memcpy(dst, src, static_cast<size_t>(w) * 4);
       } else {
-        for (int x = 0; x < fw; ++x) {
+        for (int x = 0; x < w; ++x) {
           uint32_t c = src[x];
           uint32_t mapped = SDL_MapRGB(ws->format, (c >> 16) & 255, (c >> 8) & 255, c & 255);
           std::memcpy(dst + static_cast<size_t>(x) * ws->format->BytesPerPixel, &mapped,
@@ -121,14 +192,14 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
     if (SDL_MUSTLOCK(ws)) SDL_UnlockSurface(ws);
     SDL_UpdateWindowSurface(sdl);
   }
-  g_haveFrame = true;
-  ++g_presentCount;
-  return D3D_OK;
+  UnpinReleased();
+  return true;
 }
 
 }  // namespace d3d9
 
 bool AutomationLastPresentedFrame(AutomationFrame* out) {
+  if (d3d9::g_presenter) d3d9::g_presenter->CompletePresent(true);
   if (!out || !d3d9::g_haveFrame) return false;
   *out = d3d9::g_lastFrame;
   return true;
@@ -136,6 +207,10 @@ bool AutomationLastPresentedFrame(AutomationFrame* out) {
 
 uint64_t AutomationPresentCount() { return d3d9::g_presentCount; }
 uint64_t AutomationResetCount() { return d3d9::g_resetCount; }
+
+void AutomationFinishDevice(IDirect3DDevice9* device) {
+  if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->Finish();
+}
 
 void AutomationLoseDevice(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkLost();

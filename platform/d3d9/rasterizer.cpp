@@ -230,13 +230,13 @@ void Device::Validate() {
     for (int i = 0; i < 4; ++i)
       for (int j = 0; j < 4; ++j) {
         float s = 0;
-        for (int k = 0; k < 4; ++k) s += world_.m[i][k] * view_.m[k][j];
+        for (int k = 0; k < 4; ++k) s += ex_.world.m[i][k] * ex_.view.m[k][j];
         wv.m[i][j] = s;
       }
     for (int i = 0; i < 4; ++i)
       for (int j = 0; j < 4; ++j) {
         float s = 0;
-        for (int k = 0; k < 4; ++k) s += wv.m[i][k] * proj_.m[k][j];
+        for (int k = 0; k < 4; ++k) s += wv.m[i][k] * ex_.proj.m[k][j];
         wvp.m[i][j] = s;
       }
     std::memcpy(wvp_, wvp.m, sizeof(wvp_));
@@ -247,26 +247,26 @@ void Device::Validate() {
 
 void Device::BuildPixelState() {
   PixelState& p = ps_;
-  SurfaceStore& rt = renderTarget_->store;
+  SurfaceStore& rt = ex_.renderTarget->store;
   p.color = rt.bits.data();
   p.colorPitch = rt.pitch;
   p.colorFormat = rt.format;
   p.color32 = rt.format == D3DFMT_A8R8G8B8 || rt.format == D3DFMT_X8R8G8B8;
   p.colorHasAlpha = FormatHasAlpha(rt.format);
-  p.clipX0 = static_cast<int>(viewport_.X);
-  p.clipY0 = static_cast<int>(viewport_.Y);
-  p.clipX1 = std::min(static_cast<int>(viewport_.X + viewport_.Width), static_cast<int>(rt.width));
-  p.clipY1 = std::min(static_cast<int>(viewport_.Y + viewport_.Height), static_cast<int>(rt.height));
-  if (rs_[D3DRS_SCISSORTESTENABLE]) {
-    p.clipX0 = std::max(p.clipX0, static_cast<int>(scissor_.left));
-    p.clipY0 = std::max(p.clipY0, static_cast<int>(scissor_.top));
-    p.clipX1 = std::min(p.clipX1, static_cast<int>(scissor_.right));
-    p.clipY1 = std::min(p.clipY1, static_cast<int>(scissor_.bottom));
+  p.clipX0 = static_cast<int>(ex_.viewport.X);
+  p.clipY0 = static_cast<int>(ex_.viewport.Y);
+  p.clipX1 = std::min(static_cast<int>(ex_.viewport.X + ex_.viewport.Width), static_cast<int>(rt.width));
+  p.clipY1 = std::min(static_cast<int>(ex_.viewport.Y + ex_.viewport.Height), static_cast<int>(rt.height));
+  if (ex_.rs[D3DRS_SCISSORTESTENABLE]) {
+    p.clipX0 = std::max(p.clipX0, static_cast<int>(ex_.scissor.left));
+    p.clipY0 = std::max(p.clipY0, static_cast<int>(ex_.scissor.top));
+    p.clipX1 = std::min(p.clipX1, static_cast<int>(ex_.scissor.right));
+    p.clipY1 = std::min(p.clipY1, static_cast<int>(ex_.scissor.bottom));
   }
   p.depth = nullptr;
   p.depthBits = 0;
-  if (depthStencil_ && rs_[D3DRS_ZENABLE] != D3DZB_FALSE) {
-    SurfaceStore& ds = depthStencil_->store;
+  if (ex_.depthStencil && ex_.rs[D3DRS_ZENABLE] != D3DZB_FALSE) {
+    SurfaceStore& ds = ex_.depthStencil->store;
     p.depth = ds.bits.data();
     p.depthPitch = ds.pitch;
     p.depthBits = ds.bpp == 2 ? 16 : (ds.format == D3DFMT_D32 ? 32 : 24);
@@ -275,31 +275,31 @@ void Device::BuildPixelState() {
     p.clipY1 = std::min(p.clipY1, static_cast<int>(ds.height));
   }
   p.zTest = p.depth != nullptr;
-  p.zWrite = p.zTest && rs_[D3DRS_ZWRITEENABLE];
-  p.zFunc = rs_[D3DRS_ZFUNC];
-  p.alphaTest = rs_[D3DRS_ALPHATESTENABLE] != 0;
-  p.alphaFunc = rs_[D3DRS_ALPHAFUNC];
-  p.alphaRef = static_cast<int>(rs_[D3DRS_ALPHAREF] & 0xFF);
-  p.blend = rs_[D3DRS_ALPHABLENDENABLE] != 0;
-  p.srcBlend = rs_[D3DRS_SRCBLEND];
-  p.dstBlend = rs_[D3DRS_DESTBLEND];
-  p.blendOp = rs_[D3DRS_BLENDOP];
-  p.separateAlpha = rs_[D3DRS_SEPARATEALPHABLENDENABLE] != 0;
-  p.srcBlendAlpha = rs_[D3DRS_SRCBLENDALPHA];
-  p.dstBlendAlpha = rs_[D3DRS_DESTBLENDALPHA];
-  p.blendOpAlpha = rs_[D3DRS_BLENDOPALPHA];
-  p.blendFactor = rs_[D3DRS_BLENDFACTOR];
-  DWORD cw = rs_[D3DRS_COLORWRITEENABLE];
+  p.zWrite = p.zTest && ex_.rs[D3DRS_ZWRITEENABLE];
+  p.zFunc = ex_.rs[D3DRS_ZFUNC];
+  p.alphaTest = ex_.rs[D3DRS_ALPHATESTENABLE] != 0;
+  p.alphaFunc = ex_.rs[D3DRS_ALPHAFUNC];
+  p.alphaRef = static_cast<int>(ex_.rs[D3DRS_ALPHAREF] & 0xFF);
+  p.blend = ex_.rs[D3DRS_ALPHABLENDENABLE] != 0;
+  p.srcBlend = ex_.rs[D3DRS_SRCBLEND];
+  p.dstBlend = ex_.rs[D3DRS_DESTBLEND];
+  p.blendOp = ex_.rs[D3DRS_BLENDOP];
+  p.separateAlpha = ex_.rs[D3DRS_SEPARATEALPHABLENDENABLE] != 0;
+  p.srcBlendAlpha = ex_.rs[D3DRS_SRCBLENDALPHA];
+  p.dstBlendAlpha = ex_.rs[D3DRS_DESTBLENDALPHA];
+  p.blendOpAlpha = ex_.rs[D3DRS_BLENDOPALPHA];
+  p.blendFactor = ex_.rs[D3DRS_BLENDFACTOR];
+  DWORD cw = ex_.rs[D3DRS_COLORWRITEENABLE];
   p.writeMask = ((cw & D3DCOLORWRITEENABLE_RED) ? 0x00FF0000u : 0u) |
                 ((cw & D3DCOLORWRITEENABLE_GREEN) ? 0x0000FF00u : 0u) |
                 ((cw & D3DCOLORWRITEENABLE_BLUE) ? 0x000000FFu : 0u) |
                 ((cw & D3DCOLORWRITEENABLE_ALPHA) ? 0xFF000000u : 0u);
-  p.tfactor = rs_[D3DRS_TEXTUREFACTOR];
-  p.specularAdd = rs_[D3DRS_SPECULARENABLE] != 0;
-  p.flatShade = rs_[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-  p.cullMode = rs_[D3DRS_CULLMODE];
-  p.fillMode = rs_[D3DRS_FILLMODE];
-  p.lastPixel = rs_[D3DRS_LASTPIXEL] != 0;
+  p.tfactor = ex_.rs[D3DRS_TEXTUREFACTOR];
+  p.specularAdd = ex_.rs[D3DRS_SPECULARENABLE] != 0;
+  p.flatShade = ex_.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  p.cullMode = ex_.rs[D3DRS_CULLMODE];
+  p.fillMode = ex_.rs[D3DRS_FILLMODE];
+  p.lastPixel = ex_.rs[D3DRS_LASTPIXEL] != 0;
   // Render-state changes between draws (the sprite pass sets states around every quad) leave
   // the texture stages as they were.
   if (stagesDirty_) BuildStageState();
@@ -311,7 +311,7 @@ void Device::BuildStageState() {
   PixelState& p = ps_;
   p.stageCount = 0;
   for (int s = 0; s < 8; ++s) {
-    const DWORD* t = tss_[s];
+    const DWORD* t = ex_.tss[s];
     if (t[D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
     StageState& st = p.stages[s];
     st.colorOp = t[D3DTSS_COLOROP];
@@ -324,9 +324,9 @@ void Device::BuildStageState() {
     st.alphaArg2 = t[D3DTSS_ALPHAARG2];
     st.texSet = static_cast<int>(t[D3DTSS_TEXCOORDINDEX] & 0xFFFF);
     if (st.texSet >= kMaxTexSets) st.texSet = kMaxTexSets - 1;
-    st.texture = textures_[s] ? AsTexture(textures_[s]) : nullptr;
+    st.texture = ex_.textures[s] ? AsTexture(ex_.textures[s]) : nullptr;
     if (st.texture && st.texture->levels.empty()) st.texture = nullptr;
-    const DWORD* sm = samp_[s];
+    const DWORD* sm = ex_.samp[s];
     st.addressU = sm[D3DSAMP_ADDRESSU];
     st.addressV = sm[D3DSAMP_ADDRESSV];
     st.border = sm[D3DSAMP_BORDERCOLOR];
@@ -358,7 +358,7 @@ void Device::ChooseShortcuts() {
   if (!p.specularAdd && p.stageCount == 0) {
     p.shade = PixelState::Shade::Diffuse;
   } else if (!p.specularAdd && p.stageCount == 1 && p.stages[0].texture &&
-             tss_[0][D3DTSS_RESULTARG] != D3DTA_TEMP) {
+             ex_.tss[0][D3DTSS_RESULTARG] != D3DTA_TEMP) {
     const StageState& st = p.stages[0];
     bool colourOk = st.colorOp == D3DTOP_MODULATE && plain(st.colorArg1) && plain(st.colorArg2) &&
                     isTex(st.colorArg1) != isTex(st.colorArg2);
@@ -393,7 +393,7 @@ void Device::ChooseShortcuts() {
 // positions). Fixed-function lighting belongs here: until it exists, vertices keep their own
 // diffuse and specular colours whatever D3DRS_LIGHTING says.
 void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVertex* out) {
-  const FvfLayout& l = layout_;
+  const FvfLayout& l = ex_.layout;
   const float(*m)[4] = wvp_;
   if (!l.rhw && l.psize < 0 && l.specular < 0 && l.texCount == 1 && l.texDim[0] == 2) {
     // Position, optional diffuse and one 2D coordinate set (the sprite format): the same values
@@ -471,122 +471,15 @@ void Device::TransformVertices(const uint8_t* src, UINT stride, UINT count, RVer
 
 void Device::ToScreen(RVertex* v) const {
   float rhw = 1.f / v->w;
-  float hw = static_cast<float>(viewport_.Width) * 0.5f;
-  float hh = static_cast<float>(viewport_.Height) * 0.5f;
-  v->x = static_cast<float>(viewport_.X) + (1.f + v->x * rhw) * hw;
-  v->y = static_cast<float>(viewport_.Y) + (1.f - v->y * rhw) * hh;
-  v->z = viewport_.MinZ + v->z * rhw * (viewport_.MaxZ - viewport_.MinZ);
+  float hw = static_cast<float>(ex_.viewport.Width) * 0.5f;
+  float hh = static_cast<float>(ex_.viewport.Height) * 0.5f;
+  v->x = static_cast<float>(ex_.viewport.X) + (1.f + v->x * rhw) * hw;
+  v->y = static_cast<float>(ex_.viewport.Y) + (1.f - v->y * rhw) * hh;
+  v->z = ex_.viewport.MinZ + v->z * rhw * (ex_.viewport.MaxZ - ex_.viewport.MinZ);
   v->w = rhw;
 }
 
 // --- Draw entry points ------------------------------------------------------------------------------
-
-HRESULT Device::ValidateDraw() const {
-  if (!inScene_) return D3DERR_INVALIDCALL;
-  if (!layout_.valid) return D3DERR_INVALIDCALL;
-  return D3D_OK;
-}
-
-namespace {
-UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT prims) {
-  switch (type) {
-    case D3DPT_POINTLIST:
-      return prims;
-    case D3DPT_LINELIST:
-      return prims * 2;
-    case D3DPT_LINESTRIP:
-      return prims + 1;
-    case D3DPT_TRIANGLELIST:
-      return prims * 3;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN:
-      return prims + 2;
-    default:
-      return 0;
-  }
-}
-constexpr UINT kMaxPrimitives = 0xFFFFF;
-}  // namespace
-
-HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT prims, const void* data, UINT stride) {
-  if (!data || stride == 0 || prims == 0 || prims > kMaxPrimitives) return D3DERR_INVALIDCALL;
-  UINT n = VertexCountFor(type, prims);
-  if (n == 0) return D3DERR_INVALIDCALL;
-  HRESULT hr = ValidateDraw();
-  if (FAILED(hr)) return hr;
-  if (stride < layout_.stride) return D3DERR_INVALIDCALL;
-  // Direct3D unbinds stream 0 after a user-pointer draw.
-  if (streams_[0].buffer) {
-    streams_[0].buffer->Release();
-    streams_[0] = Stream{};
-  }
-  if (health_ != DeviceHealth::Ok) return D3D_OK;
-  return DrawStream(type, prims, static_cast<const uint8_t*>(data), stride, n, nullptr, false, 0, 0);
-}
-
-HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT prims) {
-  if (prims == 0 || prims > kMaxPrimitives) return D3DERR_INVALIDCALL;
-  UINT n = VertexCountFor(type, prims);
-  if (n == 0) return D3DERR_INVALIDCALL;
-  HRESULT hr = ValidateDraw();
-  if (FAILED(hr)) return hr;
-  const Stream& s = streams_[0];
-  if (!s.buffer || s.stride < layout_.stride || s.stride == 0) return D3DERR_INVALIDCALL;
-  uint64_t begin = s.offset + static_cast<uint64_t>(start) * s.stride;
-  uint64_t end = begin + static_cast<uint64_t>(n - 1) * s.stride + layout_.stride;
-  if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
-  if (health_ != DeviceHealth::Ok) return D3D_OK;
-  return DrawStream(type, prims, s.buffer->data.data() + begin, s.stride, n, nullptr, false, 0, 0);
-}
-
-HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIndex, UINT numVerts,
-                                     UINT startIndex, UINT prims) {
-  if (prims == 0 || prims > kMaxPrimitives || numVerts == 0) return D3DERR_INVALIDCALL;
-  UINT n = VertexCountFor(type, prims);
-  if (n == 0) return D3DERR_INVALIDCALL;
-  HRESULT hr = ValidateDraw();
-  if (FAILED(hr)) return hr;
-  const Stream& s = streams_[0];
-  if (!s.buffer || !indices_ || s.stride < layout_.stride || s.stride == 0)
-    return D3DERR_INVALIDCALL;
-  bool i32 = indices_->fvfOrFormat == D3DFMT_INDEX32;
-  uint64_t isz = i32 ? 4 : 2;
-  if ((static_cast<uint64_t>(startIndex) + n) * isz > indices_->data.size()) return D3DERR_INVALIDCALL;
-  int64_t first = static_cast<int64_t>(base) + minIndex;
-  if (first < 0) return D3DERR_INVALIDCALL;
-  uint64_t begin = s.offset + static_cast<uint64_t>(first) * s.stride;
-  uint64_t end = begin + static_cast<uint64_t>(numVerts - 1) * s.stride + layout_.stride;
-  if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
-  if (health_ != DeviceHealth::Ok) return D3D_OK;
-  return DrawStream(type, prims, s.buffer->data.data() + begin, s.stride, numVerts,
-                    indices_->data.data() + startIndex * isz, i32, 0, minIndex);
-}
-
-HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVerts,
-                                       UINT prims, const void* indexData, D3DFORMAT indexFormat,
-                                       const void* vertexData, UINT stride) {
-  if (!indexData || !vertexData || stride == 0 || prims == 0 || prims > kMaxPrimitives ||
-      numVerts == 0)
-    return D3DERR_INVALIDCALL;
-  if (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32) return D3DERR_INVALIDCALL;
-  UINT n = VertexCountFor(type, prims);
-  if (n == 0) return D3DERR_INVALIDCALL;
-  HRESULT hr = ValidateDraw();
-  if (FAILED(hr)) return hr;
-  if (stride < layout_.stride) return D3DERR_INVALIDCALL;
-  if (streams_[0].buffer) {
-    streams_[0].buffer->Release();
-    streams_[0] = Stream{};
-  }
-  if (indices_) {
-    indices_->Release();
-    indices_ = nullptr;
-  }
-  if (health_ != DeviceHealth::Ok) return D3D_OK;
-  const uint8_t* verts = static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(minIndex) * stride;
-  return DrawStream(type, prims, verts, stride, numVerts, indexData, indexFormat == D3DFMT_INDEX32,
-                    0, minIndex);
-}
 
 // Vertices [0, vertexCount) of `vertices` are transformed once; indices (if any) are relative to
 // minIndex. Out-of-range indices drop their primitive.
@@ -711,7 +604,7 @@ inline int OutCode(const RVertex& v) {
 }  // namespace
 
 void Device::DrawTriangle(const RVertex* a, const RVertex* b, const RVertex* c) {
-  if (layout_.rhw) {
+  if (ex_.layout.rhw) {
     RasterTriangle(*a, *b, *c);
     return;
   }
@@ -842,7 +735,7 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
     C4 tex{255, 255, 255, 255};
     if (st.texture)
       tex = Unpack(f.presampled ? f.texel[s] : Sample(st, f.uv[st.texSet][0], f.uv[st.texSet][1]));
-    C4 constant = Unpack(tss_[s][D3DTSS_CONSTANT]);
+    C4 constant = Unpack(ex_.tss[s][D3DTSS_CONSTANT]);
     auto arg = [&](DWORD sel) {
       C4 r;
       switch (sel & D3DTA_SELECTMASK) {
@@ -944,7 +837,7 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
         next.a = op(st.alphaOp, a1.a, a2.a, a0.a, a1, true);
       }
     }
-    if (tss_[s][D3DTSS_RESULTARG] == D3DTA_TEMP)
+    if (ex_.tss[s][D3DTSS_RESULTARG] == D3DTA_TEMP)
       temp = next;
     else
       cur = next;
@@ -1296,7 +1189,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     for (int k = 0; k < kAttrTex; ++k)
       if (vi.attr[k] != v0.attr[k]) return false;
   }
-  if (layout_.rhw) {
+  if (ex_.layout.rhw) {
     for (int i = 0; i < 6; ++i) {
       sx[i] = src[i]->x;
       sy[i] = src[i]->y;
@@ -1307,10 +1200,10 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     for (int i = 0; i < 6; ++i)
       if (OutCode(*src[i]) != 0) return false;
     const float rhw = 1.f / v0.w;
-    const float hw = static_cast<float>(viewport_.Width) * 0.5f;
-    const float hh = static_cast<float>(viewport_.Height) * 0.5f;
-    const float vx = static_cast<float>(viewport_.X), vy = static_cast<float>(viewport_.Y);
-    const float z = viewport_.MinZ + v0.z * rhw * (viewport_.MaxZ - viewport_.MinZ);
+    const float hw = static_cast<float>(ex_.viewport.Width) * 0.5f;
+    const float hh = static_cast<float>(ex_.viewport.Height) * 0.5f;
+    const float vx = static_cast<float>(ex_.viewport.X), vy = static_cast<float>(ex_.viewport.Y);
+    const float z = ex_.viewport.MinZ + v0.z * rhw * (ex_.viewport.MaxZ - ex_.viewport.MinZ);
     for (int i = 0; i < 6; ++i) {
       sx[i] = vx + (1.f + src[i]->x * rhw) * hw;
       sy[i] = vy + (1.f - src[i]->y * rhw) * hh;
@@ -1510,7 +1403,7 @@ void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
   RVertex a = *a0, b = *b0;
   // Transformed vertices straight from the vertex stage are clipped in clip space and projected;
   // the screen-space copies that wireframe triangles pass in are already on screen.
-  if (!layout_.rhw && (a0 >= scratch_.data() && a0 < scratch_.data() + scratch_.size())) {
+  if (!ex_.layout.rhw && (a0 >= scratch_.data() && a0 < scratch_.data() + scratch_.size())) {
     for (int pl = 0; pl < 6; ++pl) {
       float da = PlaneDistance(a, pl), db = PlaneDistance(b, pl);
       if (da < 0 && db < 0) return;
@@ -1567,7 +1460,7 @@ void Device::PlotVertexPixel(const RVertex& v, int x, int y) {
 
 void Device::DrawPoint(const RVertex* v0) {
   RVertex v = *v0;
-  if (!layout_.rhw && (v0 >= scratch_.data() && v0 < scratch_.data() + scratch_.size())) {
+  if (!ex_.layout.rhw && (v0 >= scratch_.data() && v0 < scratch_.data() + scratch_.size())) {
     if (OutCode(v) & 3) return;  // outside near or far
     if (!(v.w > 0.f)) return;
     ToScreen(&v);

@@ -98,6 +98,11 @@ HRESULT Resource<I>::FreePrivateData(REFGUID guid) {
   return D3DERR_NOTFOUND;
 }
 
+template <class I>
+void Resource<I>::FinishDeviceWork() const {
+  if (link_ && link_->device) link_->device->Finish();
+}
+
 template class Resource<IDirect3DSurface9>;
 template class Resource<IDirect3DTexture9>;
 template class Resource<IDirect3DVertexBuffer9>;
@@ -116,6 +121,20 @@ Surface::Surface(std::shared_ptr<DeviceLink> link, SurfaceKind k, D3DPOOL pool, 
 
 ULONG Surface::AddRef() { return container ? container->AddRef() : ComObject::AddRef(); }
 ULONG Surface::Release() { return container ? container->Release() : ComObject::Release(); }
+
+void Surface::Pin() {
+  if (container)
+    container->Pin();
+  else
+    Resource::Pin();
+}
+
+void Surface::Unpin() {
+  if (container)
+    container->Unpin();
+  else
+    Resource::Unpin();
+}
 
 bool Surface::IsOwnInterface(REFIID riid) const {
   return riid == IID_IDirect3DSurface9 || riid == IID_IDirect3DResource9;
@@ -144,6 +163,7 @@ HRESULT Surface::GetDesc(D3DSURFACE_DESC* d) {
 
 HRESULT Surface::LockRect(D3DLOCKED_RECT* out, const RECT* r, DWORD) {
   if (!out || !lockable || locked || store.bits.empty()) return D3DERR_INVALIDCALL;
+  FinishDeviceWork();
   RECT full{0, 0, static_cast<LONG>(store.width), static_cast<LONG>(store.height)};
   if (r) {
     if (r->left < 0 || r->top < 0 || r->right > full.right || r->bottom > full.bottom ||
@@ -216,6 +236,7 @@ HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE f) {
 
 // Box-filters each level from the one above it.
 void Texture::GenerateMipSubLevels() {
+  FinishDeviceWork();
   for (size_t i = 1; i < levels.size(); ++i) {
     const SurfaceStore& src = levels[i - 1]->store;
     SurfaceStore& dst = levels[i]->store;
@@ -279,8 +300,8 @@ bool Buffer<I, Desc>::IsOwnInterface(REFIID riid) const {
                                               : riid == IID_IDirect3DIndexBuffer9;
 }
 
-// Drawing is synchronous, so D3DLOCK_DISCARD and NOOVERWRITE need no renaming: the memory is
-// never in use by a pending draw.
+// A lock waits for the draws already recorded, so D3DLOCK_DISCARD and NOOVERWRITE need no
+// renaming: the memory is never in use by a pending draw once the lock returns.
 template <class I, class Desc>
 HRESULT Buffer<I, Desc>::Lock(UINT offset, UINT size, void** out, DWORD) {
   if (!out) return D3DERR_INVALIDCALL;
@@ -288,6 +309,7 @@ HRESULT Buffer<I, Desc>::Lock(UINT offset, UINT size, void** out, DWORD) {
     *out = nullptr;
     return D3DERR_INVALIDCALL;
   }
+  this->FinishDeviceWork();
   ++lockCount;
   *out = data.data() + offset;
   return D3D_OK;

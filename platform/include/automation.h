@@ -33,6 +33,9 @@ struct AutomationFrame {
 bool AutomationLastPresentedFrame(AutomationFrame* out);
 // Number of successful Present calls since the process started.
 uint64_t AutomationPresentCount();
+// Waits until the device has carried out every command recorded so far (its draws run on a
+// worker thread, as on a graphics processor). Benchmarks use it to time work to completion.
+void AutomationFinishDevice(IDirect3DDevice9* device);
 // Write a frame as a PNG file (RGB). Returns false on I/O failure.
 bool AutomationWritePng(const AutomationFrame& frame, const char* path);
 

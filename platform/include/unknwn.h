@@ -33,7 +33,7 @@ class ComObject : public Interface {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
-    if (left == 0) delete this;
+    if (left == 0) LastReleased();
     return left;
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -52,6 +52,8 @@ class ComObject : public Interface {
   ComObject() = default;
   // Implementations list the IIDs they answer to (besides IUnknown).
   virtual bool IsOwnInterface(REFIID) const { return false; }
+  // The count reached zero. An object still in use elsewhere (a pending draw) may outlive it.
+  virtual void LastReleased() { delete this; }
 
  private:
   ULONG refs_ = 1;

@@ -20,3 +20,10 @@ bool Win32EnsureVideo();
 HWND Win32KeyboardWindow();
 // Appends a message to the posted queue of the window (dropped for a handle that is not live).
 bool Win32PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The device's presentation hooks. `pump` runs whenever the message pump looks for events: a
+// finished frame is shown there when the program waits in its message loop instead of presenting
+// again. `settle` runs before a window is resized or destroyed, so no frame is still being written
+// into its surface.
+void Win32SetPresentHooks(void (*pump)(), void (*settle)());
+void Win32SettlePresents();

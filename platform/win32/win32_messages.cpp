@@ -240,7 +240,11 @@ void ConvertSdlEvent(const SDL_Event& e) {
   }
 }
 
+void (*g_pumpHook)() = nullptr;
+void (*g_settleHook)() = nullptr;
+
 void PumpSdlEvents() {
+  if (g_pumpHook) g_pumpHook();
   if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
   SDL_PumpEvents();
   SDL_Event e;
@@ -320,6 +324,15 @@ bool Win32PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!Win32FindWindow(window)) return false;
   Post(window, message, wParam, lParam);
   return true;
+}
+
+void Win32SetPresentHooks(void (*pump)(), void (*settle)()) {
+  g_pumpHook = pump;
+  g_settleHook = settle;
+}
+
+void Win32SettlePresents() {
+  if (g_settleHook) g_settleHook();
 }
 
 void Win32DropQueuedMessages(HWND handle) {

@@ -103,6 +103,7 @@ void PlaceSdlWindow(Win32Window* w) {
 }
 
 void ResizeSdlWindow(Win32Window* w) {
+  Win32SettlePresents();
   SDL_SetWindowSize(w->sdl, std::max(1, w->clientWidth), std::max(1, w->clientHeight));
 }
 
@@ -314,6 +315,7 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   CallProc(handle, WM_NCDESTROY, 0, 0);
   w = Win32FindWindow(handle);
   if (w) {
+    Win32SettlePresents();
     SDL_DestroyWindow(w->sdl);
     g_windows.erase(reinterpret_cast<uintptr_t>(handle));
   }

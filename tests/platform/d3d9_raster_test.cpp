@@ -2,6 +2,7 @@
 // sampling modes, texture stages, alpha test, depth, blending, clipping, lines and points, and
 // the fast paths against the general path.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
 
@@ -9,7 +10,7 @@
 
 // The device's switch that sends every draw, StretchRect and Clear down the general path.
 namespace d3d9 {
-extern bool g_disableFastPaths;
+extern std::atomic<bool> g_disableFastPaths;
 }
 
 namespace d3d9_test {
