@@ -21,6 +21,10 @@ class Device;
 // the fast paths produce the same pixels.
 extern std::atomic<bool> g_disableFastPaths;
 
+// When cleared, devices carry out their commands on the application's thread as they are
+// published (the automation's switch, for measuring the worker against a synchronous device).
+extern std::atomic<bool> g_deviceWorker;
+
 // Resources keep a weak link to their device: they may outlive it (the app releases the device
 // first), and the device must not be kept alive by its own resources.
 struct DeviceLink {
@@ -164,7 +168,9 @@ class Texture final : public Resource<IDirect3DTexture9> {
   HRESULT STDMETHODCALLTYPE UnlockRect(UINT Level) override;
   HRESULT STDMETHODCALLTYPE AddDirtyRect(const RECT*) override { return D3D_OK; }
 
-  std::vector<Surface*> levels;
+  // On a cache line of its own: the device's worker reads it for every draw while the
+  // application's thread changes the reference count beside it.
+  alignas(64) std::vector<Surface*> levels;
 
  protected:
   bool IsOwnInterface(REFIID riid) const override;

@@ -46,7 +46,7 @@ struct DeviceState {
 };
 
 // A block of recorded commands on its way to the worker.
-struct CommandChunk {
+struct alignas(64) CommandChunk {
   std::vector<uint8_t> bytes;
   size_t used = 0;
 };
@@ -376,8 +376,10 @@ class Device final : public ComObject<IDirect3DDevice9> {
   DeviceState api_;
   D3DCLIPSTATUS9 clipStatus_{};
   // The worker's state: reached only by commands (or by the application's thread while the worker
-  // is idle). Bound objects are pinned, not referenced.
-  DeviceState ex_;
+  // is idle). Bound objects are pinned, not referenced. The worker's fields, the application's
+  // and the shared ones each start a cache line of their own: the two threads would otherwise
+  // pass lines back and forth on every draw.
+  alignas(64) DeviceState ex_;
 
   // Derived worker state, rebuilt when dirty.
   bool pixelDirty_ = true;
@@ -390,11 +392,15 @@ class Device final : public ComObject<IDirect3DDevice9> {
   // and up and point size 1, so the sprite-format decode need not write them again.
   size_t scratchPlain_ = 0;
   std::vector<uint32_t> stretchCols_;
+  std::vector<Pinned*> workerReleases_;  // pins let go of in the current chunk
+  std::vector<uint32_t> frame_;          // the presented frame being converted
+  int frameWidth_ = 0, frameHeight_ = 0;
 
   // --- Command stream (worker.cpp) ---
   template <class T>
   T* Record(uint32_t op, size_t extra = 0);
   void Publish();
+  void ExecuteHere();
   void WorkerMain();
   void Execute(const uint8_t* bytes, size_t size);
   void UnpinReleased();
@@ -414,28 +420,27 @@ class Device final : public ComObject<IDirect3DDevice9> {
   void ExecPresentCopy(const CmdPresent& c);
   void ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh);
 
-  std::unique_ptr<CommandChunk> recording_;
+  // The application's thread.
+  alignas(64) std::unique_ptr<CommandChunk> recording_;
   std::thread worker_;
   bool workerFailed_ = false;  // no thread could be started: commands run as they are published
-  std::mutex mutex_;
-  std::condition_variable work_;   // chunks published, or stop
-  std::condition_variable done_;   // a chunk finished
-  std::deque<std::unique_ptr<CommandChunk>> pending_;
-  std::vector<std::unique_ptr<CommandChunk>> spare_;
-  uint64_t published_ = 0;  // chunks handed to the worker
-  uint64_t executed_ = 0;   // chunks it has finished
-  bool stop_ = false;
-  std::vector<Pinned*> workerReleases_;  // worker only: pins it let go of in the current chunk
-  std::vector<Pinned*> released_;        // under mutex_: pins to drop on the application's side
   std::vector<Pinned*> unpinning_;
-
   // Presentation: the worker converts the frame; the application's thread shows it.
   bool presentPending_ = false;
   uint64_t presentChunk_ = 0;  // the chunk holding the pending frame's copy
   HWND presentWindow_ = nullptr;
   bool windowWritten_ = false;  // the worker wrote the pending frame into the window's surface
-  std::vector<uint32_t> frame_;
-  int frameWidth_ = 0, frameHeight_ = 0;
+
+  // Shared, under mutex_.
+  alignas(64) std::mutex mutex_;
+  std::condition_variable work_;  // chunks published, or stop
+  std::condition_variable done_;  // a chunk finished
+  std::deque<std::unique_ptr<CommandChunk>> pending_;
+  std::vector<std::unique_ptr<CommandChunk>> spare_;
+  uint64_t published_ = 0;  // chunks handed to the worker
+  uint64_t executed_ = 0;   // chunks it has finished
+  bool stop_ = false;
+  std::vector<Pinned*> released_;  // pins to drop on the application's side
 
   std::chrono::steady_clock::time_point lastPresent_{};
   friend class Direct3D;

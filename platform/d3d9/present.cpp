@@ -212,6 +212,8 @@ void AutomationFinishDevice(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->Finish();
 }
 
+void AutomationUseDeviceWorker(bool enabled) { d3d9::g_deviceWorker = enabled; }
+
 void AutomationLoseDevice(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkLost();
 }

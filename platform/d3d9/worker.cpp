@@ -14,6 +14,9 @@ namespace {
 // Big enough that a demo frame (a few thousand sprite quads) takes a handful of chunks, so the
 // worker is woken a few times per frame, not per draw.
 constexpr size_t kChunkBytes = 256 * 1024;
+// A program that records faster than the worker draws waits once this many chunks are queued,
+// so memory stays bounded (about 16 MB of commands) whatever it records between presents.
+constexpr size_t kMaxPendingChunks = 64;
 
 constexpr size_t Align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
@@ -38,6 +41,8 @@ UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT prims) {
 constexpr UINT kMaxPrimitives = 0xFFFFF;
 
 }  // namespace
+
+std::atomic<bool> g_deviceWorker{true};
 
 // --- Recording ----------------------------------------------------------------------------------
 
@@ -82,6 +87,15 @@ template CmdPresent* Device::Record<CmdPresent>(uint32_t, size_t);
 // Hands the chunk being recorded to the worker, starting the worker on first use.
 void Device::Publish() {
   if (!recording_ || recording_->used == 0) return;
+  if (!g_deviceWorker) {
+    // Synchronous: after what the worker still has, the commands run here and now.
+    if (worker_.joinable()) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      done_.wait(lock, [this] { return executed_ == published_; });
+    }
+    ExecuteHere();
+    return;
+  }
   if (!worker_.joinable() && !workerFailed_) {
     try {
       worker_ = std::thread([this] { WorkerMain(); });
@@ -91,21 +105,24 @@ void Device::Publish() {
   }
   if (workerFailed_) {
     // No second thread: the commands run here and now, in order, as a synchronous device would.
-    Execute(recording_->bytes.data(), recording_->used);
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_.insert(released_.end(), workerReleases_.begin(), workerReleases_.end());
-    workerReleases_.clear();
-    recording_->used = 0;
-    ++published_;
-    ++executed_;
+    ExecuteHere();
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_.push_back(std::move(recording_));
-    ++published_;
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  pending_.push_back(std::move(recording_));
+  ++published_;
   work_.notify_one();
+  done_.wait(lock, [this] { return pending_.size() < kMaxPendingChunks; });
+}
+
+void Device::ExecuteHere() {
+  Execute(recording_->bytes.data(), recording_->used);
+  std::lock_guard<std::mutex> lock(mutex_);
+  released_.insert(released_.end(), workerReleases_.begin(), workerReleases_.end());
+  workerReleases_.clear();
+  recording_->used = 0;
+  ++published_;
+  ++executed_;
 }
 
 void Device::WorkerMain() {

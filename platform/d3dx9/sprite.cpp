@@ -347,8 +347,13 @@ class Sprite final : public ComObject<ID3DXSprite> {
       if (first == 0 || head.texture != quads_[first - 1].texture)
         device_->SetTexture(0, head.texture);
       if (head.axisAligned) {
-        for (size_t q = first; q < last; ++q)
-          device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, &vertices_[6 * q], sizeof(SpriteVertex));
+        // The quad's four corners as a fan: the same two triangles, in the same order and with
+        // the same vertices, as the list's six.
+        for (size_t q = first; q < last; ++q) {
+          const SpriteVertex* v = &vertices_[6 * q];
+          const SpriteVertex fan[4] = {v[0], v[1], v[2], v[5]};
+          device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, fan, sizeof(SpriteVertex));
+        }
       } else {
         device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)),
                                  &vertices_[6 * first], sizeof(SpriteVertex));

@@ -64,10 +64,14 @@ int SDLCALL WatchMouse(void*, SDL_Event* e) {
 }
 
 void StartMouseWatch() {
-  std::lock_guard<std::mutex> guard(g_motion.lock);
-  if (g_motion.watching) return;
+  {
+    std::lock_guard<std::mutex> guard(g_motion.lock);
+    if (g_motion.watching) return;
+    g_motion.watching = true;
+  }
+  // Outside our lock: SDL calls WatchMouse with its own lock held, so taking the two the other
+  // way round here could deadlock against an event pushed from another thread.
   SDL_AddEventWatch(WatchMouse, nullptr);
-  g_motion.watching = true;
 }
 
 void TakeMouseMotion(long* dx, long* dy, long* wheel) {

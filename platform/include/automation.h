@@ -36,6 +36,9 @@ uint64_t AutomationPresentCount();
 // Waits until the device has carried out every command recorded so far (its draws run on a
 // worker thread, as on a graphics processor). Benchmarks use it to time work to completion.
 void AutomationFinishDevice(IDirect3DDevice9* device);
+// Whether devices draw on their worker thread (the default) or on the calling thread, command
+// block by command block. Results are the same either way; benchmarks compare the two.
+void AutomationUseDeviceWorker(bool enabled);
 // Write a frame as a PNG file (RGB). Returns false on I/O failure.
 bool AutomationWritePng(const AutomationFrame& frame, const char* path);
 
