@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 template <class Record>
 class ObjectList {
@@ -17,11 +18,7 @@ class ObjectList {
   ObjectList() = default;
   ~ObjectList() {
     Clear();
-    while (spare_ != nullptr) {
-      Element* next = spare_->next;
-      delete spare_;
-      spare_ = next;
-    }
+    FreeSlabs();
   }
   ObjectList(const ObjectList&) = delete;
   ObjectList& operator=(const ObjectList&) = delete;
@@ -29,13 +26,11 @@ class ObjectList {
   // Inserts a new record directly after the current element (at the head when the cursor is
   // before the first element), makes it current and returns it.
   Record* Add() {
+    if (count_ == 0 && addsSinceRechain_ >= capacity_ / 2) RechainSpares();
+    if (spare_ == nullptr) Grow();
     Element* element = spare_;
-    if (element != nullptr) {
-      spare_ = element->next;
-      --spareCount_;
-    } else {
-      element = new Element;
-    }
+    spare_ = element->next;
+    ++addsSinceRechain_;
     new (element->storage) Record();
     if (current_ == nullptr) {
       element->next = first_;
@@ -166,6 +161,7 @@ class ObjectList {
     first_ = last_ = current_ = nullptr;
     count_ = 0;
     index_ = -1;
+    if (capacity_ > kMaxKept) FreeSlabs();
   }
 
   // Whether `record` is the record of one of this list's elements. Leaves the cursor alone, so
@@ -197,19 +193,48 @@ class ObjectList {
     Record& Rec() { return *std::launder(reinterpret_cast<Record*>(storage)); }
     const Record& Rec() const { return *std::launder(reinterpret_cast<const Record*>(storage)); }
   };
-  // At most this many removed elements are kept for reuse.
-  static constexpr int32_t kMaxSpare = 16384;
+  // Elements come in slabs of this many, and are never freed one by one.
+  static constexpr int32_t kSlabSize = 256;
+  // An emptied list with more elements than this gives its memory back.
+  static constexpr int32_t kMaxKept = 16384;
 
-  // Destroys the element's record (releasing its strings) and keeps or frees its memory.
+  // Destroys the element's record (releasing its strings) and keeps its memory for reuse.
   void Release(Element* element) {
     element->Rec().~Record();
-    if (spareCount_ < kMaxSpare) {
-      element->next = spare_;
-      spare_ = element;
-      ++spareCount_;
-    } else {
-      delete element;
-    }
+    element->next = spare_;
+    spare_ = element;
+    if (count_ == 0 && first_ == nullptr && capacity_ > kMaxKept) FreeSlabs();  // the last one went
+  }
+
+  void Grow() {
+    Element* slab = new Element[kSlabSize];
+    slabs_.push_back(slab);
+    for (int32_t i = 0; i + 1 < kSlabSize; ++i) slab[i].next = &slab[i + 1];
+    slab[kSlabSize - 1].next = spare_;
+    spare_ = slab;
+    capacity_ += kSlabSize;
+  }
+
+  // With every element spare, threads them in address order. Per-frame queues are emptied in an
+  // order of their own; without this, the next frame's records would land all over the slabs,
+  // and filling and walking the queue would miss the cache on almost every record.
+  void RechainSpares() {
+    Element* next = nullptr;
+    for (size_t s = slabs_.size(); s-- > 0;)
+      for (int32_t i = kSlabSize; i-- > 0;) {
+        slabs_[s][i].next = next;
+        next = &slabs_[s][i];
+      }
+    spare_ = next;
+    addsSinceRechain_ = 0;
+  }
+
+  void FreeSlabs() {
+    for (Element* slab : slabs_) delete[] slab;
+    slabs_.clear();
+    spare_ = nullptr;
+    capacity_ = 0;
+    addsSinceRechain_ = 0;
   }
 
   Element* first_ = nullptr;
@@ -218,5 +243,7 @@ class ObjectList {
   int32_t count_ = 0;
   int32_t index_ = -1;
   Element* spare_ = nullptr;
-  int32_t spareCount_ = 0;
+  std::vector<Element*> slabs_;
+  int32_t capacity_ = 0;          // elements in all slabs
+  int32_t addsSinceRechain_ = 0;  // rechaining costs the capacity; it waits for as many adds
 };

@@ -418,7 +418,6 @@ class Device final : public ComObject<IDirect3DDevice9> {
                        D3DTEXTUREFILTERTYPE filter);
   void ExecColorFill(Surface* s, const RECT& r, D3DCOLOR color);
   void ExecPresentCopy(const CmdPresent& c);
-  void ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh);
 
   // The application's thread.
   alignas(64) std::unique_ptr<CommandChunk> recording_;

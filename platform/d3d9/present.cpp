@@ -101,17 +101,11 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
 }
 
 // Worker: converts the back buffer into the frame as the window shows it (opaque ARGB), and into
-// the window's surface when it has that format.
+// the window's surface when it has that format, row by row while the row is in the cache.
 void Device::ExecPresentCopy(const CmdPresent& c) {
-  ConvertFrame(c.sr, c.dr, c.width, c.height);
-  if (!c.windowPixels) return;
-  for (int y = 0; y < c.height; ++y)
-    std::memcpy(c.windowPixels + static_cast<size_t>(y) * c.windowPitch,
-                frame_.data() + static_cast<size_t>(y) * c.width, static_cast<size_t>(c.width) * 4);
-}
-
-void Device::ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh) {
   const SurfaceStore& bb = backBuffer_->store;
+  const RECT &sr = c.sr, &dr = c.dr;
+  const int fw = c.width, fh = c.height;
   int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
   int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
   frameWidth_ = fw;
@@ -121,34 +115,38 @@ void Device::ConvertFrame(const RECT& sr, const RECT& dr, int fw, int fh) {
     frame_.resize(static_cast<size_t>(fw) * fh);
   else
     frame_.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
-  if (dw <= 0 || dh <= 0) return;
-  bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
-  for (int y = std::max<LONG>(0, dr.top); y < std::min<LONG>(fh, dr.bottom); ++y) {
-    int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
+  const bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
+  const int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
+  for (int y = 0; y < fh; ++y) {
     uint32_t* out = frame_.data() + static_cast<size_t>(y) * fw;
-    const uint8_t* row = bb.Row(sy);
-    int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
-    if (identity && xs < xe) {
-      const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
-      int x = xs;
+    if (dw > 0 && dh > 0 && y >= dr.top && y < dr.bottom && xs < xe) {
+      int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
+      const uint8_t* row = bb.Row(sy);
+      if (identity) {
+        const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
+        int x = xs;
 #if defined(__x86_64__)
-      // Four pixels at a time; the element loop is not vectorised at -O2.
-      const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-      for (; x + 4 <= xe; x += 4, in += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                         _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
+        // Four pixels at a time; the element loop is not vectorised at -O2.
+        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        for (; x + 4 <= xe; x += 4, in += 16)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                           _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
 #endif
-      for (; x < xe; ++x, in += 4) {
-        uint32_t v;
-        std::memcpy(&v, in, 4);
-        out[x] = v | 0xFF000000u;
+        for (; x < xe; ++x, in += 4) {
+          uint32_t v;
+          std::memcpy(&v, in, 4);
+          out[x] = v | 0xFF000000u;
+        }
+      } else {
+        for (int x = xs; x < xe; ++x) {
+          int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
+          out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
+        }
       }
-      continue;
     }
-    for (int x = xs; x < xe; ++x) {
-      int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
-      out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
-    }
+    if (c.windowPixels)
+      std::memcpy(c.windowPixels + static_cast<size_t>(y) * c.windowPitch, out,
+                  static_cast<size_t>(fw) * 4);
   }
 }
 

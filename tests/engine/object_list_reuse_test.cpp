@@ -1,8 +1,10 @@
 // ObjectList recycles removed elements: a reused element must come back exactly like a new one.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/core/object_list.h"
 
@@ -54,6 +56,34 @@ TEST(ObjectListReuseTest, ClearThenAddKeepsOrderAndCursorRules) {
   EXPECT_EQ(list.Next(), nullptr);
   EXPECT_EQ(list.Count(), 3);
   EXPECT_EQ(first->a, 0);
+}
+
+// A per-frame queue is emptied in an order of its own (the sprite pass removes each sprite's
+// commands in turn). Refilled, it must reuse exactly its old memory, handed out in address order
+// so that filling and walking it stay sequential.
+TEST(ObjectListReuseTest, RefilledQueueReusesItsMemoryInAddressOrder) {
+  ObjectList<Record> list;
+  constexpr int kCount = 1000;
+  std::set<Record*> before;
+  for (int i = 0; i < kCount; ++i) {
+    Record* r = list.Add();
+    r->a = i;
+    before.insert(r);
+  }
+  for (int pass = 0; pass < 5; ++pass) {  // every fifth record per pass, as five sprites would
+    list.Reset();
+    while (Record* r = list.Next())
+      if (r->a % 5 == pass) list.Remove();
+  }
+  ASSERT_EQ(list.Count(), 0);
+  std::vector<Record*> after;
+  for (int i = 0; i < kCount; ++i) after.push_back(list.Add());
+  EXPECT_EQ(std::set<Record*>(after.begin(), after.end()), before);
+  int forward = 0;
+  for (int i = 1; i < kCount; ++i)
+    forward += reinterpret_cast<uintptr_t>(after[i]) > reinterpret_cast<uintptr_t>(after[i - 1]);
+  // Consecutive records step forward inside each slab of elements; only slab boundaries may not.
+  EXPECT_GE(forward, kCount - 1 - kCount / 256);
 }
 
 }  // namespace
