@@ -401,6 +401,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
   T* Record(uint32_t op, size_t extra = 0);
   void Publish();
   void ExecuteHere();
+  bool TargetOverwrittenNext(const uint8_t* bytes, size_t size) const;
   void WorkerMain();
   void Execute(const uint8_t* bytes, size_t size);
   void UnpinReleased();

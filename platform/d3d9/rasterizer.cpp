@@ -589,6 +589,17 @@ inline RVertex Lerp(const RVertex& a, const RVertex& b, float t) {
 
 // PlaneDistance for every plane, written out: a loop over the switch costs an indirect jump per
 // plane.
+// Rounds half to even like std::nearbyint in the default rounding mode, without the library
+// call; beyond the int range (or for NaN) it gives a value far from the input, which the
+// callers refuse as they refuse any large coordinate.
+inline float NearestInteger(float v) {
+#if defined(__x86_64__)
+  return static_cast<float>(_mm_cvtss_si32(_mm_set_ss(v)));
+#else
+  return std::nearbyint(v);
+#endif
+}
+
 inline int OutCode(const RVertex& v) {
   const float g = kGuardBand * v.w;
   int code = 0;
@@ -1183,7 +1194,15 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   float sx[6], sy[6], sz[6];
   for (int i = 0; i < 6; ++i) src[i] = &v[corners[i]];
   const RVertex& v0 = *src[0];
+  // Strips and fans name a vertex twice: each distinct one is checked once. Their corner tables
+  // meet new vertices in increasing order, so a corner not above the largest so far repeats one.
+  bool repeat[6] = {};
+  for (int i = 1, most = corners[0]; i < 6; ++i) {
+    repeat[i] = corners[i] <= most;
+    most = std::max<int>(most, corners[i]);
+  }
   for (int i = 1; i < 6; ++i) {
+    if (repeat[i]) continue;
     const RVertex& vi = *src[i];
     if (vi.w != v0.w || vi.z != v0.z) return false;
     for (int k = 0; k < kAttrTex; ++k)
@@ -1198,7 +1217,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   } else {
     // ToScreen's arithmetic, with the reciprocal of the shared w computed once.
     for (int i = 0; i < 6; ++i)
-      if (OutCode(*src[i]) != 0) return false;
+      if (!repeat[i] && OutCode(*src[i]) != 0) return false;
     const float rhw = 1.f / v0.w;
     const float hw = static_cast<float>(ex_.viewport.Width) * 0.5f;
     const float hh = static_cast<float>(ex_.viewport.Height) * 0.5f;
@@ -1281,7 +1300,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     if (std::fabs(du - 1.f) > 1e-4f || std::fabs(dv - 1.f) > 1e-4f) return false;
     float tu = uAt[0] * static_cast<float>(w) + (static_cast<float>(px0) - static_cast<float>(x0) / kSub) - 0.5f;
     float tv = vAt[0] * static_cast<float>(h) + (static_cast<float>(py0) - static_cast<float>(y0) / kSub) - 0.5f;
-    float ru = std::nearbyint(tu), rv = std::nearbyint(tv);
+    float ru = NearestInteger(tu), rv = NearestInteger(tv);
     if (std::fabs(tu - ru) > 1e-3f || std::fabs(tv - rv) > 1e-3f) return false;
     if (std::fabs(ru) > 1e7f || std::fabs(rv) > 1e7f) return false;
     maps[nmaps++] = Map{t, static_cast<int>(ru), static_cast<int>(rv), static_cast<float>(w),
@@ -1383,11 +1402,18 @@ bool Device::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int p
         uint32_t dst;
         std::memcpy(&dst, px, 4);
         dst |= dstOr;
-        const int ia = 255 - a;
-        result = 0;
-        for (int sh = 0; sh < 32; sh += 8) {
-          int sc = static_cast<int>((src >> sh) & 255), dc = static_cast<int>((dst >> sh) & 255);
-          result |= static_cast<uint32_t>((sc * a + dc * ia + 127) / 255) << sh;
+        // (c * 255 + 127) / 255 is c: opaque and clear texels need no arithmetic.
+        if (a == 255) {
+          result = src;
+        } else if (a == 0) {
+          result = dst;
+        } else {
+          const int ia = 255 - a;
+          result = 0;
+          for (int sh = 0; sh < 32; sh += 8) {
+            int sc = static_cast<int>((src >> sh) & 255), dc = static_cast<int>((dst >> sh) & 255);
+            result |= static_cast<uint32_t>((sc * a + dc * ia + 127) / 255) << sh;
+          }
         }
       }
       result |= dstOr;

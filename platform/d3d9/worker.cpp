@@ -286,7 +286,10 @@ void Device::Execute(const uint8_t* bytes, size_t size) {
       }
       case kOpClear: {
         auto* c = reinterpret_cast<const CmdClear*>(payload);
-        ExecClear(c->count, reinterpret_cast<const D3DRECT*>(payload + sizeof(CmdClear)), c->flags,
+        DWORD flags = c->flags;
+        if ((flags & D3DCLEAR_TARGET) && TargetOverwrittenNext(bytes + at, size - at))
+          flags &= ~static_cast<DWORD>(D3DCLEAR_TARGET);
+        ExecClear(c->count, reinterpret_cast<const D3DRECT*>(payload + sizeof(CmdClear)), flags,
                   c->color, c->z, c->stencil);
         break;
       }
@@ -311,6 +314,45 @@ void Device::Execute(const uint8_t* bytes, size_t size) {
         break;
     }
   }
+}
+
+// Whether the next command of the chunk that touches pixels is a StretchRect replacing the whole
+// render target, so that a colour clear before it would be overwritten unseen (a background
+// stretched over the screen right after the clear of each frame).
+bool Device::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
+  size_t at = 0;
+  while (at < size) {
+    CmdHeader header;
+    std::memcpy(&header, bytes + at, sizeof(header));
+    const uint8_t* payload = bytes + at + sizeof(CmdHeader);
+    at += header.size;
+    switch (header.op) {
+      case kOpRenderState:
+      case kOpStageState:
+      case kOpSamplerState:
+      case kOpTransform:
+      case kOpViewport:
+      case kOpScissor:
+      case kOpMaterial:
+      case kOpLight:
+      case kOpLightEnable:
+      case kOpClipPlane:
+      case kOpTexture:
+      case kOpFvf:
+      case kOpStream:
+      case kOpIndices:
+        continue;  // state only
+      case kOpStretchRect: {
+        auto* c = reinterpret_cast<const CmdStretch*>(payload);
+        const SurfaceStore& d = c->dst->store;
+        return c->dst == ex_.renderTarget && c->src != c->dst && c->dr.left == 0 && c->dr.top == 0 &&
+               c->dr.right == static_cast<LONG>(d.width) && c->dr.bottom == static_cast<LONG>(d.height);
+      }
+      default:
+        return false;
+    }
+  }
+  return false;
 }
 
 // --- Draw entry points ----------------------------------------------------------------------------

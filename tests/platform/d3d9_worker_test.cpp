@@ -122,6 +122,41 @@ TEST_F(WorkerTest, ManyDrawsKeepTheirOrderAcrossCommandBlocks) {
   EXPECT_EQ(At(ReadBackBuffer(), 3, 3), (last & 0xFFFF00u) + std::min(255, kDraws / 2));
 }
 
+// A colour clear followed by a StretchRect over the whole target may be skipped, as nobody can
+// see it; a partial stretch must leave the clear colour around it, and the depth part of the
+// clear must happen either way.
+TEST_F(WorkerTest, ClearBeforeAStretchKeepsWhatTheStretchDoesNotCover) {
+  IDirect3DSurface9* source = nullptr;
+  ASSERT_EQ(device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &source,
+                                                 nullptr),
+            D3D_OK);
+  ASSERT_EQ(device_->ColorFill(source, nullptr, 0xFF0000FF), D3D_OK);
+  IDirect3DSurface9* back = nullptr;
+  ASSERT_EQ(device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+
+  // Depth 0 everywhere, then a clear to depth 1 whose colour the full stretch hides.
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.0f, 0), D3D_OK);
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000, 1.0f, 0), D3D_OK);
+  device_->SetRenderState(D3DRS_LIGHTING, FALSE);  // state between the two changes nothing
+  ASSERT_EQ(device_->StretchRect(source, nullptr, back, nullptr, D3DTEXF_NONE), D3D_OK);
+  device_->SetRenderState(D3DRS_ZENABLE, TRUE);
+  DrawQuad(0, 0, 8, 8, 0xFFFFFFFF, 0.5f);  // passes only against the cleared depth of 1
+  auto px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 4, 4), 0xFFFFFFu);
+  EXPECT_EQ(At(px, 40, 30), 0x0000FFu);
+
+  // A stretch that leaves a border: the clear colour shows there.
+  device_->SetRenderState(D3DRS_ZENABLE, FALSE);
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), D3D_OK);
+  RECT inner = {4, 4, 60, 44};
+  ASSERT_EQ(device_->StretchRect(source, nullptr, back, &inner, D3DTEXF_NONE), D3D_OK);
+  px = ReadBackBuffer();
+  EXPECT_EQ(At(px, 1, 1), 0xFF0000u);
+  EXPECT_EQ(At(px, 30, 20), 0x0000FFu);
+  back->Release();
+  source->Release();
+}
+
 TEST_F(WorkerTest, PresentedFrameIsTheBackBufferAtPresentNotAfter) {
   ClearTo(0xFF0000);
   ASSERT_EQ(device_->EndScene(), D3D_OK);
