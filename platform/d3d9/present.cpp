@@ -24,13 +24,34 @@ uint64_t g_resetCount = 0;
 // The device whose last Present the worker may still be converting. One frame at most is in
 // flight: the next Present, a read of the presented frame and the message pump complete it.
 Device* g_presenter = nullptr;
+// When set, the last presented frame was written straight into this window's surface (in the
+// frame's own opaque ARGB), and g_lastFrame's pixels are taken from there when first asked for.
+HWND g_frameWindow = nullptr;
 
 void CompletePendingPresent() {
   if (g_presenter) g_presenter->CompletePresent(false);
 }
 
+void PullFrameFromWindow() {
+  HWND window = g_frameWindow;
+  g_frameWindow = nullptr;
+  SDL_Window* sdl = window ? Win32SdlWindow(window) : nullptr;
+  SDL_Surface* ws = sdl ? SDL_GetWindowSurface(sdl) : nullptr;
+  const int fw = g_lastFrame.width, fh = g_lastFrame.height;
+  g_lastFrame.pixels.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
+  if (!ws) return;
+  const int w = std::min(ws->w, fw), h = std::min(ws->h, fh);
+  for (int y = 0; y < h; ++y)
+    std::memcpy(g_lastFrame.pixels.data() + static_cast<size_t>(y) * fw,
+                static_cast<const uint8_t*>(ws->pixels) + static_cast<size_t>(y) * ws->pitch,
+                static_cast<size_t>(w) * 4);
+}
+
+// Before a window is resized or destroyed: the frame in flight lands, and a frame kept in a
+// window's surface is copied out while the surface still exists.
 void SettlePendingPresent() {
   if (g_presenter) g_presenter->CompletePresent(true);
+  if (g_frameWindow) PullFrameFromWindow();
 }
 
 bool DirectFormat(const SDL_Surface* ws) {
@@ -100,8 +121,8 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   return D3D_OK;
 }
 
-// Worker: converts the back buffer into the frame as the window shows it (opaque ARGB), and into
-// the window's surface when it has that format, row by row while the row is in the cache.
+// Worker: converts the back buffer into the frame as the window shows it (opaque ARGB): straight
+// into the window's surface when it has that format, otherwise into the device's frame copy.
 void Device::ExecPresentCopy(const CmdPresent& c) {
   const SurfaceStore& bb = backBuffer_->store;
   const RECT &sr = c.sr, &dr = c.dr;
@@ -110,16 +131,18 @@ void Device::ExecPresentCopy(const CmdPresent& c) {
   int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
   frameWidth_ = fw;
   frameHeight_ = fh;
-  bool covers = dr.left <= 0 && dr.top <= 0 && dr.right >= fw && dr.bottom >= fh;
-  if (covers)
-    frame_.resize(static_cast<size_t>(fw) * fh);
-  else
-    frame_.assign(static_cast<size_t>(fw) * fh, 0xFF000000u);
+  if (!c.windowPixels) frame_.resize(static_cast<size_t>(fw) * fh);
   const bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
   const int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
   for (int y = 0; y < fh; ++y) {
-    uint32_t* out = frame_.data() + static_cast<size_t>(y) * fw;
-    if (dw > 0 && dh > 0 && y >= dr.top && y < dr.bottom && xs < xe) {
+    uint32_t* out = c.windowPixels
+                        ? reinterpret_cast<uint32_t*>(c.windowPixels + static_cast<size_t>(y) * c.windowPitch)
+                        : frame_.data() + static_cast<size_t>(y) * fw;
+    const bool inside = dw > 0 && dh > 0 && y >= dr.top && y < dr.bottom && xs < xe;
+    // Outside the destination rectangle the frame is black.
+    if (!inside || xs > 0) std::fill(out, out + (inside ? xs : fw), 0xFF000000u);
+    if (inside && xe < fw) std::fill(out + xe, out + fw, 0xFF000000u);
+    if (inside) {
       int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
       const uint8_t* row = bb.Row(sy);
       if (identity) {
@@ -144,9 +167,6 @@ void Device::ExecPresentCopy(const CmdPresent& c) {
         }
       }
     }
-    if (c.windowPixels)
-      std::memcpy(c.windowPixels + static_cast<size_t>(y) * c.windowPitch, out,
-                  static_cast<size_t>(fw) * 4);
   }
 }
 
@@ -163,13 +183,18 @@ bool Device::CompletePresent(bool wait) {
   if (g_presenter == this) g_presenter = nullptr;
   g_lastFrame.width = frameWidth_;
   g_lastFrame.height = frameHeight_;
-  g_lastFrame.pixels.swap(frame_);
   g_haveFrame = true;
-  // The window may have gone or changed size since the Present: what overlaps is shown.
   SDL_Window* sdl = Win32SdlWindow(presentWindow_);
-  if (sdl && windowWritten_) {
-    SDL_UpdateWindowSurface(sdl);
-  } else if (SDL_Surface* ws = sdl ? SDL_GetWindowSurface(sdl) : nullptr) {
+  if (windowWritten_) {
+    g_frameWindow = presentWindow_;
+    if (sdl) SDL_UpdateWindowSurface(sdl);
+    UnpinReleased();
+    return true;
+  }
+  g_frameWindow = nullptr;
+  g_lastFrame.pixels.swap(frame_);
+  // The window may have gone or changed size since the Present: what overlaps is shown.
+  if (SDL_Surface* ws = sdl ? SDL_GetWindowSurface(sdl) : nullptr) {
     if (SDL_MUSTLOCK(ws)) SDL_LockSurface(ws);
     const bool direct = DirectFormat(ws);
     const int w = std::min(ws->w, frameWidth_), h = std::min(ws->h, frameHeight_);
@@ -198,6 +223,7 @@ bool Device::CompletePresent(bool wait) {
 
 bool AutomationLastPresentedFrame(AutomationFrame* out) {
   if (d3d9::g_presenter) d3d9::g_presenter->CompletePresent(true);
+  if (d3d9::g_frameWindow) d3d9::PullFrameFromWindow();
   if (!out || !d3d9::g_haveFrame) return false;
   *out = d3d9::g_lastFrame;
   return true;
