@@ -9,6 +9,7 @@
 // the program's thread (worker:0), so one run compares the two under the same load.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -142,6 +143,64 @@ void BM_ScreenImagePass(benchmark::State& state) {
 }
 BENCHMARK(BM_ScreenImagePass)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 
+// The ratio itself, with frames and steps alternating in short blocks so both see the same load:
+// the machine's load drifts over the seconds between two separate benchmarks. The worker's last
+// frame is finished, untimed, before each block of steps, so no drawing overlaps a step alone.
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+constexpr int kBlock = 20;
+
+void BM_PairedAtRest(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  FreePhysics();
+  InitPhysics();
+  BodyCount = 0;
+  BuildLogo();
+  double steps = 0, frames = 0;
+  for (auto _ : state) {
+    AutomationFinishDevice(Engine.Device);
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBlock; ++i) StepPhysics();
+    auto t1 = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBlock; ++i)
+      if (!DemoFrame()) return state.SkipWithError("the demo ended");
+    auto t2 = std::chrono::steady_clock::now();
+    steps += Seconds(t1 - t0);
+    frames += Seconds(t2 - t1);
+  }
+  const double n = static_cast<double>(state.iterations()) * kBlock;
+  state.counters["step_us"] = steps / n * 1e6;
+  state.counters["frame_us"] = frames / n * 1e6;
+  state.counters["ratio"] = frames / steps;
+}
+BENCHMARK(BM_PairedAtRest)->Unit(benchmark::kMillisecond);
+
+void BM_PairedSmash(benchmark::State& state) {
+  if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
+  double steps = 0, frames = 0;
+  for (auto _ : state) {
+    AutomationFinishDevice(Engine.Device);
+    Restart();
+    auto t0 = std::chrono::steady_clock::now();
+    for (int f = 0; f < kSmashFrames; ++f) StepPhysics();
+    auto t1 = std::chrono::steady_clock::now();
+    Restart();
+    auto t2 = std::chrono::steady_clock::now();
+    for (int f = 0; f < kSmashFrames; ++f)
+      if (!DemoFrame()) return state.SkipWithError("the demo ended");
+    auto t3 = std::chrono::steady_clock::now();
+    steps += Seconds(t1 - t0);
+    frames += Seconds(t3 - t2);
+  }
+  const double n = static_cast<double>(state.iterations()) * kSmashFrames;
+  state.counters["step_us"] = steps / n * 1e6;
+  state.counters["frame_us"] = frames / n * 1e6;
+  state.counters["ratio"] = frames / steps;
+}
+BENCHMARK(BM_PairedSmash)->Unit(benchmark::kMillisecond);
+
 // Keeps the median wall-clock time of every benchmark to print the ratios after the run.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
@@ -151,11 +210,14 @@ class MedianReporter : public benchmark::ConsoleReporter {
         std::string name = run.run_name.function_name;
         if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
         medians[name] = run.GetAdjustedRealTime();
+        auto ratio = run.counters.find("ratio");
+        if (ratio != run.counters.end()) pairedRatios[name] = ratio->second.value;
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> medians;  // in each benchmark's own unit
+  std::map<std::string, double> pairedRatios;
 };
 
 void PrintRatio(const MedianReporter& r, const char* frame, const char* physics, const char* what) {
@@ -183,6 +245,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintRatio(reporter, "BM_FrameAtRest/worker:1", "BM_StepPhysicsAtRest", "at rest");
   PrintRatio(reporter, "BM_FrameSmash/worker:1", "BM_StepPhysicsSmash", "smash (120 frames)");
+  for (const auto& [name, ratio] : reporter.pairedRatios)
+    std::printf("%s: whole frame / StepPhysics = %.2f (blocks of frames and steps alternating)\n",
+                name.c_str(), ratio);
   PrintRatio(reporter, "BM_FrameAtRest/worker:0", "BM_StepPhysicsAtRest",
              "at rest, drawing on the program's thread");
   PrintRatio(reporter, "BM_FrameSmash/worker:0", "BM_StepPhysicsSmash",

@@ -90,10 +90,10 @@ struct CmdDraw {
   UINT stride;
   UINT vertexCount;
   UINT minIndex;
-  uint32_t vertexBytes;  // user-pointer data: vertex bytes carried
-  uint32_t indexBytes;   // user-pointer data: index bytes carried
-  uint64_t vertexOffset;
-  uint64_t indexOffset;
+  uint32_t vertexBytes;   // user-pointer data: vertex bytes carried
+  uint32_t indexBytes;    // user-pointer data: index bytes carried
+  uint32_t vertexOffset;  // buffers are at most 256 MB
+  uint32_t indexOffset;
   bool user;
   bool indexed;
   bool i32;

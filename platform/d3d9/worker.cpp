@@ -410,7 +410,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT prims) {
   uint64_t end = begin + static_cast<uint64_t>(n - 1) * s.stride + api_.layout.stride;
   if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
   if (health_ != DeviceHealth::Ok) return D3D_OK;
-  *Record<CmdDraw>(kOpDraw) = CmdDraw{type, prims, s.stride, n, 0, 0, 0, begin, 0, false, false, false};
+  *Record<CmdDraw>(kOpDraw) = CmdDraw{type, prims, s.stride, n, 0, 0, 0,
+                                      static_cast<uint32_t>(begin), 0, false, false, false};
   return D3D_OK;
 }
 
@@ -434,8 +435,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIn
   uint64_t end = begin + static_cast<uint64_t>(numVerts - 1) * s.stride + api_.layout.stride;
   if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
   if (health_ != DeviceHealth::Ok) return D3D_OK;
-  *Record<CmdDraw>(kOpDraw) = CmdDraw{type, prims, s.stride, numVerts, minIndex, 0, 0, begin,
-                                      startIndex * isz, false, true, i32};
+  *Record<CmdDraw>(kOpDraw) =
+      CmdDraw{type, prims, s.stride, numVerts, minIndex, 0, 0, static_cast<uint32_t>(begin),
+              static_cast<uint32_t>(startIndex * isz), false, true, i32};
   return D3D_OK;
 }
 

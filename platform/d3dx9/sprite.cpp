@@ -21,7 +21,7 @@ struct SpriteVertex {
 };
 static_assert(sizeof(SpriteVertex) == 24, "XYZ | DIFFUSE | TEX1 is 24 bytes");
 
-// One queued quad: six vertices (two triangles) in the vertex array and its texture.
+// One queued quad: four corners in the vertex array and its texture.
 struct QueuedQuad {
   IDirect3DTexture9* texture;
   float depth;       // for the depth-sorting flags
@@ -61,7 +61,7 @@ class Sprite final : public ComObject<ID3DXSprite> {
     D3DXMatrixIdentity(&transform_);
     D3DXMatrixIdentity(&world_);
     D3DXMatrixIdentity(&view_);
-    vertices_.reserve(6 * 64);
+    vertices_.reserve(4 * 64);
     quads_.reserve(64);
   }
   ~Sprite() override {
@@ -127,7 +127,13 @@ class Sprite final : public ComObject<ID3DXSprite> {
     const float pz = pPosition ? pPosition->z : 0.0f;
     const float x0 = px - cx, y0 = py - cy, z = pz - cz;
     const float x1 = x0 + (float)(src.right - src.left), y1 = y0 + (float)(src.bottom - src.top);
-    const float iw = 1.0f / (float)desc.Width, ih = 1.0f / (float)desc.Height;
+    if (desc.Width != reciprocalOf_[0] || desc.Height != reciprocalOf_[1]) {
+      reciprocalOf_[0] = desc.Width;
+      reciprocalOf_[1] = desc.Height;
+      reciprocal_[0] = 1.0f / (float)desc.Width;
+      reciprocal_[1] = 1.0f / (float)desc.Height;
+    }
+    const float iw = reciprocal_[0], ih = reciprocal_[1];
     const float u0 = (float)src.left * iw, u1 = (float)src.right * iw;
     const float v0 = (float)src.top * ih, v1 = (float)src.bottom * ih;
 
@@ -138,15 +144,7 @@ class Sprite final : public ComObject<ID3DXSprite> {
         Transformed(x0, y1, z, Color, u0, v1),
     };
     // Two triangles, clockwise on screen: (0, 1, 2) and (0, 2, 3).
-    const size_t at = vertices_.size();
-    vertices_.resize(at + 6);
-    SpriteVertex* out = vertices_.data() + at;
-    out[0] = corner[0];
-    out[1] = corner[1];
-    out[2] = corner[2];
-    out[3] = corner[0];
-    out[4] = corner[2];
-    out[5] = corner[3];
+    vertices_.insert(vertices_.end(), corner, corner + 4);
     if (!(flags_ & D3DXSPRITE_DO_NOT_ADDREF_TEXTURE)) pTexture->AddRef();
     const bool axisAligned = transform_._12 == 0.0f && transform_._21 == 0.0f;
     quads_.push_back(QueuedQuad{pTexture, corner[0].z, axisAligned});
@@ -324,8 +322,8 @@ class Sprite final : public ComObject<ID3DXSprite> {
     sortedVertices_.clear();
     for (size_t i : order_) {
       sortedQuads_.push_back(quads_[i]);
-      sortedVertices_.insert(sortedVertices_.end(), vertices_.begin() + 6 * i,
-                             vertices_.begin() + 6 * i + 6);
+      sortedVertices_.insert(sortedVertices_.end(), vertices_.begin() + 4 * i,
+                             vertices_.begin() + 4 * i + 4);
     }
     quads_.swap(sortedQuads_);
     vertices_.swap(sortedVertices_);
@@ -347,16 +345,19 @@ class Sprite final : public ComObject<ID3DXSprite> {
       if (first == 0 || head.texture != quads_[first - 1].texture)
         device_->SetTexture(0, head.texture);
       if (head.axisAligned) {
-        // The quad's four corners as a fan: the same two triangles, in the same order and with
-        // the same vertices, as the list's six.
-        for (size_t q = first; q < last; ++q) {
-          const SpriteVertex* v = &vertices_[6 * q];
-          const SpriteVertex fan[4] = {v[0], v[1], v[2], v[5]};
-          device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, fan, sizeof(SpriteVertex));
-        }
+        // The quad's four corners as a fan: triangles (0, 1, 2) and (0, 2, 3).
+        for (size_t q = first; q < last; ++q)
+          device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, &vertices_[4 * q], sizeof(SpriteVertex));
       } else {
-        device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)),
-                                 &vertices_[6 * first], sizeof(SpriteVertex));
+        // The same two triangles per quad, as one list for the run.
+        list_.clear();
+        for (size_t q = first; q < last; ++q) {
+          const SpriteVertex* c = &vertices_[4 * q];
+          const SpriteVertex six[6] = {c[0], c[1], c[2], c[0], c[2], c[3]};
+          list_.insert(list_.end(), six, six + 6);
+        }
+        device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, (UINT)(2 * (last - first)), list_.data(),
+                                 sizeof(SpriteVertex));
       }
       first = last;
     }
@@ -377,8 +378,12 @@ class Sprite final : public ComObject<ID3DXSprite> {
   bool inBatch_ = false;
   DWORD flags_ = 0;
 
-  std::vector<SpriteVertex> vertices_;
+  std::vector<SpriteVertex> vertices_;  // four corners per queued quad
+  std::vector<SpriteVertex> list_;      // a run of turned quads as triangles
   std::vector<QueuedQuad> quads_;
+  // 1 / width and 1 / height for the texture size last drawn: sprites of one size follow each other.
+  UINT reciprocalOf_[2] = {0, 0};
+  float reciprocal_[2] = {0.0f, 0.0f};
   std::vector<size_t> order_;
   std::vector<SpriteVertex> sortedVertices_;
   std::vector<QueuedQuad> sortedQuads_;
