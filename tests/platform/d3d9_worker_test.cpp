@@ -157,6 +157,40 @@ TEST_F(WorkerTest, ClearBeforeAStretchKeepsWhatTheStretchDoesNotCover) {
   source->Release();
 }
 
+// The automation's switch runs the same commands on the calling thread: a frame with clears,
+// textured and blended quads, a turned triangle and a stretch comes out the same either way.
+TEST_F(WorkerTest, DrawingOnTheCallingThreadGivesTheSamePixels) {
+  IDirect3DTexture9* texture = MakeTexture(
+      2, 2, {0xFF102030u, 0x80FFFFFFu, 0x00000000u, 0xFFC08040u});
+  ASSERT_NE(texture, nullptr);
+  auto drawFrame = [&] {
+    ClearTo(0x203040);
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device_->SetTexture(0, texture);
+    for (int i = 0; i < 40; ++i)
+      DrawQuad(static_cast<float>(i % 8) * 7.f, static_cast<float>(i / 8) * 9.f,
+               static_cast<float>(i % 8) * 7.f + 5.f, static_cast<float>(i / 8) * 9.f + 6.f,
+               0xFFFFFFFFu - static_cast<uint32_t>(i) * 0x01030507u);
+    device_->SetTexture(0, nullptr);
+    TLVertex tri[3] = {{3.5f, 40.2f, 0, 1, 0xC0FF8000u, 0, 0},
+                       {60.1f, 3.3f, 0, 1, 0x8000FF80u, 0, 0},
+                       {50.7f, 46.9f, 0, 1, 0xFF8080FFu, 0, 0}};
+    device_->SetFVF(kTLFvf);
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TLVertex));
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    return ReadBackBuffer();
+  };
+  const auto withWorker = drawFrame();
+  AutomationUseDeviceWorker(false);
+  const auto onThisThread = drawFrame();
+  AutomationUseDeviceWorker(true);
+  EXPECT_EQ(withWorker, onThisThread);
+  EXPECT_NE(At(withWorker, 2, 2), 0x203040u);  // the frame is not just the clear
+  EXPECT_EQ(texture->Release(), 0u);
+}
+
 TEST_F(WorkerTest, PresentedFrameIsTheBackBufferAtPresentNotAfter) {
   ClearTo(0xFF0000);
   ASSERT_EQ(device_->EndScene(), D3D_OK);
