@@ -1,6 +1,7 @@
 // The device's command stream: what the application's thread records and the worker replays.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "d3d9.h"
@@ -40,6 +41,14 @@ struct CmdHeader {
   uint32_t op;
   uint32_t size;
 };
+
+constexpr size_t CommandSize(size_t payload) {
+  return sizeof(CmdHeader) + ((payload + 7) & ~size_t{7});
+}
+
+// Big enough that a demo frame (a few thousand sprite quads) takes a handful of chunks, so the
+// worker is woken a few times per frame, not per draw.
+constexpr size_t kChunkBytes = 256 * 1024;
 
 struct CmdState {
   DWORD a, b, c;  // render state (index, value); stage or sampler state (unit, type, value)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -397,8 +398,19 @@ class Device final : public ComObject<IDirect3DDevice9> {
   int frameWidth_ = 0, frameHeight_ = 0;
 
   // --- Command stream (worker.cpp) ---
+  // Appends a command whose payload T (value-initialised, returned for filling) is followed by
+  // `extra` bytes.
   template <class T>
-  T* Record(uint32_t op, size_t extra = 0);
+  T* Record(uint32_t op, size_t extra = 0) {
+    const size_t size = CommandSize(sizeof(T) + extra);
+    if (!recording_ || recording_->used + size > recording_->bytes.size()) NewChunk(size);
+    uint8_t* at = recording_->bytes.data() + recording_->used;
+    recording_->used += size;
+    const CmdHeader header{op, static_cast<uint32_t>(size)};
+    std::memcpy(at, &header, sizeof(header));
+    return new (at + sizeof(CmdHeader)) T{};
+  }
+  void NewChunk(size_t size);
   void Publish();
   void ExecuteHere();
   bool TargetOverwrittenNext(const uint8_t* bytes, size_t size) const;

@@ -11,14 +11,9 @@ namespace d3d9 {
 
 namespace {
 
-// Big enough that a demo frame (a few thousand sprite quads) takes a handful of chunks, so the
-// worker is woken a few times per frame, not per draw.
-constexpr size_t kChunkBytes = 256 * 1024;
 // A program that records faster than the worker draws waits once this many chunks are queued,
 // so memory stays bounded (about 16 MB of commands) whatever it records between presents.
 constexpr size_t kMaxPendingChunks = 64;
-
-constexpr size_t Align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT prims) {
   switch (type) {
@@ -46,10 +41,9 @@ std::atomic<bool> g_deviceWorker{true};
 
 // --- Recording ----------------------------------------------------------------------------------
 
-template <class T>
-T* Device::Record(uint32_t op, size_t extra) {
-  const size_t size = sizeof(CmdHeader) + Align8(sizeof(T) + extra);
-  if (recording_ && recording_->used + size > recording_->bytes.size()) Publish();
+// Starts a chunk with room for a command of `size` bytes, handing the full one to the worker.
+void Device::NewChunk(size_t size) {
+  if (recording_ && recording_->used > 0) Publish();
   if (!recording_) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -59,30 +53,11 @@ T* Device::Record(uint32_t op, size_t extra) {
       }
     }
     if (!recording_) recording_ = std::make_unique<CommandChunk>();
-    if (recording_->bytes.size() < std::max(kChunkBytes, size))
-      recording_->bytes.resize(std::max(kChunkBytes, size));
-    recording_->used = 0;
   }
-  uint8_t* at = recording_->bytes.data() + recording_->used;
-  recording_->used += size;
-  CmdHeader header{op, static_cast<uint32_t>(size)};
-  std::memcpy(at, &header, sizeof(header));
-  return new (at + sizeof(CmdHeader)) T{};
+  if (recording_->bytes.size() < std::max(kChunkBytes, size))
+    recording_->bytes.resize(std::max(kChunkBytes, size));
+  recording_->used = 0;
 }
-
-template CmdState* Device::Record<CmdState>(uint32_t, size_t);
-template CmdTransform* Device::Record<CmdTransform>(uint32_t, size_t);
-template CmdViewport* Device::Record<CmdViewport>(uint32_t, size_t);
-template CmdRect* Device::Record<CmdRect>(uint32_t, size_t);
-template CmdMaterial* Device::Record<CmdMaterial>(uint32_t, size_t);
-template CmdLight* Device::Record<CmdLight>(uint32_t, size_t);
-template CmdClipPlane* Device::Record<CmdClipPlane>(uint32_t, size_t);
-template CmdBind* Device::Record<CmdBind>(uint32_t, size_t);
-template CmdDraw* Device::Record<CmdDraw>(uint32_t, size_t);
-template CmdClear* Device::Record<CmdClear>(uint32_t, size_t);
-template CmdStretch* Device::Record<CmdStretch>(uint32_t, size_t);
-template CmdFill* Device::Record<CmdFill>(uint32_t, size_t);
-template CmdPresent* Device::Record<CmdPresent>(uint32_t, size_t);
 
 // Hands the chunk being recorded to the worker, starting the worker on first use.
 void Device::Publish() {
