@@ -3,6 +3,7 @@
 // application can observe (locks, copies, Reset, presented frames) waits for it first.
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "d3d9/commands.h"
 #include "d3d9/device.h"
@@ -44,6 +45,8 @@ std::atomic<bool> g_deviceWorker{true};
 // Starts a chunk with room for a command of `size` bytes, handing the full one to the worker.
 void Device::NewChunk(size_t size) {
   if (recording_ && recording_->used > 0) Publish();
+  // A program that neither presents nor locks still gets its released resources back.
+  UnpinReleased();
   if (!recording_) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
