@@ -1,6 +1,8 @@
 // The device's worker: draws recorded on the application's thread run here, the way a graphics
 // processor runs a command buffer while the program prepares the next frame. Everything the
 // application can observe (locks, copies, Reset, presented frames) waits for it first.
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -104,6 +106,7 @@ void Device::ExecuteHere() {
 }
 
 void Device::WorkerMain() {
+  pthread_setname_np(pthread_self(), "d3d9 worker");  // what debuggers and top show
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     work_.wait(lock, [this] { return stop_ || !pending_.empty(); });

@@ -20,18 +20,8 @@ constexpr uint32_t R(uint32_t c) { return (c >> 16) & 255; }
 constexpr uint32_t G(uint32_t c) { return (c >> 8) & 255; }
 constexpr uint32_t B(uint32_t c) { return c & 255; }
 
-class RasterTest : public DeviceTest {
+class RasterTest : public SceneTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    ASSERT_EQ(device_->BeginScene(), D3D_OK);
-    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  }
-  void TearDown() override {
-    device_->EndScene();
-    DeviceTest::TearDown();
-  }
   // Additive blending: every covering of a pixel adds the colour once.
   void Additive() {
     device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);

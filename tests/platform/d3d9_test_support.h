@@ -158,4 +158,20 @@ class DeviceTest : public ::testing::Test {
   D3DPRESENT_PARAMETERS pp_ = {};
 };
 
+// A device inside BeginScene/EndScene, unlit and without culling, for tests that draw.
+class SceneTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(device_->BeginScene(), D3D_OK);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  }
+  void TearDown() override {
+    device_->EndScene();
+    DeviceTest::TearDown();
+  }
+};
+
 }  // namespace d3d9_test

@@ -8,18 +8,12 @@
 namespace d3d9_test {
 namespace {
 
-class WorkerTest : public DeviceTest {
+class WorkerTest : public SceneTest {
  protected:
   void SetUp() override {
-    DeviceTest::SetUp();
-    ASSERT_EQ(device_->BeginScene(), D3D_OK);
-    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
-    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    SceneTest::SetUp();
+    if (HasFatalFailure()) return;
     device_->SetRenderState(D3DRS_ZENABLE, FALSE);
-  }
-  void TearDown() override {
-    device_->EndScene();
-    DeviceTest::TearDown();
   }
   void DrawTexturedQuad(IDirect3DTexture9* texture) {
     ASSERT_EQ(device_->SetTexture(0, texture), D3D_OK);
