@@ -38,6 +38,14 @@ UINT VertexCountFor(D3DPRIMITIVETYPE type, UINT prims) {
 
 constexpr UINT kMaxPrimitives = 0xFFFFF;
 
+// Reads the command at `*at`, moves `*at` past it and returns its payload.
+const uint8_t* NextCommand(const uint8_t* bytes, size_t* at, CmdHeader* header) {
+  std::memcpy(header, bytes + *at, sizeof(*header));
+  const uint8_t* payload = bytes + *at + sizeof(CmdHeader);
+  *at += header->size;
+  return payload;
+}
+
 }  // namespace
 
 std::atomic<bool> g_deviceWorker{true};
@@ -148,12 +156,9 @@ void Device::UnpinReleased() {
 // --- Replay -------------------------------------------------------------------------------------
 
 void Device::Execute(const uint8_t* bytes, size_t size) {
-  size_t at = 0;
-  while (at < size) {
+  for (size_t at = 0; at < size;) {
     CmdHeader header;
-    std::memcpy(&header, bytes + at, sizeof(header));
-    const uint8_t* payload = bytes + at + sizeof(CmdHeader);
-    at += header.size;
+    const uint8_t* payload = NextCommand(bytes, &at, &header);
     switch (header.op) {
       case kOpRenderState: {
         auto* c = reinterpret_cast<const CmdState*>(payload);
@@ -301,12 +306,9 @@ void Device::Execute(const uint8_t* bytes, size_t size) {
 // render target, so that a colour clear before it would be overwritten unseen (a background
 // stretched over the screen right after the clear of each frame).
 bool Device::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
-  size_t at = 0;
-  while (at < size) {
+  for (size_t at = 0; at < size;) {
     CmdHeader header;
-    std::memcpy(&header, bytes + at, sizeof(header));
-    const uint8_t* payload = bytes + at + sizeof(CmdHeader);
-    at += header.size;
+    const uint8_t* payload = NextCommand(bytes, &at, &header);
     switch (header.op) {
       case kOpRenderState:
       case kOpStageState:
