@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 GENERATOR ?= Ninja
 export CCACHE_NOHASHDIR = 1
 
-.PHONY: all deps configure build run test test-main test-asan test-fuzz bench format clean
+.PHONY: all deps configure build run test format-check test-main test-asan test-fuzz bench format clean
 
 all: build
 
@@ -23,7 +23,7 @@ build: deps configure
 run: build
 	./$(BUILD)/tileburst
 
-test: deps test-main test-asan test-fuzz
+test: deps format-check test-main test-asan test-fuzz
 
 test-main: configure
 	cmake --build $(BUILD)
@@ -41,8 +41,14 @@ test-fuzz:
 bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
+# The tracked C and C++ sources, formatted by the clang-format that scripts/install-deps installs.
+SOURCES = $$(git ls-files '*.cpp' '*.h' '*.c')
+
+format-check:
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format-check: every tracked source is formatted"
+
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h')
+	clang-format -i $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -37,7 +37,9 @@ constexpr int kBackgroundSize = 64;
 // The table's read cursor: the next string to read.
 const char* SourceCursor = kShaderSourceTable;
 
-void ResetSourceCursor() { SourceCursor = kShaderSourceTable; }
+void ResetSourceCursor() {
+  SourceCursor = kShaderSourceTable;
+}
 
 // Reads the string under the cursor into CurrentSourceLine and moves past its terminator. The
 // table always ends with the marker, so the cursor never leaves it.

@@ -25,7 +25,9 @@ constexpr BannerLine kBanner[] = {
 }  // namespace
 
 bool DrawBanner() {
-  OpenFont(kBannerFont, "Lucida Console", kBannerFontPoints, kBannerFontFlags);
+  // Another face would build another world: without the banner's own font nothing is drawn.
+  if (OpenFont(kBannerFont, "Lucida Console", kBannerFontPoints, kBannerFontFlags) == 0)
+    return false;
   if (BeginImageDrawing(LogoImage) == nullptr) return false;
   SetDrawingFont(reinterpret_cast<RuntimeId>(FontHandle(kBannerFont)));
   for (const BannerLine& line : kBanner) DrawString(line.x, line.y, line.text, line.colour);

@@ -81,7 +81,7 @@ int DemoStartup() {
   SetFrameSync(0);
 
   if (!DrawBanner()) {
-    ReportFailure("could not draw the banner into its image");
+    ReportFailure("could not draw the banner: its font or its image is unavailable");
     return 1;
   }
 

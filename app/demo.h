@@ -31,9 +31,8 @@ extern int32_t DemoStarted;
 // The code of this frame's window event.
 extern int32_t LastWindowEvent;
 
-// --- The physics world
-// ----------------------------------------------------------------------------- One sub-step: 1/60
-// s rounded to single precision and widened, as the demo has always stepped.
+// --- The physics world ---------------------------------------------------------------------------
+// One sub-step: 1/60 s rounded to single precision and widened, as the demo has always stepped.
 constexpr double kPhysicsStep = static_cast<double>(static_cast<float>(1.0 / 60.0));
 // Where AddBlock puts banner coordinate (0, 0).
 constexpr double kBannerCentreX = 320.0;
@@ -83,13 +82,12 @@ bool DemoFrame();
 int DemoShutdown();
 
 // Opens font 1 (Lucida Console, 10 points, bold, proof quality) and draws the four banner lines
-// into LogoImage in the colours 1 to 4. False, with nothing drawn, if LogoImage cannot be drawn
-// on (a missing font leaves the runtime's system font in use).
+// into LogoImage in the colours 1 to 4. False, with nothing drawn, if the font cannot be opened
+// (its files are not installed) or LogoImage cannot be drawn on.
 bool DrawBanner();
 
-// --- Palette, body drawing and background (app/palette.cpp, app/background.cpp)
-// -------------------- Makes the five plus-shaped palette sprites and fills Palette; run once at
-// start-up.
+// --- Palette, body drawing and background (app/palette.cpp, app/background.cpp) ------------------
+// Makes the five plus-shaped palette sprites and fills Palette; run once at start-up.
 void BuildPalette();
 // Queues one sprite draw per body that carries a palette sprite.
 void DrawShapes();

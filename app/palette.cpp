@@ -50,7 +50,8 @@ void DrawShape(void* object, void* /*data*/) {
   if (!ToPixel(world.x, &x) || !ToPixel(world.y, &y)) return;
   // Each body's plus sign turns with its body. Banner bodies have a huge moment of inertia, so
   // the angle stays near 0 until the balls strike.
-  RotateSprite(sprite, static_cast<float>(cpBodyGetAngle(cpShapeGetBody(shape)) * kRadiansToDegrees));
+  RotateSprite(sprite,
+               static_cast<float>(cpBodyGetAngle(cpShapeGetBody(shape)) * kRadiansToDegrees));
   DrawSprite(sprite, x, y);
 }
 

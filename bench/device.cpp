@@ -53,8 +53,8 @@ struct Rig {
     pp.AutoDepthStencilFormat = D3DFMT_D16;
     pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
     pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
-                                         &device)))
+    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window,
+                                         D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device)))
       device = nullptr;
   }
   ~Rig() {
@@ -65,13 +65,15 @@ struct Rig {
 
   IDirect3DTexture9* Texture(UINT w, UINT h, uint32_t seed) {
     IDirect3DTexture9* t = nullptr;
-    if (FAILED(device->CreateTexture(w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr))) return nullptr;
+    if (FAILED(device->CreateTexture(w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr)))
+      return nullptr;
     D3DLOCKED_RECT lr;
     t->LockRect(0, &lr, nullptr, 0);
     std::mt19937 rng(seed);
     for (UINT y = 0; y < h; ++y)
       for (UINT x = 0; x < w; ++x)
-        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] = rng() | 0x80000000u;
+        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] =
+            rng() | 0x80000000u;
     t->UnlockRect(0);
     return t;
   }
@@ -83,8 +85,8 @@ Rig& TheRig() {
 }
 
 void PixelRate(benchmark::State& state, double pixelsPerIteration) {
-  state.counters["pixels/s"] = benchmark::Counter(pixelsPerIteration * static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["pixels/s"] = benchmark::Counter(
+      pixelsPerIteration * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_ClearPresent640(benchmark::State& state) {
@@ -110,8 +112,10 @@ void BM_TexturedQuadScaled(benchmark::State& state) {
   d->SetRenderState(D3DRS_ZENABLE, FALSE);
   d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
   const float e = kSize - 0.5f;
-  TLVertex q[4] = {{-0.5f, -0.5f, 0, 1, 0xFFFFFFFF, 0, 0}, {e, -0.5f, 0, 1, 0xFFFFFFFF, 1, 0},
-                   {-0.5f, e, 0, 1, 0xFFFFFFFF, 0, 1}, {e, e, 0, 1, 0xFFFFFFFF, 1, 1}};
+  TLVertex q[4] = {{-0.5f, -0.5f, 0, 1, 0xFFFFFFFF, 0, 0},
+                   {e, -0.5f, 0, 1, 0xFFFFFFFF, 1, 0},
+                   {-0.5f, e, 0, 1, 0xFFFFFFFF, 0, 1},
+                   {e, e, 0, 1, 0xFFFFFFFF, 1, 1}};
   for (auto _ : state) {
     d->BeginScene();
     d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex));
@@ -135,8 +139,10 @@ void BM_TexturedQuadTexelAligned(benchmark::State& state) {
   d->SetRenderState(D3DRS_ZENABLE, FALSE);
   d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
   const float e = 512 - 0.5f;
-  TLVertex q[4] = {{-0.5f, -0.5f, 0, 1, 0xFFFFFFFF, 0, 0}, {e, -0.5f, 0, 1, 0xFFFFFFFF, 1, 0},
-                   {-0.5f, e, 0, 1, 0xFFFFFFFF, 0, 1}, {e, e, 0, 1, 0xFFFFFFFF, 1, 1}};
+  TLVertex q[4] = {{-0.5f, -0.5f, 0, 1, 0xFFFFFFFF, 0, 0},
+                   {e, -0.5f, 0, 1, 0xFFFFFFFF, 1, 0},
+                   {-0.5f, e, 0, 1, 0xFFFFFFFF, 0, 1},
+                   {e, e, 0, 1, 0xFFFFFFFF, 1, 1}};
   for (auto _ : state) {
     d->BeginScene();
     d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex));
@@ -211,8 +217,8 @@ void BM_SpriteQuads3000(benchmark::State& state) {
     d->EndScene();
   }
   PixelRate(state, 3000.0 * 9.0);
-  state.counters["sprites/s"] =
-      benchmark::Counter(3000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["sprites/s"] = benchmark::Counter(3000.0 * static_cast<double>(state.iterations()),
+                                                   benchmark::Counter::kIsRate);
   d->SetTexture(0, nullptr);
   d->SetRenderState(D3DRS_ZENABLE, TRUE);
   tex->Release();

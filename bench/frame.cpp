@@ -56,11 +56,16 @@ void BM_StepPhysicsAtRest(benchmark::State& state) {
   for (auto _ : state) StepPhysics();
   state.counters["bodies"] = BodyCount;
 }
-BENCHMARK(BM_StepPhysicsAtRest)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StepPhysicsAtRest)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // Applies the benchmark's worker argument, and puts the default back when the benchmark ends.
 struct WorkerChoice {
-  explicit WorkerChoice(const benchmark::State& state) { AutomationUseDeviceWorker(state.range(0) != 0); }
+  explicit WorkerChoice(const benchmark::State& state) {
+    AutomationUseDeviceWorker(state.range(0) != 0);
+  }
   ~WorkerChoice() {
     AutomationFinishDevice(Engine.Device);
     AutomationUseDeviceWorker(true);
@@ -79,7 +84,13 @@ void BM_FrameAtRest(benchmark::State& state) {
   }
   state.counters["bodies"] = BodyCount;
 }
-BENCHMARK(BM_FrameAtRest)->ArgName("worker")->Arg(1)->Arg(0)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameAtRest)
+    ->ArgName("worker")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // Per-frame cost averaged over the first 120 frames after SPACE.
 void BM_StepPhysicsSmash(benchmark::State& state) {
@@ -92,7 +103,10 @@ void BM_StepPhysicsSmash(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kSmashFrames);
 }
-BENCHMARK(BM_StepPhysicsSmash)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepPhysicsSmash)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_FrameSmash(benchmark::State& state) {
   if (!TheDemo().ok) return state.SkipWithError("demo start-up failed");
@@ -107,7 +121,13 @@ void BM_FrameSmash(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kSmashFrames);
 }
-BENCHMARK(BM_FrameSmash)->ArgName("worker")->Arg(1)->Arg(0)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FrameSmash)
+    ->ArgName("worker")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The banner's sprite draws queued (one command per body) and drawn by the pass.
 void BM_SpriteQueueAndPass(benchmark::State& state) {
@@ -127,7 +147,13 @@ void BM_SpriteQueueAndPass(benchmark::State& state) {
   }
   state.counters["commands"] = BodyCount;
 }
-BENCHMARK(BM_SpriteQueueAndPass)->ArgName("worker")->Arg(1)->Arg(0)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SpriteQueueAndPass)
+    ->ArgName("worker")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The background: a 64 x 64 picture point-stretched over the 640 x 640 back buffer.
 void BM_ScreenImagePass(benchmark::State& state) {
@@ -141,7 +167,10 @@ void BM_ScreenImagePass(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 640 * 640);
 }
-BENCHMARK(BM_ScreenImagePass)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScreenImagePass)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The ratio itself, with frames and steps alternating in short blocks so both see the same load:
 // the machine's load drifts over the seconds between two separate benchmarks. The worker's last
@@ -234,7 +263,8 @@ int main(int argc, char** argv) {
   std::string reps = "--benchmark_repetitions=5";
   std::string aggregates = "--benchmark_report_aggregates_only=true";
   bool hasReps = false;
-  for (int i = 1; i < argc; ++i) hasReps |= std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
+  for (int i = 1; i < argc; ++i)
+    hasReps |= std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
   if (!hasReps) {
     args.push_back(reps.data());
     args.push_back(aggregates.data());

@@ -41,7 +41,8 @@ BENCHMARK(BM_DrawStringBannerLineWithSession);
 
 void BM_GradientFillImage256(benchmark::State& state) {
   NewRasterImage(1, 256, 256);
-  for (auto _ : state) benchmark::DoNotOptimize(GradientFillImage(1, 0, 0xFF0000, 0x00FFFF, 0x0000FF, 0x00FF00));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(GradientFillImage(1, 0, 0xFF0000, 0x00FFFF, 0x0000FF, 0x00FF00));
   ReleaseRuntimeObjects();
   state.SetItemsProcessed(state.iterations() * 256 * 256);
 }

@@ -59,7 +59,9 @@ class ObjectTable {
     any_.clear();
   }
 
-  static bool ValidNewId(RuntimeId id) { return id == kAnyObject || (id >= 0 && id <= kMaxObjectNumber); }
+  static bool ValidNewId(RuntimeId id) {
+    return id == kAnyObject || (id >= 0 && id <= kMaxObjectNumber);
+  }
 
  private:
   std::vector<std::unique_ptr<Record>> numbered_;

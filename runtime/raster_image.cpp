@@ -106,8 +106,10 @@ bool MakeScratch(Drawing& d, int height) {
     DeleteObject(scratch);
     return false;
   }
-  if (d.scratch) DeleteObject(d.scratch);
-  else d.scratchPreviousBitmap = previous;
+  if (d.scratch)
+    DeleteObject(d.scratch);
+  else
+    d.scratchPreviousBitmap = previous;
   d.scratch = scratch;
   d.scratchBits = static_cast<uint8_t*>(bits);
   d.scratchStride = ((d.width * 24 + 31) / 32) * 4;
@@ -207,7 +209,9 @@ int RasterImageHeight(RuntimeId image) {
   return record ? record->height : 0;
 }
 
-int IsRasterImage(RuntimeId image) { return g_images.Find(image) != nullptr; }
+int IsRasterImage(RuntimeId image) {
+  return g_images.Find(image) != nullptr;
+}
 
 HBITMAP RasterImageBitmap(RuntimeId image) {
   RasterImage* record = g_images.Find(image);
@@ -258,9 +262,13 @@ HDC BeginImageDrawing(RuntimeId id) {
   return d.dc;
 }
 
-void EndDrawing() { CloseDrawing(); }
+void EndDrawing() {
+  CloseDrawing();
+}
 
-int DrawingIsOpen() { return g_drawing != nullptr; }
+int DrawingIsOpen() {
+  return g_drawing != nullptr;
+}
 
 int DrawingMode(int mode) {
   if (!g_drawing) return 0;
@@ -319,7 +327,8 @@ int DrawString(int x, int y, const char* text, uint32_t front) {
   for (int64_t ty = y0; ty < y1; ++ty) {
     const int64_t sy = ty - y;
     // Scratch rows are bottom-up too.
-    const uint8_t* s = d.scratchBits + static_cast<size_t>(d.scratchHeight - 1 - sy) * d.scratchStride +
+    const uint8_t* s = d.scratchBits +
+                       static_cast<size_t>(d.scratchHeight - 1 - sy) * d.scratchStride +
                        (x0 - x + shift) * 3;
     uint8_t* p = d.Pixel(static_cast<int>(x0), static_cast<int>(ty));
     for (int64_t tx = x0; tx < x1; ++tx, s += 3, p += d.bytes) {
@@ -349,10 +358,12 @@ void FillCircle(int x, int y, int r, uint32_t colour) {
   const int64_t cx = x, cy = y, radius = r;
   if (r > 700) {
     // Large circles: each visible row's half-width straight from the circle equation.
-    const int64_t top = std::max<int64_t>(0, cy - radius), bottom = std::min<int64_t>(d.height - 1, cy + radius);
+    const int64_t top = std::max<int64_t>(0, cy - radius),
+                  bottom = std::min<int64_t>(d.height - 1, cy + radius);
     for (int64_t row = top; row <= bottom; ++row) {
       const double dy = static_cast<double>(row - cy);
-      const auto half = static_cast<int64_t>(std::sqrt(static_cast<double>(radius * radius) - dy * dy) + 0.5);
+      const auto half =
+          static_cast<int64_t>(std::sqrt(static_cast<double>(radius * radius) - dy * dy) + 0.5);
       Span(d, row, cx - half, cx + half);
     }
     return;

@@ -75,10 +75,18 @@ uint32_t ReadPixel(int x, int y);
 void PlotPixel(int x, int y, uint32_t colour);
 
 // Colour components and their composition (0x00BBGGRR).
-inline int Red(uint32_t colour) { return static_cast<int>(colour & 255); }
-inline int Green(uint32_t colour) { return static_cast<int>((colour >> 8) & 255); }
-inline int Blue(uint32_t colour) { return static_cast<int>((colour >> 16) & 255); }
-inline int Alpha(uint32_t colour) { return static_cast<int>((colour >> 24) & 255); }
+inline int Red(uint32_t colour) {
+  return static_cast<int>(colour & 255);
+}
+inline int Green(uint32_t colour) {
+  return static_cast<int>((colour >> 8) & 255);
+}
+inline int Blue(uint32_t colour) {
+  return static_cast<int>((colour >> 16) & 255);
+}
+inline int Alpha(uint32_t colour) {
+  return static_cast<int>((colour >> 24) & 255);
+}
 inline uint32_t ComposeRGB(int red, int green, int blue) {
   return (static_cast<uint32_t>(red) & 255) | ((static_cast<uint32_t>(green) & 255) << 8) |
          ((static_cast<uint32_t>(blue) & 255) << 16);

@@ -34,12 +34,12 @@ RuntimeId OpenFont(RuntimeId number, const char* face, int size, int flags) {
     DeleteDC(display);
   }
   const int pixels = MulDiv(size, pixelsPerInch, 72);  // rounded; -1 when out of range
-  record->font = CreateFontA(pixels == INT32_MIN ? INT32_MAX : -pixels, 0, 0, 0,
-                             (flags & kFontBold) ? FW_BOLD : FW_NORMAL, (flags & kFontItalic) ? 1 : 0,
-                             (flags & kFontUnderline) ? 1 : 0, (flags & kFontStrikeOut) ? 1 : 0,
-                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             (flags & kFontProofQuality) ? PROOF_QUALITY : DEFAULT_QUALITY,
-                             DEFAULT_PITCH, face ? face : "");
+  record->font = CreateFontA(
+      pixels == INT32_MIN ? INT32_MAX : -pixels, 0, 0, 0, (flags & kFontBold) ? FW_BOLD : FW_NORMAL,
+      (flags & kFontItalic) ? 1 : 0, (flags & kFontUnderline) ? 1 : 0,
+      (flags & kFontStrikeOut) ? 1 : 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+      (flags & kFontProofQuality) ? PROOF_QUALITY : DEFAULT_QUALITY, DEFAULT_PITCH,
+      face ? face : "");
   if (!record->font) {
     g_fonts.Remove(record);
     return 0;

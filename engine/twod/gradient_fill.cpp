@@ -13,7 +13,9 @@ struct Channels {
   float c[3];
 };
 
-int Channel(uint32_t colour, int k) { return static_cast<int>((colour >> (8 * k)) & 0xFF); }
+int Channel(uint32_t colour, int k) {
+  return static_cast<int>((colour >> (8 * k)) & 0xFF);
+}
 
 // Nearest integer, ties to even, limited to a channel. Adding and removing 1.5 x 2^23 leaves a
 // float with no fraction bits, rounded by the hardware's default mode (to nearest, ties to even);

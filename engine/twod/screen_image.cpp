@@ -48,8 +48,10 @@ void ClipToViewport(RECT* destination) {
   D3DVIEWPORT9 viewport{};
   if (FAILED(Engine.Device->GetViewport(&viewport))) return;
   Engine.Viewport = viewport;
-  if (destination->left < static_cast<LONG>(viewport.X)) destination->left = static_cast<LONG>(viewport.X);
-  if (destination->top < static_cast<LONG>(viewport.Y)) destination->top = static_cast<LONG>(viewport.Y);
+  if (destination->left < static_cast<LONG>(viewport.X))
+    destination->left = static_cast<LONG>(viewport.X);
+  if (destination->top < static_cast<LONG>(viewport.Y))
+    destination->top = static_cast<LONG>(viewport.Y);
   if (destination->bottom > static_cast<LONG>(viewport.Height)) {
     destination->bottom = static_cast<LONG>(viewport.Height);
   }

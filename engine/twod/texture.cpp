@@ -118,7 +118,9 @@ bool BuildImageBmpFile(RuntimeId image, int32_t flipRows, std::vector<uint8_t>* 
   return true;
 }
 
-Texture* CreateTextureFromImage(RuntimeId image) { return CreateTextureFromImageEx(image, 0, 0, 0); }
+Texture* CreateTextureFromImage(RuntimeId image) {
+  return CreateTextureFromImageEx(image, 0, 0, 0);
+}
 
 Texture* CreateTextureFromImageEx(RuntimeId image, int32_t flipRows, int32_t withAlpha,
                                   int32_t mipLevels) {
@@ -156,8 +158,8 @@ int ApplyColourKey(Texture* handle, uint32_t colour) {
   level0->Release();
   if (FAILED(hr) || png == nullptr) return 0;
 
-  const D3DCOLOR key = 0xFF000000u | ((colour & 0xFF0000u) >> 16) | (colour & 0xFF00u) |
-                       ((colour & 0xFFu) << 16);
+  const D3DCOLOR key =
+      0xFF000000u | ((colour & 0xFF0000u) >> 16) | (colour & 0xFF00u) | ((colour & 0xFFu) << 16);
   IDirect3DTexture9* keyed = nullptr;
   hr = D3DXCreateTextureFromFileInMemoryEx(
       Engine.Device, png->GetBufferPointer(), png->GetBufferSize(), D3DX_DEFAULT_NONPOW2,

@@ -13,7 +13,9 @@ bool g_manualClock = false;
 uint64_t g_clock = 0;
 }  // namespace
 
-void AutomationUseHeadless() { setenv("SDL_VIDEODRIVER", "offscreen", 0); }
+void AutomationUseHeadless() {
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+}
 
 void AutomationSetFault(AutomationFault fault, bool active) {
   size_t i = static_cast<size_t>(fault);
@@ -34,9 +36,13 @@ void AutomationUseManualClock(uint64_t start100ns) {
   g_clock = start100ns;
 }
 
-void AutomationAdvanceClock(uint64_t delta100ns) { g_clock += delta100ns; }
+void AutomationAdvanceClock(uint64_t delta100ns) {
+  g_clock += delta100ns;
+}
 
-void AutomationUseRealClock() { g_manualClock = false; }
+void AutomationUseRealClock() {
+  g_manualClock = false;
+}
 
 // The interrupt time of Windows: a monotonic count of 100 ns units.
 void QueryInterruptTime(PULONGLONG time) {

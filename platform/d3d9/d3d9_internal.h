@@ -162,7 +162,8 @@ class Texture final : public Resource<IDirect3DTexture9> {
   D3DTEXTUREFILTERTYPE STDMETHODCALLTYPE GetAutoGenFilterType() override { return autoGen_; }
   void STDMETHODCALLTYPE GenerateMipSubLevels() override;
   HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) override;
-  HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT Level, IDirect3DSurface9** ppSurfaceLevel) override;
+  HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT Level,
+                                            IDirect3DSurface9** ppSurfaceLevel) override;
   HRESULT STDMETHODCALLTYPE LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
                                      DWORD Flags) override;
   HRESULT STDMETHODCALLTYPE UnlockRect(UINT Level) override;
@@ -287,8 +288,7 @@ struct PixelState {
   bool blend = false;
   DWORD srcBlend = D3DBLEND_ONE, dstBlend = D3DBLEND_ZERO, blendOp = D3DBLENDOP_ADD;
   bool separateAlpha = false;
-  DWORD srcBlendAlpha = D3DBLEND_ONE, dstBlendAlpha = D3DBLEND_ZERO,
-        blendOpAlpha = D3DBLENDOP_ADD;
+  DWORD srcBlendAlpha = D3DBLEND_ONE, dstBlendAlpha = D3DBLEND_ZERO, blendOpAlpha = D3DBLENDOP_ADD;
   uint32_t blendFactor = 0xFFFFFFFF;
   uint32_t writeMask = 0xFFFFFFFF;  // per-byte mask of the ARGB value
   // Texture stages.

@@ -148,7 +148,8 @@ void Device::SetDefaultState() {
   api_.rs[D3DRS_FOGSTART] = FloatBits(0.f);
   api_.rs[D3DRS_FOGEND] = FloatBits(1.f);
   api_.rs[D3DRS_FOGDENSITY] = FloatBits(1.f);
-  api_.rs[D3DRS_STENCILFAIL] = api_.rs[D3DRS_STENCILZFAIL] = api_.rs[D3DRS_STENCILPASS] = D3DSTENCILOP_KEEP;
+  api_.rs[D3DRS_STENCILFAIL] = api_.rs[D3DRS_STENCILZFAIL] = api_.rs[D3DRS_STENCILPASS] =
+      D3DSTENCILOP_KEEP;
   api_.rs[D3DRS_STENCILFUNC] = D3DCMP_ALWAYS;
   api_.rs[D3DRS_STENCILMASK] = api_.rs[D3DRS_STENCILWRITEMASK] = 0xFFFFFFFF;
   api_.rs[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFF;
@@ -178,10 +179,11 @@ void Device::SetDefaultState() {
   api_.rs[D3DRS_MINTESSELLATIONLEVEL] = FloatBits(1.f);
   api_.rs[D3DRS_MAXTESSELLATIONLEVEL] = FloatBits(1.f);
   api_.rs[D3DRS_ADAPTIVETESS_Z] = FloatBits(1.f);
-  api_.rs[D3DRS_CCW_STENCILFAIL] = api_.rs[D3DRS_CCW_STENCILZFAIL] = api_.rs[D3DRS_CCW_STENCILPASS] =
-      D3DSTENCILOP_KEEP;
+  api_.rs[D3DRS_CCW_STENCILFAIL] = api_.rs[D3DRS_CCW_STENCILZFAIL] =
+      api_.rs[D3DRS_CCW_STENCILPASS] = D3DSTENCILOP_KEEP;
   api_.rs[D3DRS_CCW_STENCILFUNC] = D3DCMP_ALWAYS;
-  api_.rs[D3DRS_COLORWRITEENABLE1] = api_.rs[D3DRS_COLORWRITEENABLE2] = api_.rs[D3DRS_COLORWRITEENABLE3] = 0xF;
+  api_.rs[D3DRS_COLORWRITEENABLE1] = api_.rs[D3DRS_COLORWRITEENABLE2] =
+      api_.rs[D3DRS_COLORWRITEENABLE3] = 0xF;
   api_.rs[D3DRS_BLENDFACTOR] = 0xFFFFFFFF;
   api_.rs[D3DRS_SRCBLENDALPHA] = D3DBLEND_ONE;
   api_.rs[D3DRS_DESTBLENDALPHA] = D3DBLEND_ZERO;
@@ -225,7 +227,7 @@ void Device::SetDefaultState() {
   }
   api_.viewport = {0, 0, backBuffer_->store.width, backBuffer_->store.height, 0.f, 1.f};
   api_.scissor = {0, 0, static_cast<LONG>(backBuffer_->store.width),
-              static_cast<LONG>(backBuffer_->store.height)};
+                  static_cast<LONG>(backBuffer_->store.height)};
   Finish();
   ResetExecState(true);
 }
@@ -254,7 +256,7 @@ void Device::ResetExecState(bool copy) {
   pixelDirty_ = matrixDirty_ = stagesDirty_ = true;
 }
 
-// --- Cooperative level, presentation parameters ----------------------------------------------------
+// --- Cooperative level, presentation parameters --------------------------------------------------
 
 HRESULT Device::TestCooperativeLevel() {
   switch (health_) {
@@ -268,7 +270,9 @@ HRESULT Device::TestCooperativeLevel() {
   return D3D_OK;
 }
 
-UINT Device::GetAvailableTextureMem() { return 512u * 1024u * 1024u; }
+UINT Device::GetAvailableTextureMem() {
+  return 512u * 1024u * 1024u;
+}
 
 HRESULT Device::GetDirect3D(IDirect3D9** out) {
   if (!out) return D3DERR_INVALIDCALL;
@@ -377,7 +381,7 @@ void Device::GetGammaRamp(UINT, D3DGAMMARAMP* ramp) {
     ramp->red[i] = ramp->green[i] = ramp->blue[i] = static_cast<WORD>(i * 257);
 }
 
-// --- Resource creation -------------------------------------------------------------------------------
+// --- Resource creation ---------------------------------------------------------------------------
 
 HRESULT Device::CreateTexture(UINT w, UINT h, UINT levels, DWORD usage, D3DFORMAT format,
                               D3DPOOL pool, IDirect3DTexture9** out, HANDLE* shared) {
@@ -482,7 +486,7 @@ HRESULT Device::CreateOffscreenPlainSurface(UINT w, UINT h, D3DFORMAT format, D3
   return D3D_OK;
 }
 
-// --- Copies between surfaces ------------------------------------------------------------------------
+// --- Copies between surfaces ---------------------------------------------------------------------
 
 namespace {
 
@@ -571,7 +575,9 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* rtI, IDirect3DSurface9* d
   return D3D_OK;
 }
 
-HRESULT Device::GetFrontBufferData(UINT, IDirect3DSurface9*) { return D3DERR_INVALIDCALL; }
+HRESULT Device::GetFrontBufferData(UINT, IDirect3DSurface9*) {
+  return D3DERR_INVALIDCALL;
+}
 
 // Both surfaces must live in the default pool; a depth surface or a plain texture level cannot
 // take part. Rectangles must lie inside their surface.
@@ -623,13 +629,15 @@ void Device::ExecStretchRect(Surface* src, const RECT& sr, Surface* dst, const R
   if (filter == D3DTEXF_LINEAR && (sw != dw || sh != dh)) {
     // Bilinear, sampling the source at the destination pixel centres, clamped to the rectangle.
     for (int y = 0; y < dh; ++y) {
-      float fy = (static_cast<float>(y) + 0.5f) * static_cast<float>(sh) / static_cast<float>(dh) - 0.5f;
+      float fy =
+          (static_cast<float>(y) + 0.5f) * static_cast<float>(sh) / static_cast<float>(dh) - 0.5f;
       fy = std::clamp(fy, 0.f, static_cast<float>(sh - 1));
       int y0 = static_cast<int>(fy), y1 = std::min(sh - 1, y0 + 1);
       int wy = static_cast<int>(std::lround((fy - static_cast<float>(y0)) * 256.f));
       uint8_t* drow = d.Row(dr.top + y);
       for (int x = 0; x < dw; ++x) {
-        float fx = (static_cast<float>(x) + 0.5f) * static_cast<float>(sw) / static_cast<float>(dw) - 0.5f;
+        float fx =
+            (static_cast<float>(x) + 0.5f) * static_cast<float>(sw) / static_cast<float>(dw) - 0.5f;
         fx = std::clamp(fx, 0.f, static_cast<float>(sw - 1));
         int x0 = static_cast<int>(fx), x1 = std::min(sw - 1, x0 + 1);
         int wx = static_cast<int>(std::lround((fx - static_cast<float>(x0)) * 256.f));
@@ -639,8 +647,10 @@ void Device::ExecStretchRect(Surface* src, const RECT& sr, Surface* dst, const R
         uint32_t c11 = ReadPixelArgb(s.format, s.Row(sr.top + y1) + (sr.left + x1) * s.bpp);
         uint32_t out = 0;
         for (int c = 0; c < 32; c += 8) {
-          int top = static_cast<int>((c00 >> c) & 255) * (256 - wx) + static_cast<int>((c10 >> c) & 255) * wx;
-          int bot = static_cast<int>((c01 >> c) & 255) * (256 - wx) + static_cast<int>((c11 >> c) & 255) * wx;
+          int top = static_cast<int>((c00 >> c) & 255) * (256 - wx) +
+                    static_cast<int>((c10 >> c) & 255) * wx;
+          int bot = static_cast<int>((c01 >> c) & 255) * (256 - wx) +
+                    static_cast<int>((c11 >> c) & 255) * wx;
           out |= static_cast<uint32_t>((top * (256 - wy) + bot * wy + 32768) >> 16) << c;
         }
         WritePixelArgb(d.format, drow + (dr.left + x) * d.bpp, out);
@@ -717,12 +727,13 @@ void Device::ExecColorFill(Surface* s, const RECT& r, D3DCOLOR color) {
       std::memcpy(&v, px, 4);
       std::fill_n(reinterpret_cast<uint32_t*>(row), r.right - r.left, v);
     } else {
-      for (LONG x = r.left; x < r.right; ++x, row += s->store.bpp) std::memcpy(row, px, s->store.bpp);
+      for (LONG x = r.left; x < r.right; ++x, row += s->store.bpp)
+        std::memcpy(row, px, s->store.bpp);
     }
   }
 }
 
-// --- Render targets ----------------------------------------------------------------------------------
+// --- Render targets ------------------------------------------------------------------------------
 
 HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* rtI) {
   if (index != 0) return D3DERR_INVALIDCALL;
@@ -781,7 +792,7 @@ HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** out) {
   return D3D_OK;
 }
 
-// --- Scene -------------------------------------------------------------------------------------------
+// --- Scene ---------------------------------------------------------------------------------------
 
 HRESULT Device::BeginScene() {
   if (inScene_) return D3DERR_INVALIDCALL;
@@ -800,7 +811,8 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
                       DWORD stencil) {
   if (count > 0 && !rects) return D3DERR_INVALIDCALL;
   if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
-  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !api_.depthStencil) return D3DERR_INVALIDCALL;
+  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !api_.depthStencil)
+    return D3DERR_INVALIDCALL;
   if ((flags & D3DCLEAR_STENCIL) && api_.depthStencil->store.format != D3DFMT_D24S8)
     return D3DERR_INVALIDCALL;
   if (!std::isfinite(z) || z < 0.f || z > 1.f) return D3DERR_INVALIDCALL;
@@ -816,8 +828,10 @@ void Device::ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR 
                        DWORD stencil) {
   SurfaceStore& rt = ex_.renderTarget->store;
   LONG vx0 = static_cast<LONG>(ex_.viewport.X), vy0 = static_cast<LONG>(ex_.viewport.Y);
-  LONG vx1 = std::min<LONG>(vx0 + static_cast<LONG>(ex_.viewport.Width), static_cast<LONG>(rt.width));
-  LONG vy1 = std::min<LONG>(vy0 + static_cast<LONG>(ex_.viewport.Height), static_cast<LONG>(rt.height));
+  LONG vx1 =
+      std::min<LONG>(vx0 + static_cast<LONG>(ex_.viewport.Width), static_cast<LONG>(rt.width));
+  LONG vy1 =
+      std::min<LONG>(vy0 + static_cast<LONG>(ex_.viewport.Height), static_cast<LONG>(rt.height));
   D3DRECT whole{vx0, vy0, vx1, vy1};
   if (count == 0) {
     rects = &whole;
@@ -877,7 +891,8 @@ void Device::ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR 
           auto* p = reinterpret_cast<uint32_t*>(row);
           for (size_t x = 0; x < dw; ++x) {
             uint32_t v = p[x];
-            if (flags & D3DCLEAR_ZBUFFER) v = ds->format == D3DFMT_D32 ? dval : ((dval & ~0xFFu) | (v & 0xFF));
+            if (flags & D3DCLEAR_ZBUFFER)
+              v = ds->format == D3DFMT_D32 ? dval : ((dval & ~0xFFu) | (v & 0xFF));
             if (flags & D3DCLEAR_STENCIL) v = (v & ~0xFFu) | (stencil & 0xFF);
             p[x] = v;
           }
@@ -887,7 +902,7 @@ void Device::ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR 
   }
 }
 
-// --- Transforms, viewport, material, lights ------------------------------------------------------------
+// --- Transforms, viewport, material, lights ------------------------------------------------------
 
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* m) {
   if (!m) return D3DERR_INVALIDCALL;
@@ -1001,7 +1016,8 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* l) {
 }
 
 HRESULT Device::GetLight(DWORD index, D3DLIGHT9* l) {
-  if (!l || index >= api_.lights.size() || api_.lights[index].light.Type == 0) return D3DERR_INVALIDCALL;
+  if (!l || index >= api_.lights.size() || api_.lights[index].light.Type == 0)
+    return D3DERR_INVALIDCALL;
   *l = api_.lights[index].light;
   return D3D_OK;
 }
@@ -1043,7 +1059,7 @@ HRESULT Device::GetClipPlane(DWORD index, float* plane) {
   return D3D_OK;
 }
 
-// --- States -------------------------------------------------------------------------------------------
+// --- States --------------------------------------------------------------------------------------
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
   DWORD i = static_cast<DWORD>(state);
@@ -1065,7 +1081,9 @@ HRESULT Device::CreateStateBlock(D3DSTATEBLOCKTYPE, IDirect3DStateBlock9** out) 
   if (out) *out = nullptr;
   return D3DERR_INVALIDCALL;
 }
-HRESULT Device::BeginStateBlock() { return D3DERR_INVALIDCALL; }
+HRESULT Device::BeginStateBlock() {
+  return D3DERR_INVALIDCALL;
+}
 HRESULT Device::EndStateBlock(IDirect3DStateBlock9** out) {
   if (out) *out = nullptr;
   return D3DERR_INVALIDCALL;
@@ -1094,7 +1112,7 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* t) {
   if (stage >= 8) {
     // Displacement-map and vertex-texture samplers exist in the interface but sample nothing here.
     return stage >= D3DDMAPSAMPLER && stage <= D3DVERTEXTEXTURESAMPLER3 ? D3D_OK
-                                                                       : D3DERR_INVALIDCALL;
+                                                                        : D3DERR_INVALIDCALL;
   }
   // Rebinding the bound texture (the sprite pass does it per quad) needs no type check: it
   // passed one when it was bound.
@@ -1149,10 +1167,18 @@ HRESULT Device::ValidateDevice(DWORD* passes) {
   return D3D_OK;
 }
 
-HRESULT Device::SetPaletteEntries(UINT, const PALETTEENTRY*) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetPaletteEntries(UINT, PALETTEENTRY*) { return D3DERR_INVALIDCALL; }
-HRESULT Device::SetCurrentTexturePalette(UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetCurrentTexturePalette(UINT*) { return D3DERR_INVALIDCALL; }
+HRESULT Device::SetPaletteEntries(UINT, const PALETTEENTRY*) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetPaletteEntries(UINT, PALETTEENTRY*) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::SetCurrentTexturePalette(UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetCurrentTexturePalette(UINT*) {
+  return D3DERR_INVALIDCALL;
+}
 
 HRESULT Device::SetScissorRect(const RECT* r) {
   if (!r) return D3DERR_INVALIDCALL;
@@ -1180,7 +1206,7 @@ HRESULT Device::SetNPatchMode(float n) {
   return D3D_OK;
 }
 
-// --- Streams and declarations --------------------------------------------------------------------------
+// --- Streams and declarations --------------------------------------------------------------------
 
 HRESULT Device::SetFVF(DWORD fvf) {
   if (fvf == api_.fvf) return D3D_OK;
@@ -1279,41 +1305,71 @@ HRESULT Device::CreateVertexShader(const DWORD*, IDirect3DVertexShader9** o) {
   if (o) *o = nullptr;
   return D3DERR_INVALIDCALL;
 }
-HRESULT Device::SetVertexShader(IDirect3DVertexShader9* s) { return s ? D3DERR_INVALIDCALL : D3D_OK; }
+HRESULT Device::SetVertexShader(IDirect3DVertexShader9* s) {
+  return s ? D3DERR_INVALIDCALL : D3D_OK;
+}
 HRESULT Device::GetVertexShader(IDirect3DVertexShader9** s) {
   if (!s) return D3DERR_INVALIDCALL;
   *s = nullptr;
   return D3D_OK;
 }
-HRESULT Device::SetVertexShaderConstantF(UINT, const float*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetVertexShaderConstantF(UINT, float*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::SetVertexShaderConstantI(UINT, const int*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetVertexShaderConstantI(UINT, int*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::SetVertexShaderConstantB(UINT, const BOOL*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetVertexShaderConstantB(UINT, BOOL*, UINT) { return D3DERR_INVALIDCALL; }
+HRESULT Device::SetVertexShaderConstantF(UINT, const float*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetVertexShaderConstantF(UINT, float*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::SetVertexShaderConstantI(UINT, const int*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetVertexShaderConstantI(UINT, int*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::SetVertexShaderConstantB(UINT, const BOOL*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetVertexShaderConstantB(UINT, BOOL*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
 HRESULT Device::CreatePixelShader(const DWORD*, IDirect3DPixelShader9** o) {
   if (o) *o = nullptr;
   return D3DERR_INVALIDCALL;
 }
-HRESULT Device::SetPixelShader(IDirect3DPixelShader9* s) { return s ? D3DERR_INVALIDCALL : D3D_OK; }
+HRESULT Device::SetPixelShader(IDirect3DPixelShader9* s) {
+  return s ? D3DERR_INVALIDCALL : D3D_OK;
+}
 HRESULT Device::GetPixelShader(IDirect3DPixelShader9** s) {
   if (!s) return D3DERR_INVALIDCALL;
   *s = nullptr;
   return D3D_OK;
 }
-HRESULT Device::SetPixelShaderConstantF(UINT, const float*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetPixelShaderConstantF(UINT, float*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::SetPixelShaderConstantI(UINT, const int*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetPixelShaderConstantI(UINT, int*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::SetPixelShaderConstantB(UINT, const BOOL*, UINT) { return D3DERR_INVALIDCALL; }
-HRESULT Device::GetPixelShaderConstantB(UINT, BOOL*, UINT) { return D3DERR_INVALIDCALL; }
+HRESULT Device::SetPixelShaderConstantF(UINT, const float*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetPixelShaderConstantF(UINT, float*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::SetPixelShaderConstantI(UINT, const int*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetPixelShaderConstantI(UINT, int*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::SetPixelShaderConstantB(UINT, const BOOL*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
+HRESULT Device::GetPixelShaderConstantB(UINT, BOOL*, UINT) {
+  return D3DERR_INVALIDCALL;
+}
 HRESULT Device::DrawRectPatch(UINT, const float*, const D3DRECTPATCH_INFO*) {
   return D3DERR_INVALIDCALL;
 }
 HRESULT Device::DrawTriPatch(UINT, const float*, const D3DTRIPATCH_INFO*) {
   return D3DERR_INVALIDCALL;
 }
-HRESULT Device::DeletePatch(UINT) { return D3DERR_INVALIDCALL; }
+HRESULT Device::DeletePatch(UINT) {
+  return D3DERR_INVALIDCALL;
+}
 HRESULT Device::CreateQuery(D3DQUERYTYPE, IDirect3DQuery9** o) {
   if (o) *o = nullptr;
   return D3DERR_NOTAVAILABLE;

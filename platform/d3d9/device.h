@@ -127,8 +127,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
   UINT STDMETHODCALLTYPE GetNumberOfSwapChains() override { return 1; }
   HRESULT STDMETHODCALLTYPE Reset(D3DPRESENT_PARAMETERS* pPresentationParameters) override;
   HRESULT STDMETHODCALLTYPE Present(const RECT* pSourceRect, const RECT* pDestRect,
-                                    HWND hDestWindowOverride,
-                                    const RGNDATA* pDirtyRegion) override;
+                                    HWND hDestWindowOverride, const RGNDATA* pDirtyRegion) override;
   HRESULT STDMETHODCALLTYPE GetBackBuffer(UINT iSwapChain, UINT iBackBuffer,
                                           D3DBACKBUFFER_TYPE Type,
                                           IDirect3DSurface9** ppBackBuffer) override;
@@ -169,15 +168,13 @@ class Device final : public ComObject<IDirect3DDevice9> {
   HRESULT STDMETHODCALLTYPE GetRenderTargetData(IDirect3DSurface9* pRenderTarget,
                                                 IDirect3DSurface9* pDestSurface) override;
   HRESULT STDMETHODCALLTYPE GetFrontBufferData(UINT, IDirect3DSurface9*) override;
-  HRESULT STDMETHODCALLTYPE StretchRect(IDirect3DSurface9* pSourceSurface,
-                                        const RECT* pSourceRect, IDirect3DSurface9* pDestSurface,
-                                        const RECT* pDestRect,
+  HRESULT STDMETHODCALLTYPE StretchRect(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
+                                        IDirect3DSurface9* pDestSurface, const RECT* pDestRect,
                                         D3DTEXTUREFILTERTYPE Filter) override;
   HRESULT STDMETHODCALLTYPE ColorFill(IDirect3DSurface9* pSurface, const RECT* pRect,
                                       D3DCOLOR color) override;
   HRESULT STDMETHODCALLTYPE CreateOffscreenPlainSurface(UINT Width, UINT Height, D3DFORMAT Format,
-                                                        D3DPOOL Pool,
-                                                        IDirect3DSurface9** ppSurface,
+                                                        D3DPOOL Pool, IDirect3DSurface9** ppSurface,
                                                         HANDLE* pSharedHandle) override;
   HRESULT STDMETHODCALLTYPE SetRenderTarget(DWORD RenderTargetIndex,
                                             IDirect3DSurface9* pRenderTarget) override;
@@ -187,8 +184,8 @@ class Device final : public ComObject<IDirect3DDevice9> {
   HRESULT STDMETHODCALLTYPE GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) override;
   HRESULT STDMETHODCALLTYPE BeginScene() override;
   HRESULT STDMETHODCALLTYPE EndScene() override;
-  HRESULT STDMETHODCALLTYPE Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags,
-                                  D3DCOLOR Color, float Z, DWORD Stencil) override;
+  HRESULT STDMETHODCALLTYPE Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color,
+                                  float Z, DWORD Stencil) override;
   HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE State,
                                          const D3DMATRIX* pMatrix) override;
   HRESULT STDMETHODCALLTYPE GetTransform(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) override;
@@ -369,8 +366,8 @@ class Device final : public ComObject<IDirect3DDevice9> {
   BOOL softwareVp_ = FALSE;
   float nPatch_ = 0;
 
-  Surface* backBuffer_ = nullptr;   // implicit; owned by the device
-  Surface* autoDepth_ = nullptr;    // implicit; owned by the device
+  Surface* backBuffer_ = nullptr;  // implicit; owned by the device
+  Surface* autoDepth_ = nullptr;   // implicit; owned by the device
 
   // The application's view of the state: validated, read back by the Get calls, and holding a
   // reference on every bound object.

@@ -10,14 +10,18 @@ namespace d3d9 {
 
 namespace {
 
-bool IsDisplayFormat(D3DFORMAT f) { return f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5; }
+bool IsDisplayFormat(D3DFORMAT f) {
+  return f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5;
+}
 
 bool IsBackBufferFormat(D3DFORMAT f) {
   return f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8 || f == D3DFMT_R5G6B5 ||
          f == D3DFMT_X1R5G5B5 || f == D3DFMT_A1R5G5B5 || f == D3DFMT_A2R10G10B10;
 }
 
-bool IsTextureFormat(D3DFORMAT f) { return FormatIsColour(f); }
+bool IsTextureFormat(D3DFORMAT f) {
+  return FormatIsColour(f);
+}
 
 }  // namespace
 
@@ -25,13 +29,12 @@ Direct3D::Direct3D() {
   // Present copies into the window's own framebuffer; SDL's accelerated framebuffer (a renderer
   // behind the window surface) costs milliseconds per update on software GL.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  videoReady_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  videoReady_ = Win32StartVideo();
   if (!videoReady_) return;
   auto add = [&](const SDL_DisplayMode& m) {
     if (m.w <= 0 || m.h <= 0) return;
     D3DDISPLAYMODE d{static_cast<UINT>(m.w), static_cast<UINT>(m.h),
-                     static_cast<UINT>(m.refresh_rate > 0 ? m.refresh_rate : 60),
-                     D3DFMT_X8R8G8B8};
+                     static_cast<UINT>(m.refresh_rate > 0 ? m.refresh_rate : 60), D3DFMT_X8R8G8B8};
     bool dup = std::any_of(modes_.begin(), modes_.end(), [&](const D3DDISPLAYMODE& e) {
       return e.Width == d.Width && e.Height == d.Height && e.RefreshRate == d.RefreshRate;
     });
@@ -64,7 +67,8 @@ HRESULT Direct3D::GetAdapterIdentifier(UINT adapter, DWORD, D3DADAPTER_IDENTIFIE
   std::snprintf(id->Description, sizeof(id->Description), "Vexa CPU rasterizer on SDL2");
   std::snprintf(id->DeviceName, sizeof(id->DeviceName), "\\\\.\\DISPLAY1");
   id->DriverVersion.QuadPart = 0x0009000000000000LL;
-  id->DeviceIdentifier = {0x7665786a, 0x6433, 0x6439, {0x63, 0x70, 0x75, 0x72, 0x61, 0x73, 0x74, 0x72}};
+  id->DeviceIdentifier = {
+      0x7665786a, 0x6433, 0x6439, {0x63, 0x70, 0x75, 0x72, 0x61, 0x73, 0x74, 0x72}};
   id->WHQLLevel = 1;
   return D3D_OK;
 }
@@ -119,7 +123,8 @@ HRESULT Direct3D::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT dis
   if (rtype != D3DRTYPE_SURFACE && rtype != D3DRTYPE_TEXTURE && rtype != D3DRTYPE_VERTEXBUFFER &&
       rtype != D3DRTYPE_INDEXBUFFER)
     return D3DERR_NOTAVAILABLE;
-  if (usage & D3DUSAGE_RENDERTARGET) return IsBackBufferFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+  if (usage & D3DUSAGE_RENDERTARGET)
+    return IsBackBufferFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
   return IsTextureFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
 }
 

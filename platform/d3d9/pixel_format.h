@@ -70,9 +70,15 @@ inline bool FormatIsColour(D3DFORMAT format) {
 }
 
 namespace pixel_format_detail {
-inline uint32_t Expand5(uint32_t v) { return (v << 3) | (v >> 2); }
-inline uint32_t Expand6(uint32_t v) { return (v << 2) | (v >> 4); }
-inline uint32_t Expand4(uint32_t v) { return v * 17; }
+inline uint32_t Expand5(uint32_t v) {
+  return (v << 3) | (v >> 2);
+}
+inline uint32_t Expand6(uint32_t v) {
+  return (v << 2) | (v >> 4);
+}
+inline uint32_t Expand4(uint32_t v) {
+  return v * 17;
+}
 inline uint32_t Pack(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
   return (a << 24) | (r << 16) | (g << 8) | b;
 }
@@ -90,7 +96,9 @@ inline void Store16(void* p, uint32_t v) {
   uint16_t w = static_cast<uint16_t>(v);
   std::memcpy(p, &w, 2);
 }
-inline void Store32(void* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline void Store32(void* p, uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
 }  // namespace pixel_format_detail
 
 // One pixel of `format` at `p` as 0xAARRGGBB. Unsupported formats read as 0.

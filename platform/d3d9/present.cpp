@@ -61,7 +61,9 @@ bool DirectFormat(const SDL_Surface* ws) {
 
 }  // namespace
 
-void NoteReset() { ++g_resetCount; }
+void NoteReset() {
+  ++g_resetCount;
+}
 
 // Records the copy of the back buffer (or its source rectangle, stretched to the destination
 // rectangle) into the frame the window shows; the worker makes it after the frame's draws, and
@@ -107,9 +109,8 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   RECT dr{0, 0, fw, fh};
   if (dstRect) dr = *dstRect;
   const bool direct = ws && DirectFormat(ws);
-  *Record<CmdPresent>(kOpPresentCopy) =
-      CmdPresent{sr, dr, fw, fh, direct ? static_cast<uint8_t*>(ws->pixels) : nullptr,
-                 direct ? ws->pitch : 0};
+  *Record<CmdPresent>(kOpPresentCopy) = CmdPresent{
+      sr, dr, fw, fh, direct ? static_cast<uint8_t*>(ws->pixels) : nullptr, direct ? ws->pitch : 0};
   Publish();
   presentPending_ = true;
   presentChunk_ = published_;
@@ -135,9 +136,10 @@ void Device::ExecPresentCopy(const CmdPresent& c) {
   const bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
   const int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
   for (int y = 0; y < fh; ++y) {
-    uint32_t* out = c.windowPixels
-                        ? reinterpret_cast<uint32_t*>(c.windowPixels + static_cast<size_t>(y) * c.windowPitch)
-                        : frame_.data() + static_cast<size_t>(y) * fw;
+    uint32_t* out =
+        c.windowPixels
+            ? reinterpret_cast<uint32_t*>(c.windowPixels + static_cast<size_t>(y) * c.windowPitch)
+            : frame_.data() + static_cast<size_t>(y) * fw;
     const bool inside = dw > 0 && dh > 0 && y >= dr.top && y < dr.bottom && xs < xe;
     // Outside the destination rectangle the frame is black.
     if (!inside || xs > 0) std::fill(out, out + (inside ? xs : fw), 0xFF000000u);
@@ -152,8 +154,9 @@ void Device::ExecPresentCopy(const CmdPresent& c) {
         // Four pixels at a time; the element loop is not vectorised at -O2.
         const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
         for (; x + 4 <= xe; x += 4, in += 16)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                           _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
+          _mm_storeu_si128(
+              reinterpret_cast<__m128i*>(out + x),
+              _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
 #endif
         for (; x < xe; ++x, in += 4) {
           uint32_t v;
@@ -229,14 +232,20 @@ bool AutomationLastPresentedFrame(AutomationFrame* out) {
   return true;
 }
 
-uint64_t AutomationPresentCount() { return d3d9::g_presentCount; }
-uint64_t AutomationResetCount() { return d3d9::g_resetCount; }
+uint64_t AutomationPresentCount() {
+  return d3d9::g_presentCount;
+}
+uint64_t AutomationResetCount() {
+  return d3d9::g_resetCount;
+}
 
 void AutomationFinishDevice(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->Finish();
 }
 
-void AutomationUseDeviceWorker(bool enabled) { d3d9::g_deviceWorker = enabled; }
+void AutomationUseDeviceWorker(bool enabled) {
+  d3d9::g_deviceWorker = enabled;
+}
 
 void AutomationLoseDevice(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkLost();

@@ -31,8 +31,12 @@ inline uint32_t Pack(const C4& c) {
   return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
          (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
 }
-inline int Mul255(int x, int y) { return (x * y + 127) / 255; }
-inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int Mul255(int x, int y) {
+  return (x * y + 127) / 255;
+}
+inline int Clamp255(int v) {
+  return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 inline int FloorToInt(float f) {
   if (!(f > -1e8f)) return -100000000;  // also catches NaN
@@ -113,8 +117,10 @@ uint32_t Sample(const StageState& st, float u, float v) {
   uint32_t c01 = Load(st, xa, yb), c11 = Load(st, xb, yb);
   uint32_t out = 0;
   for (int s = 0; s < 32; s += 8) {
-    int top = static_cast<int>((c00 >> s) & 255) * (256 - wx) + static_cast<int>((c10 >> s) & 255) * wx;
-    int bot = static_cast<int>((c01 >> s) & 255) * (256 - wx) + static_cast<int>((c11 >> s) & 255) * wx;
+    int top =
+        static_cast<int>((c00 >> s) & 255) * (256 - wx) + static_cast<int>((c10 >> s) & 255) * wx;
+    int bot =
+        static_cast<int>((c01 >> s) & 255) * (256 - wx) + static_cast<int>((c11 >> s) & 255) * wx;
     out |= static_cast<uint32_t>((top * (256 - wy) + bot * wy + 32768) >> 16) << s;
   }
   return out;
@@ -255,8 +261,10 @@ void Device::BuildPixelState() {
   p.colorHasAlpha = FormatHasAlpha(rt.format);
   p.clipX0 = static_cast<int>(ex_.viewport.X);
   p.clipY0 = static_cast<int>(ex_.viewport.Y);
-  p.clipX1 = std::min(static_cast<int>(ex_.viewport.X + ex_.viewport.Width), static_cast<int>(rt.width));
-  p.clipY1 = std::min(static_cast<int>(ex_.viewport.Y + ex_.viewport.Height), static_cast<int>(rt.height));
+  p.clipX1 =
+      std::min(static_cast<int>(ex_.viewport.X + ex_.viewport.Width), static_cast<int>(rt.width));
+  p.clipY1 =
+      std::min(static_cast<int>(ex_.viewport.Y + ex_.viewport.Height), static_cast<int>(rt.height));
   if (ex_.rs[D3DRS_SCISSORTESTENABLE]) {
     p.clipX0 = std::max(p.clipX0, static_cast<int>(ex_.scissor.left));
     p.clipY0 = std::max(p.clipY0, static_cast<int>(ex_.scissor.top));
@@ -338,8 +346,11 @@ void Device::BuildStageState() {
     st.view = SamplerView{};
     if (st.texture) {
       const SurfaceStore& l0 = st.texture->levels[0]->store;
-      st.view = SamplerView{l0.bits.data(), l0.pitch, static_cast<int>(l0.width),
-                            static_cast<int>(l0.height), l0.format,
+      st.view = SamplerView{l0.bits.data(),
+                            l0.pitch,
+                            static_cast<int>(l0.width),
+                            static_cast<int>(l0.height),
+                            l0.format,
                             l0.format == D3DFMT_A8R8G8B8 || l0.format == D3DFMT_X8R8G8B8,
                             l0.format == D3DFMT_X8R8G8B8};
       st.linear = st.magFilter >= D3DTEXF_LINEAR;
@@ -352,7 +363,9 @@ void Device::BuildStageState() {
 void Device::ChooseShortcuts() {
   PixelState& p = ps_;
   p.shade = PixelState::Shade::General;
-  auto plain = [](DWORD arg) { return arg == D3DTA_TEXTURE || arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
+  auto plain = [](DWORD arg) {
+    return arg == D3DTA_TEXTURE || arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT;
+  };
   auto isTex = [](DWORD arg) { return arg == D3DTA_TEXTURE; };
   auto isDiff = [](DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
   if (!p.specularAdd && p.stageCount == 0) {
@@ -370,7 +383,8 @@ void Device::ChooseShortcuts() {
              (st.alphaOp == D3DTOP_SELECTARG2 && isTex(st.alphaArg2)))
       alpha = 1;
     else if ((st.alphaOp == D3DTOP_SELECTARG1 && isDiff(st.alphaArg1)) ||
-             (st.alphaOp == D3DTOP_SELECTARG2 && isDiff(st.alphaArg2)) || st.alphaOp == D3DTOP_DISABLE)
+             (st.alphaOp == D3DTOP_SELECTARG2 && isDiff(st.alphaArg2)) ||
+             st.alphaOp == D3DTOP_DISABLE)
       alpha = 2;
     if (colourOk && alpha >= 0) {
       p.shade = PixelState::Shade::TextureModulate;
@@ -387,7 +401,7 @@ void Device::ChooseShortcuts() {
   }
 }
 
-// --- Vertex stage ---------------------------------------------------------------------------------
+// --- Vertex stage --------------------------------------------------------------------------------
 
 // Decodes the vertices and transforms positions to clip space (or keeps pre-transformed screen
 // positions). Fixed-function lighting belongs here: until it exists, vertices keep their own
@@ -479,7 +493,7 @@ void Device::ToScreen(RVertex* v) const {
   v->w = rhw;
 }
 
-// --- Draw entry points ------------------------------------------------------------------------------
+// --- Draw entry points ---------------------------------------------------------------------------
 
 // Vertices [0, vertexCount) of `vertices` are transformed once; indices (if any) are relative to
 // minIndex. Out-of-range indices drop their primitive.
@@ -492,7 +506,8 @@ HRESULT Device::DrawStream(D3DPRIMITIVETYPE type, UINT prims, const uint8_t* ver
   TransformVertices(vertices, stride, vertexCount, v);
   auto index = [&](UINT i) -> int64_t {
     if (!indices) return i;
-    int64_t k = i32 ? static_cast<const uint32_t*>(indices)[i] : static_cast<const uint16_t*>(indices)[i];
+    int64_t k =
+        i32 ? static_cast<const uint32_t*>(indices)[i] : static_cast<const uint16_t*>(indices)[i];
     k -= minIndex;
     return (k < 0 || k >= vertexCount) ? -1 : k;
   };
@@ -554,7 +569,7 @@ HRESULT Device::DrawStream(D3DPRIMITIVETYPE type, UINT prims, const uint8_t* ver
   return D3D_OK;
 }
 
-// --- Clipping -----------------------------------------------------------------------------------------
+// --- Clipping ------------------------------------------------------------------------------------
 
 namespace {
 
@@ -662,7 +677,7 @@ void Device::ClipAndDrawTriangle(const RVertex* a, const RVertex* b, const RVert
   for (int i = 1; i + 1 < n; ++i) RasterTriangle(in[0], in[i], in[i + 1]);
 }
 
-// --- Triangle set-up and scan --------------------------------------------------------------------------
+// --- Triangle set-up and scan --------------------------------------------------------------------
 
 void Device::ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c) {
   const float x[3] = {a.x, b.x, c.x}, y[3] = {a.y, b.y, c.y};
@@ -682,7 +697,8 @@ void Device::ChooseTextureLevels(const float* x, const float* y, const RVertex* 
     if (!st.texture) continue;
     // One level and the same kind of filter either way (every sprite): the footprint decides
     // nothing, so the derivatives are not worth computing.
-    if (st.texture->levels.size() == 1 && (st.minFilter >= D3DTEXF_LINEAR) == (st.magFilter >= D3DTEXF_LINEAR) &&
+    if (st.texture->levels.size() == 1 &&
+        (st.minFilter >= D3DTEXF_LINEAR) == (st.magFilter >= D3DTEXF_LINEAR) &&
         !g_disableFastPaths) {
       st.linear = st.magFilter >= D3DTEXF_LINEAR;
       const SurfaceStore& l = st.texture->levels[0]->store;
@@ -731,7 +747,8 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
       int a = p.shadeAlpha == 0 ? Mul255(t.a, c.a) : (p.shadeAlpha == 1 ? t.a : c.a);
       c = C4{Mul255(t.r, c.r), Mul255(t.g, c.g), Mul255(t.b, c.b), a};
     }
-    if (p.alphaTest && !Compare(p.alphaFunc, static_cast<uint32_t>(c.a), static_cast<uint32_t>(p.alphaRef)))
+    if (p.alphaTest &&
+        !Compare(p.alphaFunc, static_cast<uint32_t>(c.a), static_cast<uint32_t>(p.alphaRef)))
       return false;
     *out = Pack(c);
     return true;
@@ -833,7 +850,8 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
     if (st.colorOp == D3DTOP_DOTPRODUCT3) {
       // 4 * ((r1 - .5)(r2 - .5) + ...), replicated into every channel, alpha included.
       int dot = ((2 * c1.r - 255) * (2 * c2.r - 255) + (2 * c1.g - 255) * (2 * c2.g - 255) +
-                 (2 * c1.b - 255) * (2 * c2.b - 255)) / 255;
+                 (2 * c1.b - 255) * (2 * c2.b - 255)) /
+                255;
       int d = Clamp255(dot);
       next = C4{d, d, d, d};
     } else {
@@ -858,8 +876,8 @@ bool Device::ShadeFragment(Fragment& f, uint32_t* out) {
     cur.g = std::min(255, cur.g + specularColour.g);
     cur.b = std::min(255, cur.b + specularColour.b);
   }
-  if (p.alphaTest && !Compare(p.alphaFunc, static_cast<uint32_t>(cur.a),
-                              static_cast<uint32_t>(p.alphaRef)))
+  if (p.alphaTest &&
+      !Compare(p.alphaFunc, static_cast<uint32_t>(cur.a), static_cast<uint32_t>(p.alphaRef)))
     return false;
   *out = Pack(cur);
   return true;
@@ -1033,8 +1051,12 @@ inline int64_t Snap(float v) {
 #endif
 }
 
-inline int64_t CeilSub(int64_t v) { return (v + kSub - 1) >> kSubBits; }
-inline int64_t FloorSub(int64_t v) { return v >> kSubBits; }
+inline int64_t CeilSub(int64_t v) {
+  return (v + kSub - 1) >> kSubBits;
+}
+inline int64_t FloorSub(int64_t v) {
+  return v >> kSubBits;
+}
 
 }  // namespace
 
@@ -1078,7 +1100,8 @@ void Device::RasterTriangle(const RVertex& a0, const RVertex& b0, const RVertex&
   struct Edge {
     int64_t dx, dy, bias;
     int64_t ox, oy;
-  } e[3] = {{bx - ax, by - ay, 0, ax, ay}, {cx - bx, cy - by, 0, bx, by}, {ax - cx, ay - cy, 0, cx, cy}};
+  } e[3] = {
+      {bx - ax, by - ay, 0, ax, ay}, {cx - bx, cy - by, 0, bx, by}, {ax - cx, ay - cy, 0, cx, cy}};
   for (auto& ed : e) {
     bool topLeft = (ed.dy == 0 && ed.dx > 0) || ed.dy < 0;
     ed.bias = topLeft ? 0 : -1;
@@ -1271,7 +1294,8 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   bool setUsed[kMaxTexSets] = {};
   for (int st = 0; st < p.stageCount; ++st)
     if (p.stages[st].texture) {
-      if (p.stages[st].view.bits != p.stages[st].texture->levels[0]->store.bits.data()) return false;
+      if (p.stages[st].view.bits != p.stages[st].texture->levels[0]->store.bits.data())
+        return false;
       setUsed[p.stages[st].texSet] = true;
     }
   for (int t = 0; t < kMaxTexSets; ++t) {
@@ -1298,8 +1322,10 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
     float du = (uAt[1] - uAt[0]) * static_cast<float>(w) * kSub / static_cast<float>(x1 - x0);
     float dv = (vAt[1] - vAt[0]) * static_cast<float>(h) * kSub / static_cast<float>(y1 - y0);
     if (std::fabs(du - 1.f) > 1e-4f || std::fabs(dv - 1.f) > 1e-4f) return false;
-    float tu = uAt[0] * static_cast<float>(w) + (static_cast<float>(px0) - static_cast<float>(x0) / kSub) - 0.5f;
-    float tv = vAt[0] * static_cast<float>(h) + (static_cast<float>(py0) - static_cast<float>(y0) / kSub) - 0.5f;
+    float tu = uAt[0] * static_cast<float>(w) +
+               (static_cast<float>(px0) - static_cast<float>(x0) / kSub) - 0.5f;
+    float tv = vAt[0] * static_cast<float>(h) +
+               (static_cast<float>(py0) - static_cast<float>(y0) / kSub) - 0.5f;
     float ru = NearestInteger(tu), rv = NearestInteger(tv);
     if (std::fabs(tu - ru) > 1e-3f || std::fabs(tv - rv) > 1e-3f) return false;
     if (std::fabs(ru) > 1e7f || std::fabs(rv) > 1e7f) return false;
@@ -1334,7 +1360,7 @@ bool Device::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
           frag.texel[st] = Fetch(p.stages[st], stageU0[st] + (x - px0), stageV0[st] + (y - py0));
       uint32_t colour;
       bool ok = ShadeFragment(frag, &colour);
-          if (!ok) continue;
+      if (!ok) continue;
       DepthWrite(p, da);
       WriteColour(x, y, colour);
     }
@@ -1368,10 +1394,11 @@ bool Device::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int p
   const bool x8 = p.colorFormat == D3DFMT_X8R8G8B8;
   const uint32_t dstOr = x8 ? 0xFF000000u : 0u;
   for (int y = 0; y < h; ++y) {
-    uint8_t* row = p.color + static_cast<size_t>(py0 + y) * p.colorPitch + static_cast<size_t>(px0) * 4;
-    const uint8_t* trow =
-        inside ? st.view.bits + static_cast<size_t>(v0 + y) * st.view.pitch + static_cast<size_t>(u0) * 4
-               : nullptr;
+    uint8_t* row =
+        p.color + static_cast<size_t>(py0 + y) * p.colorPitch + static_cast<size_t>(px0) * 4;
+    const uint8_t* trow = inside ? st.view.bits + static_cast<size_t>(v0 + y) * st.view.pitch +
+                                       static_cast<size_t>(u0) * 4
+                                 : nullptr;
     for (int x = 0; x < w; ++x) {
       uint32_t t;
       if (inside) {
@@ -1423,7 +1450,7 @@ bool Device::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int p
   return true;
 }
 
-// --- Lines and points ---------------------------------------------------------------------------------
+// --- Lines and points ----------------------------------------------------------------------------
 
 void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
   RVertex a = *a0, b = *b0;
@@ -1433,8 +1460,10 @@ void Device::DrawLine(const RVertex* a0, const RVertex* b0, bool last) {
     for (int pl = 0; pl < 6; ++pl) {
       float da = PlaneDistance(a, pl), db = PlaneDistance(b, pl);
       if (da < 0 && db < 0) return;
-      if (da < 0) a = Lerp(a, b, da / (da - db));
-      else if (db < 0) b = Lerp(a, b, da / (da - db));
+      if (da < 0)
+        a = Lerp(a, b, da / (da - db));
+      else if (db < 0)
+        b = Lerp(a, b, da / (da - db));
     }
     if (!(a.w > 0.f) || !(b.w > 0.f)) return;
     ToScreen(&a);

@@ -70,7 +70,8 @@ HRESULT Resource<I>::GetPrivateData(REFGUID guid, void* data, DWORD* size) {
   if (!size) return D3DERR_INVALIDCALL;
   for (auto& e : private_) {
     if (e.guid != guid) continue;
-    DWORD need = e.unknown ? static_cast<DWORD>(sizeof(IUnknown*)) : static_cast<DWORD>(e.data.size());
+    DWORD need =
+        e.unknown ? static_cast<DWORD>(sizeof(IUnknown*)) : static_cast<DWORD>(e.data.size());
     if (!data || *size < need) {
       *size = need;
       return D3DERR_MOREDATA;
@@ -119,8 +120,12 @@ Surface::Surface(std::shared_ptr<DeviceLink> link, SurfaceKind k, D3DPOOL pool, 
       lockable(lock),
       container(owner) {}
 
-ULONG Surface::AddRef() { return container ? container->AddRef() : ComObject::AddRef(); }
-ULONG Surface::Release() { return container ? container->Release() : ComObject::Release(); }
+ULONG Surface::AddRef() {
+  return container ? container->AddRef() : ComObject::AddRef();
+}
+ULONG Surface::Release() {
+  return container ? container->Release() : ComObject::Release();
+}
 
 void Surface::Pin() {
   if (container)
@@ -152,7 +157,7 @@ HRESULT Surface::GetDesc(D3DSURFACE_DESC* d) {
   if (!d) return D3DERR_INVALIDCALL;
   // Written as one value: callers read width and height together, and a wide read of two
   // separate narrow writes stalls the processor (the sprite batch does it for every quad).
-  *d = D3DSURFACE_DESC{store.format, D3DRTYPE_SURFACE,    usage_, pool_, D3DMULTISAMPLE_NONE, 0,
+  *d = D3DSURFACE_DESC{store.format, D3DRTYPE_SURFACE, usage_, pool_, D3DMULTISAMPLE_NONE, 0,
                        store.width,  store.height};
   return D3D_OK;
 }
@@ -183,7 +188,9 @@ HRESULT Surface::GetDC(HDC* phdc) {
   if (phdc) *phdc = nullptr;
   return D3DERR_INVALIDCALL;
 }
-HRESULT Surface::ReleaseDC(HDC) { return D3DERR_INVALIDCALL; }
+HRESULT Surface::ReleaseDC(HDC) {
+  return D3DERR_INVALIDCALL;
+}
 
 // --- Texture ------------------------------------------------------------------------------------
 
@@ -346,9 +353,17 @@ template class Buffer<IDirect3DIndexBuffer9, D3DINDEXBUFFER_DESC>;
 
 // Only objects made here can be drawn from; a foreign implementation of an interface is refused
 // (QueryInterface answers the IID for both, so the check compares the vtable owner by RTTI).
-Surface* AsSurface(IDirect3DSurface9* s) { return dynamic_cast<Surface*>(s); }
-Texture* AsTexture(IDirect3DBaseTexture9* t) { return dynamic_cast<Texture*>(t); }
-VertexBuffer* AsVertexBuffer(IDirect3DVertexBuffer9* b) { return dynamic_cast<VertexBuffer*>(b); }
-IndexBuffer* AsIndexBuffer(IDirect3DIndexBuffer9* b) { return dynamic_cast<IndexBuffer*>(b); }
+Surface* AsSurface(IDirect3DSurface9* s) {
+  return dynamic_cast<Surface*>(s);
+}
+Texture* AsTexture(IDirect3DBaseTexture9* t) {
+  return dynamic_cast<Texture*>(t);
+}
+VertexBuffer* AsVertexBuffer(IDirect3DVertexBuffer9* b) {
+  return dynamic_cast<VertexBuffer*>(b);
+}
+IndexBuffer* AsIndexBuffer(IDirect3DIndexBuffer9* b) {
+  return dynamic_cast<IndexBuffer*>(b);
+}
 
 }  // namespace d3d9

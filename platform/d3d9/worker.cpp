@@ -328,8 +328,9 @@ bool Device::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
       case kOpStretchRect: {
         auto* c = reinterpret_cast<const CmdStretch*>(payload);
         const SurfaceStore& d = c->dst->store;
-        return c->dst == ex_.renderTarget && c->src != c->dst && c->dr.left == 0 && c->dr.top == 0 &&
-               c->dr.right == static_cast<LONG>(d.width) && c->dr.bottom == static_cast<LONG>(d.height);
+        return c->dst == ex_.renderTarget && c->src != c->dst && c->dr.left == 0 &&
+               c->dr.top == 0 && c->dr.right == static_cast<LONG>(d.width) &&
+               c->dr.bottom == static_cast<LONG>(d.height);
       }
       default:
         return false;
@@ -338,7 +339,7 @@ bool Device::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
   return false;
 }
 
-// --- Draw entry points ----------------------------------------------------------------------------
+// --- Draw entry points ---------------------------------------------------------------------------
 
 HRESULT Device::ValidateDraw() const {
   if (!inScene_) return D3DERR_INVALIDCALL;
@@ -376,7 +377,8 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT prims, const void* d
   // The last vertex needs only the format's bytes, not a whole stride.
   const size_t bytes = static_cast<size_t>(n - 1) * stride + api_.layout.stride;
   auto* c = Record<CmdDraw>(kOpDraw, bytes);
-  *c = CmdDraw{type, prims, stride, n, 0, static_cast<uint32_t>(bytes), 0, 0, 0, true, false, false};
+  *c =
+      CmdDraw{type, prims, stride, n, 0, static_cast<uint32_t>(bytes), 0, 0, 0, true, false, false};
   std::memcpy(c + 1, data, bytes);
   return D3D_OK;
 }
@@ -393,8 +395,8 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT start, UINT prims) {
   uint64_t end = begin + static_cast<uint64_t>(n - 1) * s.stride + api_.layout.stride;
   if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
   if (health_ != DeviceHealth::Ok) return D3D_OK;
-  *Record<CmdDraw>(kOpDraw) = CmdDraw{type, prims, s.stride, n, 0, 0, 0,
-                                      static_cast<uint32_t>(begin), 0, false, false, false};
+  *Record<CmdDraw>(kOpDraw) = CmdDraw{
+      type, prims, s.stride, n, 0, 0, 0, static_cast<uint32_t>(begin), 0, false, false, false};
   return D3D_OK;
 }
 
@@ -407,8 +409,7 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIn
   if (FAILED(hr)) return hr;
   const StreamBinding& s = api_.streams[0];
   IndexBuffer* ib = api_.indices;
-  if (!s.buffer || !ib || s.stride < api_.layout.stride || s.stride == 0)
-    return D3DERR_INVALIDCALL;
+  if (!s.buffer || !ib || s.stride < api_.layout.stride || s.stride == 0) return D3DERR_INVALIDCALL;
   bool i32 = ib->fvfOrFormat == D3DFMT_INDEX32;
   uint64_t isz = i32 ? 4 : 2;
   if ((static_cast<uint64_t>(startIndex) + n) * isz > ib->data.size()) return D3DERR_INVALIDCALL;
@@ -418,9 +419,18 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIn
   uint64_t end = begin + static_cast<uint64_t>(numVerts - 1) * s.stride + api_.layout.stride;
   if (end > s.buffer->data.size()) return D3DERR_INVALIDCALL;
   if (health_ != DeviceHealth::Ok) return D3D_OK;
-  *Record<CmdDraw>(kOpDraw) =
-      CmdDraw{type, prims, s.stride, numVerts, minIndex, 0, 0, static_cast<uint32_t>(begin),
-              static_cast<uint32_t>(startIndex * isz), false, true, i32};
+  *Record<CmdDraw>(kOpDraw) = CmdDraw{type,
+                                      prims,
+                                      s.stride,
+                                      numVerts,
+                                      minIndex,
+                                      0,
+                                      0,
+                                      static_cast<uint32_t>(begin),
+                                      static_cast<uint32_t>(startIndex * isz),
+                                      false,
+                                      true,
+                                      i32};
   return D3D_OK;
 }
 
@@ -444,8 +454,18 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
   const size_t vbytes = static_cast<size_t>(numVerts - 1) * stride + api_.layout.stride;
   const size_t ibytes = static_cast<size_t>(n) * (i32 ? 4 : 2);
   auto* c = Record<CmdDraw>(kOpDraw, vbytes + ibytes);
-  *c = CmdDraw{type,  prims, stride, numVerts, minIndex, static_cast<uint32_t>(vbytes),
-               static_cast<uint32_t>(ibytes), 0, 0, true, true, i32};
+  *c = CmdDraw{type,
+               prims,
+               stride,
+               numVerts,
+               minIndex,
+               static_cast<uint32_t>(vbytes),
+               static_cast<uint32_t>(ibytes),
+               0,
+               0,
+               true,
+               true,
+               i32};
   auto* out = reinterpret_cast<uint8_t*>(c + 1);
   std::memcpy(out, static_cast<const uint8_t*>(vertexData) + static_cast<size_t>(minIndex) * stride,
               vbytes);

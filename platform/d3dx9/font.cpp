@@ -10,6 +10,7 @@
 #include "automation.h"
 #include "d3d9.h"
 #include "d3dx9core.h"
+#include "d3dx9tex.h"
 #include "text/font_service.h"
 #include "windows.h"
 
@@ -384,6 +385,11 @@ HRESULT WINAPI D3DXCreateFontIndirectA(LPDIRECT3DDEVICE9 pDevice, const D3DXFONT
   *ppFont = nullptr;
   if (!pDevice || !pDesc) return D3DERR_INVALIDCALL;
   if (AutomationFaultActive(AutomationFault::CreateFont)) return E_OUTOFMEMORY;
+  // A face whose font files are not installed is refused rather than drawn with another face (the
+  // font service has named the package to install).
+  char face[LF_FACESIZE + 1] = {};
+  std::memcpy(face, pDesc->FaceName, LF_FACESIZE);
+  if (!text::FaceAvailable(face)) return D3DXERR_INVALIDDATA;
   // The internal batch only serves DrawTextA calls without a sprite; without it the font still
   // measures and draws through a caller's sprite.
   ID3DXSprite* sprite = nullptr;

@@ -381,7 +381,8 @@ class Sprite final : public ComObject<ID3DXSprite> {
   std::vector<SpriteVertex> vertices_;  // four corners per queued quad
   std::vector<SpriteVertex> list_;      // a run of turned quads as triangles
   std::vector<QueuedQuad> quads_;
-  // 1 / width and 1 / height for the texture size last drawn: sprites of one size follow each other.
+  // 1 / width and 1 / height for the texture size last drawn: sprites of one size follow each
+  // other.
   UINT reciprocalOf_[2] = {0, 0};
   float reciprocal_[2] = {0.0f, 0.0f};
   std::vector<size_t> order_;

@@ -42,7 +42,7 @@ void AutomationUseDeviceWorker(bool enabled);
 // Write a frame as a PNG file (RGB). Returns false on I/O failure.
 bool AutomationWritePng(const AutomationFrame& frame, const char* path);
 
-// --- Device loss ----------------------------------------------------------------------------------
+// --- Device loss ---------------------------------------------------------------------------------
 // Make the device lost: Present and TestCooperativeLevel report D3DERR_DEVICELOST and Reset fails
 // with it, until AutomationMakeDeviceResettable, after which TestCooperativeLevel reports
 // D3DERR_DEVICENOTRESET and the next valid Reset restores the device.
@@ -53,33 +53,33 @@ uint64_t AutomationResetCount();
 
 // --- Fault injection ----------------------------------------------------------------------------
 enum class AutomationFault {
-  Direct3DCreate,         // Direct3DCreate9 returns null
-  GetAdapterDisplayMode,  // IDirect3D9::GetAdapterDisplayMode fails
-  CheckDeviceType,        // IDirect3D9::CheckDeviceType fails
-  DepthFormatD16,         // IDirect3D9::CheckDeviceFormat refuses D3DFMT_D16
-  GetDeviceCaps,          // IDirect3D9::GetDeviceCaps fails
-  EnumAdapterModes,       // IDirect3D9::EnumAdapterModes fails
-  NoDisplayModes,         // the adapter lists no display modes
-  CreateDevice,           // IDirect3D9::CreateDevice fails
-  DirectInputCreate,      // DirectInput8Create fails
-  KeyboardDevice,         // IDirectInput8::CreateDevice fails for the keyboard
-  MouseDevice,            // ... for the mouse
-  JoystickDevice,         // ... for the joystick
-  DirectSoundCreate,      // DirectSoundCreate8 fails
-  SoundCooperativeLevel,  // IDirectSound8::SetCooperativeLevel fails
-  CreateFont,             // D3DXCreateFontIndirectA fails
-  CreateSprite,           // D3DXCreateSprite fails
-  CreateTexture,          // D3DXCreateTexture / IDirect3DDevice9::CreateTexture fail
-  SaveSurfaceToFile,      // D3DXSaveSurfaceToFileInMemory / D3DXSaveTextureToFileInMemory fail
-  CreateOffscreenSurface, // IDirect3DDevice9::CreateOffscreenPlainSurface fails
-  CreateDIBSection,       // CreateDIBSection fails
+  Direct3DCreate,          // Direct3DCreate9 returns null
+  GetAdapterDisplayMode,   // IDirect3D9::GetAdapterDisplayMode fails
+  CheckDeviceType,         // IDirect3D9::CheckDeviceType fails
+  DepthFormatD16,          // IDirect3D9::CheckDeviceFormat refuses D3DFMT_D16
+  GetDeviceCaps,           // IDirect3D9::GetDeviceCaps fails
+  EnumAdapterModes,        // IDirect3D9::EnumAdapterModes fails
+  NoDisplayModes,          // the adapter lists no display modes
+  CreateDevice,            // IDirect3D9::CreateDevice fails
+  DirectInputCreate,       // DirectInput8Create fails
+  KeyboardDevice,          // IDirectInput8::CreateDevice fails for the keyboard
+  MouseDevice,             // ... for the mouse
+  JoystickDevice,          // ... for the joystick
+  DirectSoundCreate,       // DirectSoundCreate8 fails
+  SoundCooperativeLevel,   // IDirectSound8::SetCooperativeLevel fails
+  CreateFont,              // D3DXCreateFontIndirectA fails
+  CreateSprite,            // D3DXCreateSprite fails
+  CreateTexture,           // D3DXCreateTexture / IDirect3DDevice9::CreateTexture fail
+  SaveSurfaceToFile,       // D3DXSaveSurfaceToFileInMemory / D3DXSaveTextureToFileInMemory fail
+  CreateOffscreenSurface,  // IDirect3DDevice9::CreateOffscreenPlainSurface fails
+  CreateDIBSection,        // CreateDIBSection fails
   Count
 };
 void AutomationSetFault(AutomationFault fault, bool active);
 bool AutomationFaultActive(AutomationFault fault);
 void AutomationClearFaults();
 
-// --- Clock ----------------------------------------------------------------------------------------
+// --- Clock ---------------------------------------------------------------------------------------
 // Replace the interrupt time (QueryInterruptTime) with a manual clock, in 100 ns units.
 void AutomationUseManualClock(uint64_t start100ns);
 void AutomationAdvanceClock(uint64_t delta100ns);

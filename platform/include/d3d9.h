@@ -59,7 +59,7 @@
 #define D3DERR_WASSTILLDRAWING MAKE_D3DHRESULT(540)
 #define D3DOK_NOAUTOGEN MAKE_D3DSTATUS(2159)
 
-// --- Interface identifiers ------------------------------------------------------------------------
+// --- Interface identifiers -----------------------------------------------------------------------
 extern const IID IID_IDirect3D9;
 extern const IID IID_IDirect3DDevice9;
 extern const IID IID_IDirect3DResource9;
@@ -117,34 +117,36 @@ typedef IDirect3DQuery9 *LPDIRECT3DQUERY9, *PDIRECT3DQUERY9;
 // The entry point. Accepts D3D_SDK_VERSION, with or without the debug bit (0x80000000).
 IDirect3D9* WINAPI Direct3DCreate9(UINT SDKVersion);
 
-// --- IDirect3D9 ------------------------------------------------------------------------------------
+// --- IDirect3D9 ----------------------------------------------------------------------------------
 DECLARE_INTERFACE_(IDirect3D9, IUnknown) {
   STDMETHOD(RegisterSoftwareDevice)(void* pInitializeFunction) PURE;
   STDMETHOD_(UINT, GetAdapterCount)() PURE;
-  STDMETHOD(GetAdapterIdentifier)(UINT Adapter, DWORD Flags,
-                                  D3DADAPTER_IDENTIFIER9* pIdentifier) PURE;
+  STDMETHOD(GetAdapterIdentifier)
+  (UINT Adapter, DWORD Flags, D3DADAPTER_IDENTIFIER9 * pIdentifier) PURE;
   STDMETHOD_(UINT, GetAdapterModeCount)(UINT Adapter, D3DFORMAT Format) PURE;
-  STDMETHOD(EnumAdapterModes)(UINT Adapter, D3DFORMAT Format, UINT Mode,
-                              D3DDISPLAYMODE* pMode) PURE;
-  STDMETHOD(GetAdapterDisplayMode)(UINT Adapter, D3DDISPLAYMODE* pMode) PURE;
-  STDMETHOD(CheckDeviceType)(UINT Adapter, D3DDEVTYPE DevType, D3DFORMAT AdapterFormat,
-                             D3DFORMAT BackBufferFormat, BOOL bWindowed) PURE;
-  STDMETHOD(CheckDeviceFormat)(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat,
-                               DWORD Usage, D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) PURE;
-  STDMETHOD(CheckDeviceMultiSampleType)(UINT Adapter, D3DDEVTYPE DeviceType,
-                                        D3DFORMAT SurfaceFormat, BOOL Windowed,
-                                        D3DMULTISAMPLE_TYPE MultiSampleType,
-                                        DWORD* pQualityLevels) PURE;
-  STDMETHOD(CheckDepthStencilMatch)(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat,
-                                    D3DFORMAT RenderTargetFormat,
-                                    D3DFORMAT DepthStencilFormat) PURE;
-  STDMETHOD(CheckDeviceFormatConversion)(UINT Adapter, D3DDEVTYPE DeviceType,
-                                         D3DFORMAT SourceFormat, D3DFORMAT TargetFormat) PURE;
-  STDMETHOD(GetDeviceCaps)(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS9* pCaps) PURE;
+  STDMETHOD(EnumAdapterModes)
+  (UINT Adapter, D3DFORMAT Format, UINT Mode, D3DDISPLAYMODE * pMode) PURE;
+  STDMETHOD(GetAdapterDisplayMode)(UINT Adapter, D3DDISPLAYMODE * pMode) PURE;
+  STDMETHOD(CheckDeviceType)
+  (UINT Adapter, D3DDEVTYPE DevType, D3DFORMAT AdapterFormat, D3DFORMAT BackBufferFormat,
+   BOOL bWindowed) PURE;
+  STDMETHOD(CheckDeviceFormat)
+  (UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage, D3DRESOURCETYPE RType,
+   D3DFORMAT CheckFormat) PURE;
+  STDMETHOD(CheckDeviceMultiSampleType)
+  (UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SurfaceFormat, BOOL Windowed,
+   D3DMULTISAMPLE_TYPE MultiSampleType, DWORD * pQualityLevels) PURE;
+  STDMETHOD(CheckDepthStencilMatch)
+  (UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, D3DFORMAT RenderTargetFormat,
+   D3DFORMAT DepthStencilFormat) PURE;
+  STDMETHOD(CheckDeviceFormatConversion)
+  (UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SourceFormat, D3DFORMAT TargetFormat) PURE;
+  STDMETHOD(GetDeviceCaps)(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS9 * pCaps) PURE;
   STDMETHOD_(HMONITOR, GetAdapterMonitor)(UINT Adapter) PURE;
-  STDMETHOD(CreateDevice)(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow,
-                          DWORD BehaviorFlags, D3DPRESENT_PARAMETERS* pPresentationParameters,
-                          IDirect3DDevice9** ppReturnedDeviceInterface) PURE;
+  STDMETHOD(CreateDevice)
+  (UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow, DWORD BehaviorFlags,
+   D3DPRESENT_PARAMETERS * pPresentationParameters, IDirect3DDevice9 * *ppReturnedDeviceInterface)
+      PURE;
 };
 
 // --- IDirect3DDevice9 ---------------------------------------------------------------------------
@@ -152,184 +154,183 @@ DECLARE_INTERFACE_(IDirect3DDevice9, IUnknown) {
   STDMETHOD(TestCooperativeLevel)() PURE;
   STDMETHOD_(UINT, GetAvailableTextureMem)() PURE;
   STDMETHOD(EvictManagedResources)() PURE;
-  STDMETHOD(GetDirect3D)(IDirect3D9** ppD3D9) PURE;
-  STDMETHOD(GetDeviceCaps)(D3DCAPS9* pCaps) PURE;
-  STDMETHOD(GetDisplayMode)(UINT iSwapChain, D3DDISPLAYMODE* pMode) PURE;
-  STDMETHOD(GetCreationParameters)(D3DDEVICE_CREATION_PARAMETERS* pParameters) PURE;
-  STDMETHOD(SetCursorProperties)(UINT XHotSpot, UINT YHotSpot,
-                                 IDirect3DSurface9* pCursorBitmap) PURE;
+  STDMETHOD(GetDirect3D)(IDirect3D9 * *ppD3D9) PURE;
+  STDMETHOD(GetDeviceCaps)(D3DCAPS9 * pCaps) PURE;
+  STDMETHOD(GetDisplayMode)(UINT iSwapChain, D3DDISPLAYMODE * pMode) PURE;
+  STDMETHOD(GetCreationParameters)(D3DDEVICE_CREATION_PARAMETERS * pParameters) PURE;
+  STDMETHOD(SetCursorProperties)
+  (UINT XHotSpot, UINT YHotSpot, IDirect3DSurface9 * pCursorBitmap) PURE;
   STDMETHOD_(void, SetCursorPosition)(int X, int Y, DWORD Flags) PURE;
   STDMETHOD_(BOOL, ShowCursor)(BOOL bShow) PURE;
-  STDMETHOD(CreateAdditionalSwapChain)(D3DPRESENT_PARAMETERS* pPresentationParameters,
-                                       IDirect3DSwapChain9** pSwapChain) PURE;
-  STDMETHOD(GetSwapChain)(UINT iSwapChain, IDirect3DSwapChain9** pSwapChain) PURE;
+  STDMETHOD(CreateAdditionalSwapChain)
+  (D3DPRESENT_PARAMETERS * pPresentationParameters, IDirect3DSwapChain9 * *pSwapChain) PURE;
+  STDMETHOD(GetSwapChain)(UINT iSwapChain, IDirect3DSwapChain9 * *pSwapChain) PURE;
   STDMETHOD_(UINT, GetNumberOfSwapChains)() PURE;
-  STDMETHOD(Reset)(D3DPRESENT_PARAMETERS* pPresentationParameters) PURE;
-  STDMETHOD(Present)(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
-                     const RGNDATA* pDirtyRegion) PURE;
-  STDMETHOD(GetBackBuffer)(UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
-                           IDirect3DSurface9** ppBackBuffer) PURE;
-  STDMETHOD(GetRasterStatus)(UINT iSwapChain, D3DRASTER_STATUS* pRasterStatus) PURE;
+  STDMETHOD(Reset)(D3DPRESENT_PARAMETERS * pPresentationParameters) PURE;
+  STDMETHOD(Present)
+  (const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
+   const RGNDATA* pDirtyRegion) PURE;
+  STDMETHOD(GetBackBuffer)
+  (UINT iSwapChain, UINT iBackBuffer, D3DBACKBUFFER_TYPE Type, IDirect3DSurface9 * *ppBackBuffer)
+      PURE;
+  STDMETHOD(GetRasterStatus)(UINT iSwapChain, D3DRASTER_STATUS * pRasterStatus) PURE;
   STDMETHOD(SetDialogBoxMode)(BOOL bEnableDialogs) PURE;
   STDMETHOD_(void, SetGammaRamp)(UINT iSwapChain, DWORD Flags, const D3DGAMMARAMP* pRamp) PURE;
-  STDMETHOD_(void, GetGammaRamp)(UINT iSwapChain, D3DGAMMARAMP* pRamp) PURE;
-  STDMETHOD(CreateTexture)(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
-                           D3DPOOL Pool, IDirect3DTexture9** ppTexture,
-                           HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateVolumeTexture)(UINT Width, UINT Height, UINT Depth, UINT Levels, DWORD Usage,
-                                 D3DFORMAT Format, D3DPOOL Pool,
-                                 IDirect3DVolumeTexture9** ppVolumeTexture,
-                                 HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateCubeTexture)(UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format,
-                               D3DPOOL Pool, IDirect3DCubeTexture9** ppCubeTexture,
-                               HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateVertexBuffer)(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
-                                IDirect3DVertexBuffer9** ppVertexBuffer,
-                                HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateIndexBuffer)(UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
-                               IDirect3DIndexBuffer9** ppIndexBuffer,
-                               HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateRenderTarget)(UINT Width, UINT Height, D3DFORMAT Format,
-                                D3DMULTISAMPLE_TYPE MultiSample, DWORD MultisampleQuality,
-                                BOOL Lockable, IDirect3DSurface9** ppSurface,
-                                HANDLE* pSharedHandle) PURE;
-  STDMETHOD(CreateDepthStencilSurface)(UINT Width, UINT Height, D3DFORMAT Format,
-                                       D3DMULTISAMPLE_TYPE MultiSample, DWORD MultisampleQuality,
-                                       BOOL Discard, IDirect3DSurface9** ppSurface,
-                                       HANDLE* pSharedHandle) PURE;
-  STDMETHOD(UpdateSurface)(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
-                           IDirect3DSurface9* pDestinationSurface, const POINT* pDestPoint) PURE;
-  STDMETHOD(UpdateTexture)(IDirect3DBaseTexture9* pSourceTexture,
-                           IDirect3DBaseTexture9* pDestinationTexture) PURE;
-  STDMETHOD(GetRenderTargetData)(IDirect3DSurface9* pRenderTarget,
-                                 IDirect3DSurface9* pDestSurface) PURE;
-  STDMETHOD(GetFrontBufferData)(UINT iSwapChain, IDirect3DSurface9* pDestSurface) PURE;
-  STDMETHOD(StretchRect)(IDirect3DSurface9* pSourceSurface, const RECT* pSourceRect,
-                         IDirect3DSurface9* pDestSurface, const RECT* pDestRect,
-                         D3DTEXTUREFILTERTYPE Filter) PURE;
-  STDMETHOD(ColorFill)(IDirect3DSurface9* pSurface, const RECT* pRect, D3DCOLOR color) PURE;
-  STDMETHOD(CreateOffscreenPlainSurface)(UINT Width, UINT Height, D3DFORMAT Format, D3DPOOL Pool,
-                                         IDirect3DSurface9** ppSurface,
-                                         HANDLE* pSharedHandle) PURE;
-  STDMETHOD(SetRenderTarget)(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) PURE;
-  STDMETHOD(GetRenderTarget)(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) PURE;
-  STDMETHOD(SetDepthStencilSurface)(IDirect3DSurface9* pNewZStencil) PURE;
-  STDMETHOD(GetDepthStencilSurface)(IDirect3DSurface9** ppZStencilSurface) PURE;
+  STDMETHOD_(void, GetGammaRamp)(UINT iSwapChain, D3DGAMMARAMP * pRamp) PURE;
+  STDMETHOD(CreateTexture)
+  (UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+   IDirect3DTexture9 * *ppTexture, HANDLE * pSharedHandle) PURE;
+  STDMETHOD(CreateVolumeTexture)
+  (UINT Width, UINT Height, UINT Depth, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+   IDirect3DVolumeTexture9 * *ppVolumeTexture, HANDLE * pSharedHandle) PURE;
+  STDMETHOD(CreateCubeTexture)
+  (UINT EdgeLength, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+   IDirect3DCubeTexture9 * *ppCubeTexture, HANDLE * pSharedHandle) PURE;
+  STDMETHOD(CreateVertexBuffer)
+  (UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool, IDirect3DVertexBuffer9 * *ppVertexBuffer,
+   HANDLE * pSharedHandle) PURE;
+  STDMETHOD(CreateIndexBuffer)
+  (UINT Length, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool, IDirect3DIndexBuffer9 * *ppIndexBuffer,
+   HANDLE * pSharedHandle) PURE;
+  STDMETHOD(CreateRenderTarget)
+  (UINT Width, UINT Height, D3DFORMAT Format, D3DMULTISAMPLE_TYPE MultiSample,
+   DWORD MultisampleQuality, BOOL Lockable, IDirect3DSurface9 * *ppSurface, HANDLE * pSharedHandle)
+      PURE;
+  STDMETHOD(CreateDepthStencilSurface)
+  (UINT Width, UINT Height, D3DFORMAT Format, D3DMULTISAMPLE_TYPE MultiSample,
+   DWORD MultisampleQuality, BOOL Discard, IDirect3DSurface9 * *ppSurface, HANDLE * pSharedHandle)
+      PURE;
+  STDMETHOD(UpdateSurface)
+  (IDirect3DSurface9 * pSourceSurface, const RECT* pSourceRect,
+   IDirect3DSurface9* pDestinationSurface, const POINT* pDestPoint) PURE;
+  STDMETHOD(UpdateTexture)
+  (IDirect3DBaseTexture9 * pSourceTexture, IDirect3DBaseTexture9 * pDestinationTexture) PURE;
+  STDMETHOD(GetRenderTargetData)
+  (IDirect3DSurface9 * pRenderTarget, IDirect3DSurface9 * pDestSurface) PURE;
+  STDMETHOD(GetFrontBufferData)(UINT iSwapChain, IDirect3DSurface9 * pDestSurface) PURE;
+  STDMETHOD(StretchRect)
+  (IDirect3DSurface9 * pSourceSurface, const RECT* pSourceRect, IDirect3DSurface9* pDestSurface,
+   const RECT* pDestRect, D3DTEXTUREFILTERTYPE Filter) PURE;
+  STDMETHOD(ColorFill)(IDirect3DSurface9 * pSurface, const RECT* pRect, D3DCOLOR color) PURE;
+  STDMETHOD(CreateOffscreenPlainSurface)
+  (UINT Width, UINT Height, D3DFORMAT Format, D3DPOOL Pool, IDirect3DSurface9 * *ppSurface,
+   HANDLE * pSharedHandle) PURE;
+  STDMETHOD(SetRenderTarget)(DWORD RenderTargetIndex, IDirect3DSurface9 * pRenderTarget) PURE;
+  STDMETHOD(GetRenderTarget)(DWORD RenderTargetIndex, IDirect3DSurface9 * *ppRenderTarget) PURE;
+  STDMETHOD(SetDepthStencilSurface)(IDirect3DSurface9 * pNewZStencil) PURE;
+  STDMETHOD(GetDepthStencilSurface)(IDirect3DSurface9 * *ppZStencilSurface) PURE;
   STDMETHOD(BeginScene)() PURE;
   STDMETHOD(EndScene)() PURE;
-  STDMETHOD(Clear)(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
-                   DWORD Stencil) PURE;
+  STDMETHOD(Clear)
+  (DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil) PURE;
   STDMETHOD(SetTransform)(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) PURE;
-  STDMETHOD(GetTransform)(D3DTRANSFORMSTATETYPE State, D3DMATRIX* pMatrix) PURE;
+  STDMETHOD(GetTransform)(D3DTRANSFORMSTATETYPE State, D3DMATRIX * pMatrix) PURE;
   STDMETHOD(MultiplyTransform)(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) PURE;
   STDMETHOD(SetViewport)(const D3DVIEWPORT9* pViewport) PURE;
-  STDMETHOD(GetViewport)(D3DVIEWPORT9* pViewport) PURE;
+  STDMETHOD(GetViewport)(D3DVIEWPORT9 * pViewport) PURE;
   STDMETHOD(SetMaterial)(const D3DMATERIAL9* pMaterial) PURE;
-  STDMETHOD(GetMaterial)(D3DMATERIAL9* pMaterial) PURE;
+  STDMETHOD(GetMaterial)(D3DMATERIAL9 * pMaterial) PURE;
   STDMETHOD(SetLight)(DWORD Index, const D3DLIGHT9* pLight) PURE;
-  STDMETHOD(GetLight)(DWORD Index, D3DLIGHT9* pLight) PURE;
+  STDMETHOD(GetLight)(DWORD Index, D3DLIGHT9 * pLight) PURE;
   STDMETHOD(LightEnable)(DWORD Index, BOOL Enable) PURE;
-  STDMETHOD(GetLightEnable)(DWORD Index, BOOL* pEnable) PURE;
+  STDMETHOD(GetLightEnable)(DWORD Index, BOOL * pEnable) PURE;
   STDMETHOD(SetClipPlane)(DWORD Index, const float* pPlane) PURE;
   STDMETHOD(GetClipPlane)(DWORD Index, float* pPlane) PURE;
   STDMETHOD(SetRenderState)(D3DRENDERSTATETYPE State, DWORD Value) PURE;
-  STDMETHOD(GetRenderState)(D3DRENDERSTATETYPE State, DWORD* pValue) PURE;
-  STDMETHOD(CreateStateBlock)(D3DSTATEBLOCKTYPE Type, IDirect3DStateBlock9** ppSB) PURE;
+  STDMETHOD(GetRenderState)(D3DRENDERSTATETYPE State, DWORD * pValue) PURE;
+  STDMETHOD(CreateStateBlock)(D3DSTATEBLOCKTYPE Type, IDirect3DStateBlock9 * *ppSB) PURE;
   STDMETHOD(BeginStateBlock)() PURE;
-  STDMETHOD(EndStateBlock)(IDirect3DStateBlock9** ppSB) PURE;
+  STDMETHOD(EndStateBlock)(IDirect3DStateBlock9 * *ppSB) PURE;
   STDMETHOD(SetClipStatus)(const D3DCLIPSTATUS9* pClipStatus) PURE;
-  STDMETHOD(GetClipStatus)(D3DCLIPSTATUS9* pClipStatus) PURE;
-  STDMETHOD(GetTexture)(DWORD Stage, IDirect3DBaseTexture9** ppTexture) PURE;
-  STDMETHOD(SetTexture)(DWORD Stage, IDirect3DBaseTexture9* pTexture) PURE;
-  STDMETHOD(GetTextureStageState)(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type,
-                                  DWORD* pValue) PURE;
+  STDMETHOD(GetClipStatus)(D3DCLIPSTATUS9 * pClipStatus) PURE;
+  STDMETHOD(GetTexture)(DWORD Stage, IDirect3DBaseTexture9 * *ppTexture) PURE;
+  STDMETHOD(SetTexture)(DWORD Stage, IDirect3DBaseTexture9 * pTexture) PURE;
+  STDMETHOD(GetTextureStageState)(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD * pValue) PURE;
   STDMETHOD(SetTextureStageState)(DWORD Stage, D3DTEXTURESTAGESTATETYPE Type, DWORD Value) PURE;
-  STDMETHOD(GetSamplerState)(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD* pValue) PURE;
+  STDMETHOD(GetSamplerState)(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD * pValue) PURE;
   STDMETHOD(SetSamplerState)(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) PURE;
-  STDMETHOD(ValidateDevice)(DWORD* pNumPasses) PURE;
+  STDMETHOD(ValidateDevice)(DWORD * pNumPasses) PURE;
   STDMETHOD(SetPaletteEntries)(UINT PaletteNumber, const PALETTEENTRY* pEntries) PURE;
-  STDMETHOD(GetPaletteEntries)(UINT PaletteNumber, PALETTEENTRY* pEntries) PURE;
+  STDMETHOD(GetPaletteEntries)(UINT PaletteNumber, PALETTEENTRY * pEntries) PURE;
   STDMETHOD(SetCurrentTexturePalette)(UINT PaletteNumber) PURE;
-  STDMETHOD(GetCurrentTexturePalette)(UINT* PaletteNumber) PURE;
+  STDMETHOD(GetCurrentTexturePalette)(UINT * PaletteNumber) PURE;
   STDMETHOD(SetScissorRect)(const RECT* pRect) PURE;
-  STDMETHOD(GetScissorRect)(RECT* pRect) PURE;
+  STDMETHOD(GetScissorRect)(RECT * pRect) PURE;
   STDMETHOD(SetSoftwareVertexProcessing)(BOOL bSoftware) PURE;
   STDMETHOD_(BOOL, GetSoftwareVertexProcessing)() PURE;
   STDMETHOD(SetNPatchMode)(float nSegments) PURE;
   STDMETHOD_(float, GetNPatchMode)() PURE;
-  STDMETHOD(DrawPrimitive)(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex,
-                           UINT PrimitiveCount) PURE;
-  STDMETHOD(DrawIndexedPrimitive)(D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex,
-                                  UINT MinVertexIndex, UINT NumVertices, UINT startIndex,
-                                  UINT primCount) PURE;
-  STDMETHOD(DrawPrimitiveUP)(D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount,
-                             const void* pVertexStreamZeroData,
-                             UINT VertexStreamZeroStride) PURE;
-  STDMETHOD(DrawIndexedPrimitiveUP)(D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex,
-                                    UINT NumVertices, UINT PrimitiveCount,
-                                    const void* pIndexData, D3DFORMAT IndexDataFormat,
-                                    const void* pVertexStreamZeroData,
-                                    UINT VertexStreamZeroStride) PURE;
-  STDMETHOD(ProcessVertices)(UINT SrcStartIndex, UINT DestIndex, UINT VertexCount,
-                             IDirect3DVertexBuffer9* pDestBuffer,
-                             IDirect3DVertexDeclaration9* pVertexDecl, DWORD Flags) PURE;
-  STDMETHOD(CreateVertexDeclaration)(const D3DVERTEXELEMENT9* pVertexElements,
-                                     IDirect3DVertexDeclaration9** ppDecl) PURE;
-  STDMETHOD(SetVertexDeclaration)(IDirect3DVertexDeclaration9* pDecl) PURE;
-  STDMETHOD(GetVertexDeclaration)(IDirect3DVertexDeclaration9** ppDecl) PURE;
+  STDMETHOD(DrawPrimitive)
+  (D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) PURE;
+  STDMETHOD(DrawIndexedPrimitive)
+  (D3DPRIMITIVETYPE PrimitiveType, INT BaseVertexIndex, UINT MinVertexIndex, UINT NumVertices,
+   UINT startIndex, UINT primCount) PURE;
+  STDMETHOD(DrawPrimitiveUP)
+  (D3DPRIMITIVETYPE PrimitiveType, UINT PrimitiveCount, const void* pVertexStreamZeroData,
+   UINT VertexStreamZeroStride) PURE;
+  STDMETHOD(DrawIndexedPrimitiveUP)
+  (D3DPRIMITIVETYPE PrimitiveType, UINT MinVertexIndex, UINT NumVertices, UINT PrimitiveCount,
+   const void* pIndexData, D3DFORMAT IndexDataFormat, const void* pVertexStreamZeroData,
+   UINT VertexStreamZeroStride) PURE;
+  STDMETHOD(ProcessVertices)
+  (UINT SrcStartIndex, UINT DestIndex, UINT VertexCount, IDirect3DVertexBuffer9 * pDestBuffer,
+   IDirect3DVertexDeclaration9 * pVertexDecl, DWORD Flags) PURE;
+  STDMETHOD(CreateVertexDeclaration)
+  (const D3DVERTEXELEMENT9* pVertexElements, IDirect3DVertexDeclaration9** ppDecl) PURE;
+  STDMETHOD(SetVertexDeclaration)(IDirect3DVertexDeclaration9 * pDecl) PURE;
+  STDMETHOD(GetVertexDeclaration)(IDirect3DVertexDeclaration9 * *ppDecl) PURE;
   STDMETHOD(SetFVF)(DWORD FVF) PURE;
-  STDMETHOD(GetFVF)(DWORD* pFVF) PURE;
+  STDMETHOD(GetFVF)(DWORD * pFVF) PURE;
   STDMETHOD(CreateVertexShader)(const DWORD* pFunction, IDirect3DVertexShader9** ppShader) PURE;
-  STDMETHOD(SetVertexShader)(IDirect3DVertexShader9* pShader) PURE;
-  STDMETHOD(GetVertexShader)(IDirect3DVertexShader9** ppShader) PURE;
-  STDMETHOD(SetVertexShaderConstantF)(UINT StartRegister, const float* pConstantData,
-                                      UINT Vector4fCount) PURE;
-  STDMETHOD(GetVertexShaderConstantF)(UINT StartRegister, float* pConstantData,
-                                      UINT Vector4fCount) PURE;
-  STDMETHOD(SetVertexShaderConstantI)(UINT StartRegister, const int* pConstantData,
-                                      UINT Vector4iCount) PURE;
-  STDMETHOD(GetVertexShaderConstantI)(UINT StartRegister, int* pConstantData,
-                                      UINT Vector4iCount) PURE;
-  STDMETHOD(SetVertexShaderConstantB)(UINT StartRegister, const BOOL* pConstantData,
-                                      UINT BoolCount) PURE;
-  STDMETHOD(GetVertexShaderConstantB)(UINT StartRegister, BOOL* pConstantData,
-                                      UINT BoolCount) PURE;
-  STDMETHOD(SetStreamSource)(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData,
-                             UINT OffsetInBytes, UINT Stride) PURE;
-  STDMETHOD(GetStreamSource)(UINT StreamNumber, IDirect3DVertexBuffer9** ppStreamData,
-                             UINT* pOffsetInBytes, UINT* pStride) PURE;
+  STDMETHOD(SetVertexShader)(IDirect3DVertexShader9 * pShader) PURE;
+  STDMETHOD(GetVertexShader)(IDirect3DVertexShader9 * *ppShader) PURE;
+  STDMETHOD(SetVertexShaderConstantF)
+  (UINT StartRegister, const float* pConstantData, UINT Vector4fCount) PURE;
+  STDMETHOD(GetVertexShaderConstantF)
+  (UINT StartRegister, float* pConstantData, UINT Vector4fCount) PURE;
+  STDMETHOD(SetVertexShaderConstantI)
+  (UINT StartRegister, const int* pConstantData, UINT Vector4iCount) PURE;
+  STDMETHOD(GetVertexShaderConstantI)
+  (UINT StartRegister, int* pConstantData, UINT Vector4iCount) PURE;
+  STDMETHOD(SetVertexShaderConstantB)
+  (UINT StartRegister, const BOOL* pConstantData, UINT BoolCount) PURE;
+  STDMETHOD(GetVertexShaderConstantB)
+  (UINT StartRegister, BOOL * pConstantData, UINT BoolCount) PURE;
+  STDMETHOD(SetStreamSource)
+  (UINT StreamNumber, IDirect3DVertexBuffer9 * pStreamData, UINT OffsetInBytes, UINT Stride) PURE;
+  STDMETHOD(GetStreamSource)
+  (UINT StreamNumber, IDirect3DVertexBuffer9 * *ppStreamData, UINT * pOffsetInBytes, UINT * pStride)
+      PURE;
   STDMETHOD(SetStreamSourceFreq)(UINT StreamNumber, UINT Setting) PURE;
-  STDMETHOD(GetStreamSourceFreq)(UINT StreamNumber, UINT* pSetting) PURE;
-  STDMETHOD(SetIndices)(IDirect3DIndexBuffer9* pIndexData) PURE;
-  STDMETHOD(GetIndices)(IDirect3DIndexBuffer9** ppIndexData) PURE;
+  STDMETHOD(GetStreamSourceFreq)(UINT StreamNumber, UINT * pSetting) PURE;
+  STDMETHOD(SetIndices)(IDirect3DIndexBuffer9 * pIndexData) PURE;
+  STDMETHOD(GetIndices)(IDirect3DIndexBuffer9 * *ppIndexData) PURE;
   STDMETHOD(CreatePixelShader)(const DWORD* pFunction, IDirect3DPixelShader9** ppShader) PURE;
-  STDMETHOD(SetPixelShader)(IDirect3DPixelShader9* pShader) PURE;
-  STDMETHOD(GetPixelShader)(IDirect3DPixelShader9** ppShader) PURE;
-  STDMETHOD(SetPixelShaderConstantF)(UINT StartRegister, const float* pConstantData,
-                                     UINT Vector4fCount) PURE;
-  STDMETHOD(GetPixelShaderConstantF)(UINT StartRegister, float* pConstantData,
-                                     UINT Vector4fCount) PURE;
-  STDMETHOD(SetPixelShaderConstantI)(UINT StartRegister, const int* pConstantData,
-                                     UINT Vector4iCount) PURE;
-  STDMETHOD(GetPixelShaderConstantI)(UINT StartRegister, int* pConstantData,
-                                     UINT Vector4iCount) PURE;
-  STDMETHOD(SetPixelShaderConstantB)(UINT StartRegister, const BOOL* pConstantData,
-                                     UINT BoolCount) PURE;
-  STDMETHOD(GetPixelShaderConstantB)(UINT StartRegister, BOOL* pConstantData,
-                                     UINT BoolCount) PURE;
-  STDMETHOD(DrawRectPatch)(UINT Handle, const float* pNumSegs,
-                           const D3DRECTPATCH_INFO* pRectPatchInfo) PURE;
-  STDMETHOD(DrawTriPatch)(UINT Handle, const float* pNumSegs,
-                          const D3DTRIPATCH_INFO* pTriPatchInfo) PURE;
+  STDMETHOD(SetPixelShader)(IDirect3DPixelShader9 * pShader) PURE;
+  STDMETHOD(GetPixelShader)(IDirect3DPixelShader9 * *ppShader) PURE;
+  STDMETHOD(SetPixelShaderConstantF)
+  (UINT StartRegister, const float* pConstantData, UINT Vector4fCount) PURE;
+  STDMETHOD(GetPixelShaderConstantF)
+  (UINT StartRegister, float* pConstantData, UINT Vector4fCount) PURE;
+  STDMETHOD(SetPixelShaderConstantI)
+  (UINT StartRegister, const int* pConstantData, UINT Vector4iCount) PURE;
+  STDMETHOD(GetPixelShaderConstantI)
+  (UINT StartRegister, int* pConstantData, UINT Vector4iCount) PURE;
+  STDMETHOD(SetPixelShaderConstantB)
+  (UINT StartRegister, const BOOL* pConstantData, UINT BoolCount) PURE;
+  STDMETHOD(GetPixelShaderConstantB)(UINT StartRegister, BOOL * pConstantData, UINT BoolCount) PURE;
+  STDMETHOD(DrawRectPatch)
+  (UINT Handle, const float* pNumSegs, const D3DRECTPATCH_INFO* pRectPatchInfo) PURE;
+  STDMETHOD(DrawTriPatch)
+  (UINT Handle, const float* pNumSegs, const D3DTRIPATCH_INFO* pTriPatchInfo) PURE;
   STDMETHOD(DeletePatch)(UINT Handle) PURE;
-  STDMETHOD(CreateQuery)(D3DQUERYTYPE Type, IDirect3DQuery9** ppQuery) PURE;
+  STDMETHOD(CreateQuery)(D3DQUERYTYPE Type, IDirect3DQuery9 * *ppQuery) PURE;
 };
 
-// --- Resources --------------------------------------------------------------------------------------
+// --- Resources -----------------------------------------------------------------------------------
 DECLARE_INTERFACE_(IDirect3DResource9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
-  STDMETHOD(SetPrivateData)(REFGUID refguid, const void* pData, DWORD SizeOfData,
-                            DWORD Flags) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
+  STDMETHOD(SetPrivateData)(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) PURE;
   STDMETHOD(GetPrivateData)(REFGUID refguid, void* pData, DWORD* pSizeOfData) PURE;
   STDMETHOD(FreePrivateData)(REFGUID refguid) PURE;
   STDMETHOD_(DWORD, SetPriority)(DWORD PriorityNew) PURE;
@@ -348,102 +349,103 @@ DECLARE_INTERFACE_(IDirect3DBaseTexture9, IDirect3DResource9) {
 };
 
 DECLARE_INTERFACE_(IDirect3DTexture9, IDirect3DBaseTexture9) {
-  STDMETHOD(GetLevelDesc)(UINT Level, D3DSURFACE_DESC* pDesc) PURE;
-  STDMETHOD(GetSurfaceLevel)(UINT Level, IDirect3DSurface9** ppSurfaceLevel) PURE;
-  STDMETHOD(LockRect)(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect,
-                      DWORD Flags) PURE;
+  STDMETHOD(GetLevelDesc)(UINT Level, D3DSURFACE_DESC * pDesc) PURE;
+  STDMETHOD(GetSurfaceLevel)(UINT Level, IDirect3DSurface9 * *ppSurfaceLevel) PURE;
+  STDMETHOD(LockRect)
+  (UINT Level, D3DLOCKED_RECT * pLockedRect, const RECT* pRect, DWORD Flags) PURE;
   STDMETHOD(UnlockRect)(UINT Level) PURE;
   STDMETHOD(AddDirtyRect)(const RECT* pDirtyRect) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DCubeTexture9, IDirect3DBaseTexture9) {
-  STDMETHOD(GetLevelDesc)(UINT Level, D3DSURFACE_DESC* pDesc) PURE;
-  STDMETHOD(GetCubeMapSurface)(D3DCUBEMAP_FACES FaceType, UINT Level,
-                               IDirect3DSurface9** ppCubeMapSurface) PURE;
-  STDMETHOD(LockRect)(D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT* pLockedRect,
-                      const RECT* pRect, DWORD Flags) PURE;
+  STDMETHOD(GetLevelDesc)(UINT Level, D3DSURFACE_DESC * pDesc) PURE;
+  STDMETHOD(GetCubeMapSurface)
+  (D3DCUBEMAP_FACES FaceType, UINT Level, IDirect3DSurface9 * *ppCubeMapSurface) PURE;
+  STDMETHOD(LockRect)
+  (D3DCUBEMAP_FACES FaceType, UINT Level, D3DLOCKED_RECT * pLockedRect, const RECT* pRect,
+   DWORD Flags) PURE;
   STDMETHOD(UnlockRect)(D3DCUBEMAP_FACES FaceType, UINT Level) PURE;
   STDMETHOD(AddDirtyRect)(D3DCUBEMAP_FACES FaceType, const RECT* pDirtyRect) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DVolumeTexture9, IDirect3DBaseTexture9) {
-  STDMETHOD(GetLevelDesc)(UINT Level, D3DVOLUME_DESC* pDesc) PURE;
-  STDMETHOD(GetVolumeLevel)(UINT Level, IDirect3DVolume9** ppVolumeLevel) PURE;
-  STDMETHOD(LockBox)(UINT Level, D3DLOCKED_BOX* pLockedVolume, const D3DBOX* pBox,
-                     DWORD Flags) PURE;
+  STDMETHOD(GetLevelDesc)(UINT Level, D3DVOLUME_DESC * pDesc) PURE;
+  STDMETHOD(GetVolumeLevel)(UINT Level, IDirect3DVolume9 * *ppVolumeLevel) PURE;
+  STDMETHOD(LockBox)
+  (UINT Level, D3DLOCKED_BOX * pLockedVolume, const D3DBOX* pBox, DWORD Flags) PURE;
   STDMETHOD(UnlockBox)(UINT Level) PURE;
   STDMETHOD(AddDirtyBox)(const D3DBOX* pDirtyBox) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DSurface9, IDirect3DResource9) {
   STDMETHOD(GetContainer)(REFIID riid, void** ppContainer) PURE;
-  STDMETHOD(GetDesc)(D3DSURFACE_DESC* pDesc) PURE;
-  STDMETHOD(LockRect)(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) PURE;
+  STDMETHOD(GetDesc)(D3DSURFACE_DESC * pDesc) PURE;
+  STDMETHOD(LockRect)(D3DLOCKED_RECT * pLockedRect, const RECT* pRect, DWORD Flags) PURE;
   STDMETHOD(UnlockRect)() PURE;
-  STDMETHOD(GetDC)(HDC* phdc) PURE;
+  STDMETHOD(GetDC)(HDC * phdc) PURE;
   STDMETHOD(ReleaseDC)(HDC hdc) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DVolume9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
-  STDMETHOD(SetPrivateData)(REFGUID refguid, const void* pData, DWORD SizeOfData,
-                            DWORD Flags) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
+  STDMETHOD(SetPrivateData)(REFGUID refguid, const void* pData, DWORD SizeOfData, DWORD Flags) PURE;
   STDMETHOD(GetPrivateData)(REFGUID refguid, void* pData, DWORD* pSizeOfData) PURE;
   STDMETHOD(FreePrivateData)(REFGUID refguid) PURE;
   STDMETHOD(GetContainer)(REFIID riid, void** ppContainer) PURE;
-  STDMETHOD(GetDesc)(D3DVOLUME_DESC* pDesc) PURE;
-  STDMETHOD(LockBox)(D3DLOCKED_BOX* pLockedVolume, const D3DBOX* pBox, DWORD Flags) PURE;
+  STDMETHOD(GetDesc)(D3DVOLUME_DESC * pDesc) PURE;
+  STDMETHOD(LockBox)(D3DLOCKED_BOX * pLockedVolume, const D3DBOX* pBox, DWORD Flags) PURE;
   STDMETHOD(UnlockBox)() PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DVertexBuffer9, IDirect3DResource9) {
   STDMETHOD(Lock)(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) PURE;
   STDMETHOD(Unlock)() PURE;
-  STDMETHOD(GetDesc)(D3DVERTEXBUFFER_DESC* pDesc) PURE;
+  STDMETHOD(GetDesc)(D3DVERTEXBUFFER_DESC * pDesc) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DIndexBuffer9, IDirect3DResource9) {
   STDMETHOD(Lock)(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) PURE;
   STDMETHOD(Unlock)() PURE;
-  STDMETHOD(GetDesc)(D3DINDEXBUFFER_DESC* pDesc) PURE;
+  STDMETHOD(GetDesc)(D3DINDEXBUFFER_DESC * pDesc) PURE;
 };
 
-// --- Swap chains, state blocks, declarations, shaders, queries -------------------------------------
+// --- Swap chains, state blocks, declarations, shaders, queries -----------------------------------
 DECLARE_INTERFACE_(IDirect3DSwapChain9, IUnknown) {
-  STDMETHOD(Present)(const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
-                     const RGNDATA* pDirtyRegion, DWORD dwFlags) PURE;
-  STDMETHOD(GetFrontBufferData)(IDirect3DSurface9* pDestSurface) PURE;
-  STDMETHOD(GetBackBuffer)(UINT iBackBuffer, D3DBACKBUFFER_TYPE Type,
-                           IDirect3DSurface9** ppBackBuffer) PURE;
-  STDMETHOD(GetRasterStatus)(D3DRASTER_STATUS* pRasterStatus) PURE;
-  STDMETHOD(GetDisplayMode)(D3DDISPLAYMODE* pMode) PURE;
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
-  STDMETHOD(GetPresentParameters)(D3DPRESENT_PARAMETERS* pPresentationParameters) PURE;
+  STDMETHOD(Present)
+  (const RECT* pSourceRect, const RECT* pDestRect, HWND hDestWindowOverride,
+   const RGNDATA* pDirtyRegion, DWORD dwFlags) PURE;
+  STDMETHOD(GetFrontBufferData)(IDirect3DSurface9 * pDestSurface) PURE;
+  STDMETHOD(GetBackBuffer)
+  (UINT iBackBuffer, D3DBACKBUFFER_TYPE Type, IDirect3DSurface9 * *ppBackBuffer) PURE;
+  STDMETHOD(GetRasterStatus)(D3DRASTER_STATUS * pRasterStatus) PURE;
+  STDMETHOD(GetDisplayMode)(D3DDISPLAYMODE * pMode) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
+  STDMETHOD(GetPresentParameters)(D3DPRESENT_PARAMETERS * pPresentationParameters) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DStateBlock9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
   STDMETHOD(Capture)() PURE;
   STDMETHOD(Apply)() PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DVertexDeclaration9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
-  STDMETHOD(GetDeclaration)(D3DVERTEXELEMENT9* pElement, UINT* pNumElements) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
+  STDMETHOD(GetDeclaration)(D3DVERTEXELEMENT9 * pElement, UINT * pNumElements) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DVertexShader9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
   STDMETHOD(GetFunction)(void* pData, UINT* pSizeOfData) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DPixelShader9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
   STDMETHOD(GetFunction)(void* pData, UINT* pSizeOfData) PURE;
 };
 
 DECLARE_INTERFACE_(IDirect3DQuery9, IUnknown) {
-  STDMETHOD(GetDevice)(IDirect3DDevice9** ppDevice) PURE;
+  STDMETHOD(GetDevice)(IDirect3DDevice9 * *ppDevice) PURE;
   STDMETHOD_(D3DQUERYTYPE, GetType)() PURE;
   STDMETHOD_(DWORD, GetDataSize)() PURE;
   STDMETHOD(Issue)(DWORD dwIssueFlags) PURE;

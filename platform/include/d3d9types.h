@@ -11,7 +11,7 @@ struct tagPALETTEENTRY;
 typedef struct tagPALETTEENTRY PALETTEENTRY;
 
 #ifndef MAKEFOURCC
-#define MAKEFOURCC(ch0, ch1, ch2, ch3)                                             \
+#define MAKEFOURCC(ch0, ch1, ch2, ch3)                                           \
   ((DWORD)(BYTE)(ch0) | ((DWORD)(BYTE)(ch1) << 8) | ((DWORD)(BYTE)(ch2) << 16) | \
    ((DWORD)(BYTE)(ch3) << 24))
 #endif
@@ -19,16 +19,15 @@ typedef struct tagPALETTEENTRY PALETTEENTRY;
 // --- Colours ---------------------------------------------------------------------------------
 typedef DWORD D3DCOLOR;
 
-#define D3DCOLOR_ARGB(a, r, g, b)                                                        \
-  ((D3DCOLOR)((((DWORD)(a) & 0xff) << 24) | (((DWORD)(r) & 0xff) << 16) |              \
-              (((DWORD)(g) & 0xff) << 8) | ((DWORD)(b) & 0xff)))
+#define D3DCOLOR_ARGB(a, r, g, b)                                                                \
+  ((D3DCOLOR)((((DWORD)(a)&0xff) << 24) | (((DWORD)(r)&0xff) << 16) | (((DWORD)(g)&0xff) << 8) | \
+              ((DWORD)(b)&0xff)))
 #define D3DCOLOR_RGBA(r, g, b, a) D3DCOLOR_ARGB(a, r, g, b)
 #define D3DCOLOR_XRGB(r, g, b) D3DCOLOR_ARGB(0xff, r, g, b)
 #define D3DCOLOR_XYUV(y, u, v) D3DCOLOR_ARGB(0xff, y, u, v)
 #define D3DCOLOR_AYUV(a, y, u, v) D3DCOLOR_ARGB(a, y, u, v)
-#define D3DCOLOR_COLORVALUE(r, g, b, a)                                               \
-  D3DCOLOR_RGBA((DWORD)((r) * 255.f), (DWORD)((g) * 255.f), (DWORD)((b) * 255.f), \
-                (DWORD)((a) * 255.f))
+#define D3DCOLOR_COLORVALUE(r, g, b, a) \
+  D3DCOLOR_RGBA((DWORD)((r)*255.f), (DWORD)((g)*255.f), (DWORD)((b)*255.f), (DWORD)((a)*255.f))
 
 typedef struct _D3DVECTOR {
   float x;
@@ -92,16 +91,16 @@ typedef struct _D3DVIEWPORT9 {
 #define D3DCS_PLANE3 0x00000200
 #define D3DCS_PLANE4 0x00000400
 #define D3DCS_PLANE5 0x00000800
-#define D3DCS_ALL                                                                         \
-  (D3DCS_LEFT | D3DCS_RIGHT | D3DCS_TOP | D3DCS_BOTTOM | D3DCS_FRONT | D3DCS_BACK |       \
-   D3DCS_PLANE0 | D3DCS_PLANE1 | D3DCS_PLANE2 | D3DCS_PLANE3 | D3DCS_PLANE4 | D3DCS_PLANE5)
+#define D3DCS_ALL                                                                                  \
+  (D3DCS_LEFT | D3DCS_RIGHT | D3DCS_TOP | D3DCS_BOTTOM | D3DCS_FRONT | D3DCS_BACK | D3DCS_PLANE0 | \
+   D3DCS_PLANE1 | D3DCS_PLANE2 | D3DCS_PLANE3 | D3DCS_PLANE4 | D3DCS_PLANE5)
 
 typedef struct _D3DCLIPSTATUS9 {
   DWORD ClipUnion;
   DWORD ClipIntersection;
 } D3DCLIPSTATUS9;
 
-// --- Material and lights ---------------------------------------------------------------------------
+// --- Material and lights -------------------------------------------------------------------------
 typedef struct _D3DMATERIAL9 {
   D3DCOLORVALUE Diffuse;
   D3DCOLORVALUE Ambient;
@@ -545,14 +544,14 @@ typedef enum _D3DTEXTURETRANSFORMFLAGS {
 #define D3DFVF_TEXTUREFORMAT1 3
 #define D3DFVF_TEXTUREFORMAT3 1
 #define D3DFVF_TEXTUREFORMAT4 2
-#define D3DFVF_TEXCOORDSIZE3(CoordIndex) (D3DFVF_TEXTUREFORMAT3 << ((CoordIndex) * 2 + 16))
+#define D3DFVF_TEXCOORDSIZE3(CoordIndex) (D3DFVF_TEXTUREFORMAT3 << ((CoordIndex)*2 + 16))
 #define D3DFVF_TEXCOORDSIZE2(CoordIndex) (D3DFVF_TEXTUREFORMAT2)
-#define D3DFVF_TEXCOORDSIZE4(CoordIndex) (D3DFVF_TEXTUREFORMAT4 << ((CoordIndex) * 2 + 16))
-#define D3DFVF_TEXCOORDSIZE1(CoordIndex) (D3DFVF_TEXTUREFORMAT1 << ((CoordIndex) * 2 + 16))
+#define D3DFVF_TEXCOORDSIZE4(CoordIndex) (D3DFVF_TEXTUREFORMAT4 << ((CoordIndex)*2 + 16))
+#define D3DFVF_TEXCOORDSIZE1(CoordIndex) (D3DFVF_TEXTUREFORMAT1 << ((CoordIndex)*2 + 16))
 
 #define D3DDP_MAXTEXCOORD 8
 
-// --- Vertex declarations --------------------------------------------------------------------------
+// --- Vertex declarations -------------------------------------------------------------------------
 typedef enum _D3DDECLUSAGE {
   D3DDECLUSAGE_POSITION = 0,
   D3DDECLUSAGE_BLENDWEIGHT = 1,
@@ -616,12 +615,13 @@ typedef struct _D3DVERTEXELEMENT9 {
   BYTE UsageIndex;
 } D3DVERTEXELEMENT9, *LPD3DVERTEXELEMENT9;
 
-#define D3DDECL_END() {0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0}
+#define D3DDECL_END() \
+  { 0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0 }
 
 #define D3DSTREAMSOURCE_INDEXEDDATA (1 << 30)
 #define D3DSTREAMSOURCE_INSTANCEDATA (2 << 30)
 
-// --- Patches --------------------------------------------------------------------------------------
+// --- Patches -------------------------------------------------------------------------------------
 typedef enum _D3DBASISTYPE {
   D3DBASIS_BEZIER = 0,
   D3DBASIS_BSPLINE = 1,
@@ -670,7 +670,7 @@ typedef enum _D3DVERTEXBLENDFLAGS {
   D3DVBF_FORCE_DWORD = 0x7fffffff
 } D3DVERTEXBLENDFLAGS;
 
-// --- Devices, formats, resources ------------------------------------------------------------------
+// --- Devices, formats, resources -----------------------------------------------------------------
 typedef enum _D3DDEVTYPE {
   D3DDEVTYPE_HAL = 1,
   D3DDEVTYPE_REF = 2,

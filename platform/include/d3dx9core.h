@@ -23,9 +23,8 @@ extern const IID IID_ID3DXBuffer;
 extern const IID IID_ID3DXSprite;
 extern const IID IID_ID3DXFont;
 
-// --- ID3DXBuffer
-// ------------------------------------------------------------------------------------ A block of
-// bytes handed out by D3DX (compiled programs, messages, file images).
+// --- ID3DXBuffer ---------------------------------------------------------------------------------
+// A block of bytes handed out by D3DX (compiled programs, messages, file images).
 struct ID3DXBuffer : public IUnknown {
   STDMETHOD_(LPVOID, GetBufferPointer)() PURE;
   STDMETHOD_(DWORD, GetBufferSize)() PURE;
@@ -35,8 +34,7 @@ typedef ID3DXBuffer* LPD3DXBUFFER;
 // A zero-filled buffer of NumBytes bytes (0 is allowed: an empty buffer).
 HRESULT WINAPI D3DXCreateBuffer(DWORD NumBytes, LPD3DXBUFFER* ppBuffer);
 
-// --- ID3DXSprite
-// ------------------------------------------------------------------------------------
+// --- ID3DXSprite ---------------------------------------------------------------------------------
 #define D3DXSPRITE_DONOTSAVESTATE (1 << 0)
 #define D3DXSPRITE_DONOTMODIFY_RENDERSTATE (1 << 1)
 #define D3DXSPRITE_OBJECTSPACE (1 << 2)
@@ -66,8 +64,7 @@ typedef ID3DXSprite* LPD3DXSPRITE;
 
 HRESULT WINAPI D3DXCreateSprite(LPDIRECT3DDEVICE9 pDevice, LPD3DXSPRITE* ppSprite);
 
-// --- ID3DXFont
-// --------------------------------------------------------------------------------------
+// --- ID3DXFont -----------------------------------------------------------------------------------
 #ifndef LF_FACESIZE
 #define LF_FACESIZE 32
 #endif

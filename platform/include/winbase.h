@@ -22,6 +22,9 @@ ULONGLONG WINAPI GetTickCount64(void);
 DWORD WINAPI GetCurrentThreadId(void);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_INVALID_PARAMETER 87L
+
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);

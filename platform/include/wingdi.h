@@ -4,7 +4,7 @@
 
 #include "windef.h"
 
-// --- Bitmaps ---------------------------------------------------------------------------------------
+// --- Bitmaps -------------------------------------------------------------------------------------
 #define BI_RGB 0L
 #define BI_BITFIELDS 3L
 #define DIB_RGB_COLORS 0
@@ -65,7 +65,7 @@ typedef struct tagDIBSECTION {
   DWORD dsOffset;
 } DIBSECTION, *LPDIBSECTION, *PDIBSECTION;
 
-// --- Fonts -------------------------------------------------------------------------------------------
+// --- Fonts ---------------------------------------------------------------------------------------
 #define LF_FACESIZE 32
 
 typedef struct tagLOGFONTA {
@@ -179,7 +179,7 @@ typedef struct tagTEXTMETRICA {
 #define FF_SCRIPT 0x40
 #define FF_DECORATIVE 0x50
 
-// --- Device contexts ---------------------------------------------------------------------------------
+// --- Device contexts -----------------------------------------------------------------------------
 #define TRANSPARENT 1
 #define OPAQUE 2
 
@@ -237,7 +237,7 @@ typedef struct tagTEXTMETRICA {
 struct _devicemodeA;
 typedef struct _devicemodeA DEVMODEA;
 
-// --- Functions -----------------------------------------------------------------------------------------
+// --- Functions -----------------------------------------------------------------------------------
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, VOID** ppvBits,
                          HANDLE hSection, DWORD offset);
 int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi,
@@ -277,8 +277,8 @@ int GetTextFaceA(HDC hdc, int c, LPSTR lpName);
 
 HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
                   DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
-                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality,
-                  DWORD iPitchAndFamily, LPCSTR pszFaceName);
+                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily,
+                  LPCSTR pszFaceName);
 HFONT CreateFontIndirectA(const LOGFONTA* lplf);
 
 COLORREF GetPixel(HDC hdc, int x, int y);

@@ -1,5 +1,7 @@
-// The one font service behind GDI text and the D3DX font: fontconfig resolves a Windows face
-// name to a font file, FreeType rasterises antialiased greyscale glyphs, cached per face and size.
+// The one font service behind GDI text and the D3DX font. Windows face names resolve through one
+// alias table to named families of the Debian font packages the project installs, matched by a
+// fontconfig configuration of the service's own (never the user's or the system's files), and
+// FreeType rasterises them with fixed settings: every machine draws the same glyphs.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +13,18 @@ namespace text {
 
 // What a caller asks for, in Windows terms (the fields of a LOGFONT that matter for drawing).
 struct FontRequest {
-  std::string face;        // Windows face name; "" and unknown names give a sans-serif face
-  int height = 0;          // < 0: em height in pixels; > 0: cell height (ascent + descent); 0: default
-  int width = 0;           // average character width in pixels; 0 keeps the face's proportions
-  int weight = 400;        // FW_* (0 = FW_NORMAL)
+  std::string face;  // Windows face name; "" and unknown names give the sans-serif family
+  int height = 0;    // < 0: em height in pixels; > 0: cell height (ascent + descent); 0: default
+  int width = 0;     // average character width in pixels; 0 keeps the face's proportions
+  int weight = 400;  // FW_* (0 = FW_NORMAL)
   bool italic = false;
   bool underline = false;
   bool strikeOut = false;
-  bool antialias = true;   // false: 1-bit glyphs (NONANTIALIASED_QUALITY), still 0/255 coverage
+  bool antialias = true;  // false: 1-bit glyphs (NONANTIALIASED_QUALITY), still 0/255 coverage
 };
+
+// The kind of design a family is, as GDI's pitch-and-family byte reports it.
+enum class FamilyClass { SansSerif, Serif, Monospace };
 
 // Cell metrics in whole pixels, as GetTextMetricsA reports them.
 struct FontMetrics {
@@ -31,19 +36,17 @@ struct FontMetrics {
   int externalLeading = 0;
   int avgCharWidth = 0;
   int maxCharWidth = 0;
-  int weight = 400;         // the weight the glyphs have (requested weight, synthetic or real)
+  int weight = 400;  // the weight of the font file used, in FW_* units
   bool italic = false;
   bool underline = false;
   bool strikeOut = false;
   bool fixedPitch = false;
-  bool syntheticBold = false;    // the resolved family had no bold: outlines are emboldened
-  bool syntheticItalic = false;  // the resolved family had no italic: outlines are slanted
-  int realWeight = 400;          // the weight of the font file used, in FW_* units
-  int underlinePosition = 0;     // rows below the baseline of the underline's top
-  int strikeOutPosition = 0;     // rows above the baseline of the strike-out line's top
-  int lineThickness = 1;         // thickness of underline and strike-out in rows
-  std::string family;            // the family fontconfig resolved
-  std::string file;              // the font file
+  int underlinePosition = 0;  // rows below the baseline of the underline's top
+  int strikeOutPosition = 0;  // rows above the baseline of the strike-out line's top
+  int lineThickness = 1;      // thickness of underline and strike-out in rows
+  std::string family;         // the named family the face resolved to
+  FamilyClass familyClass = FamilyClass::SansSerif;
+  std::string file;  // the font file; "" when the family's files are missing
 };
 
 // One rendered glyph: 8-bit coverage, rows top-down, `width` bytes per row.
@@ -76,13 +79,24 @@ class Face {
                            int pitch, int x, int y) = 0;
 };
 
-// Opens (or finds in the cache) the face for a request. Never fails: an unknown face name falls
-// back to sans-serif, and should no font at all be usable, a face with empty glyphs is returned.
+// Opens (or finds in the cache) the face for a request. Never returns null: when the files of the
+// family the face name resolves to are missing, the face has no glyphs (every advance is half the
+// em) and the service has said so once on standard error; callers that can fail check
+// FaceAvailable first.
 std::shared_ptr<Face> OpenFace(const FontRequest& request);
 
-// The fontconfig family a Windows face name is looked up as: "monospace", "sans-serif", "serif"
-// for the aliased Windows faces, the name itself otherwise ("" gives "sans-serif").
+// The named family a Windows face name resolves to: "Lucida Console" gives "DejaVu Sans Mono",
+// "Arial" "Liberation Sans", "" and unknown names "DejaVu Sans". Case is ignored.
 std::string AliasFamily(const std::string& face);
+
+// Whether every file of the family a face name resolves to is installed. If not, `error` (when
+// given) receives one line naming the missing file and the Debian package that provides it, and
+// that line has been written to standard error (once per family and process).
+bool FaceAvailable(const std::string& face, std::string* error = nullptr);
+
+// The directory the font packages install into (/usr/share/fonts/truetype). Tests point the
+// service elsewhere to see what a machine without a package gets; the face cache is emptied.
+void SetFontRoot(const std::string& directory);
 
 // Windows-1252 to Unicode (the undefined bytes 0x81, 0x8D, 0x8F, 0x90, 0x9D map to themselves).
 uint32_t Cp1252ToUnicode(uint8_t byte);

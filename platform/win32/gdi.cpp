@@ -40,7 +40,7 @@ struct Bitmap : GdiObject {
   Bitmap() : GdiObject(Kind::Bitmap) {}
   ~Bitmap() override { std::free(bits); }
   int width = 1;
-  int height = 1;    // rows, always positive
+  int height = 1;  // rows, always positive
   bool topDown = false;
   int bpp = 1;
   int stride = 2;
@@ -112,9 +112,13 @@ T* FindAs(const void* handle, Kind kind) {
   return object && object->kind == kind ? static_cast<T*>(object) : nullptr;
 }
 
-Dc* FindDc(HDC dc) { return FindAs<Dc>(dc, Kind::Dc); }
+Dc* FindDc(HDC dc) {
+  return FindAs<Dc>(dc, Kind::Dc);
+}
 
-void Free(GdiObject* object) { g_objects.erase(object); }
+void Free(GdiObject* object) {
+  g_objects.erase(object);
+}
 
 Font* MakeFont(const LOGFONTA& lf) {
   auto font = std::make_unique<Font>();
@@ -155,13 +159,19 @@ void MakeStockObjects() {
     pen->hollow = i == NULL_PEN;
     g_stock[i] = Register(std::move(pen));
   }
-  g_stock[OEM_FIXED_FONT] = MakeFont(StockLogFont(12, FW_NORMAL, "Terminal", FIXED_PITCH | FF_MODERN));
-  g_stock[ANSI_FIXED_FONT] = MakeFont(StockLogFont(12, FW_NORMAL, "Courier", FIXED_PITCH | FF_MODERN));
-  g_stock[ANSI_VAR_FONT] = MakeFont(StockLogFont(12, FW_NORMAL, "MS Sans Serif", VARIABLE_PITCH | FF_SWISS));
+  g_stock[OEM_FIXED_FONT] =
+      MakeFont(StockLogFont(12, FW_NORMAL, "Terminal", FIXED_PITCH | FF_MODERN));
+  g_stock[ANSI_FIXED_FONT] =
+      MakeFont(StockLogFont(12, FW_NORMAL, "Courier", FIXED_PITCH | FF_MODERN));
+  g_stock[ANSI_VAR_FONT] =
+      MakeFont(StockLogFont(12, FW_NORMAL, "MS Sans Serif", VARIABLE_PITCH | FF_SWISS));
   g_stock[SYSTEM_FONT] = MakeFont(StockLogFont(16, FW_BOLD, "System", VARIABLE_PITCH | FF_SWISS));
-  g_stock[DEVICE_DEFAULT_FONT] = MakeFont(StockLogFont(16, FW_BOLD, "System", VARIABLE_PITCH | FF_SWISS));
-  g_stock[SYSTEM_FIXED_FONT] = MakeFont(StockLogFont(16, FW_NORMAL, "Fixedsys", FIXED_PITCH | FF_MODERN));
-  g_stock[DEFAULT_GUI_FONT] = MakeFont(StockLogFont(-11, FW_NORMAL, "MS Shell Dlg", VARIABLE_PITCH | FF_SWISS));
+  g_stock[DEVICE_DEFAULT_FONT] =
+      MakeFont(StockLogFont(16, FW_BOLD, "System", VARIABLE_PITCH | FF_SWISS));
+  g_stock[SYSTEM_FIXED_FONT] =
+      MakeFont(StockLogFont(16, FW_NORMAL, "Fixedsys", FIXED_PITCH | FF_MODERN));
+  g_stock[DEFAULT_GUI_FONT] =
+      MakeFont(StockLogFont(-11, FW_NORMAL, "MS Shell Dlg", VARIABLE_PITCH | FF_SWISS));
   for (GdiObject* object : g_stock)
     if (object) object->stock = true;
 }
@@ -260,7 +270,7 @@ int DisplayDimension(bool width) {
 
 }  // namespace
 
-// --- Bitmaps -----------------------------------------------------------------------------------------
+// --- Bitmaps -------------------------------------------------------------------------------------
 
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, VOID** ppvBits,
                          HANDLE hSection, DWORD offset) {
@@ -313,7 +323,8 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
   const bool topDown = request.biHeight < 0;
   const int64_t rows = topDown ? -static_cast<int64_t>(request.biHeight) : request.biHeight;
   if (rows != b->height || start >= static_cast<UINT>(b->height)) return 0;
-  const int lines = static_cast<int>(std::min<int64_t>(cLines, b->height - static_cast<int64_t>(start)));
+  const int lines =
+      static_cast<int>(std::min<int64_t>(cLines, b->height - static_cast<int64_t>(start)));
   const int outBytes = request.biBitCount / 8, inBytes = b->bpp / 8;
   const size_t outStride = ((static_cast<size_t>(b->width) * request.biBitCount + 31) / 32) * 4;
   auto* out = static_cast<uint8_t*>(lpvBits);
@@ -334,7 +345,7 @@ int GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPB
   return lines;
 }
 
-// --- Device contexts ---------------------------------------------------------------------------------
+// --- Device contexts -----------------------------------------------------------------------------
 
 HDC CreateCompatibleDC(HDC hdc) {
   std::lock_guard<std::recursive_mutex> hold(g_lock);
@@ -400,7 +411,7 @@ int GetDeviceCaps(HDC hdc, int index) {
   }
 }
 
-// --- Objects -------------------------------------------------------------------------------------------
+// --- Objects -------------------------------------------------------------------------------------
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
   std::lock_guard<std::recursive_mutex> hold(g_lock);
@@ -574,7 +585,7 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
   return color & 0xFFFFFF;
 }
 
-// --- Text state ----------------------------------------------------------------------------------------
+// --- Text state ----------------------------------------------------------------------------------
 
 int SetBkMode(HDC hdc, int mode) {
   std::lock_guard<std::recursive_mutex> hold(g_lock);
@@ -636,12 +647,12 @@ UINT GetTextAlign(HDC hdc) {
   return dc ? dc->align : GDI_ERROR;
 }
 
-// --- Fonts and text --------------------------------------------------------------------------------------
+// --- Fonts and text ------------------------------------------------------------------------------
 
 HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
                   DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
-                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality,
-                  DWORD iPitchAndFamily, LPCSTR pszFaceName) {
+                  DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily,
+                  LPCSTR pszFaceName) {
   LOGFONTA lf{};
   lf.lfHeight = cHeight;
   lf.lfWidth = cWidth;
@@ -662,6 +673,12 @@ HFONT CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, in
 
 HFONT CreateFontIndirectA(const LOGFONTA* lplf) {
   if (!lplf || lplf->lfWeight < 0 || lplf->lfWeight > 1000) return nullptr;
+  // A face whose font files are not installed is refused rather than drawn with another face (the
+  // font service has named the package to install).
+  if (!text::FaceAvailable(RequestOf(*lplf).face)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
   std::lock_guard<std::recursive_mutex> hold(g_lock);
   return reinterpret_cast<HFONT>(MakeFont(*lplf));
 }
@@ -704,8 +721,9 @@ BOOL GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm) {
   tm.tmUnderlined = m.underline ? 255 : 0;
   tm.tmStruckOut = m.strikeOut ? 255 : 0;
   // Low bit set means variable pitch (the flag's name notwithstanding); outline, TrueType.
-  const std::string family = text::AliasFamily(dc->font->logfont.lfFaceName);
-  BYTE group = family == "monospace" ? FF_MODERN : family == "serif" ? FF_ROMAN : FF_SWISS;
+  const BYTE group = m.familyClass == text::FamilyClass::Monospace ? FF_MODERN
+                     : m.familyClass == text::FamilyClass::Serif   ? FF_ROMAN
+                                                                   : FF_SWISS;
   tm.tmPitchAndFamily = static_cast<BYTE>((m.fixedPitch ? 0 : 1) | 2 | 4 | group);
   tm.tmCharSet = ANSI_CHARSET;
   *lptm = tm;
@@ -731,10 +749,14 @@ BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
   const text::FontMetrics& m = face.Metrics();
   const int64_t advance = face.MeasureCp1252(lpString, c);
   int64_t left = x, top = y;
-  if ((dc->align & TA_CENTER) == TA_CENTER) left -= advance / 2;
-  else if (dc->align & TA_RIGHT) left -= advance;
-  if ((dc->align & TA_BASELINE) == TA_BASELINE) top -= m.ascent;
-  else if (dc->align & TA_BOTTOM) top -= m.cellHeight;
+  if ((dc->align & TA_CENTER) == TA_CENTER)
+    left -= advance / 2;
+  else if (dc->align & TA_RIGHT)
+    left -= advance;
+  if ((dc->align & TA_BASELINE) == TA_BASELINE)
+    top -= m.ascent;
+  else if (dc->align & TA_BOTTOM)
+    top -= m.cellHeight;
 
   Bitmap* b = Surface(dc);
   if (!b) return TRUE;  // a context without pixels (display, default bitmap) draws nothing
@@ -775,13 +797,17 @@ BOOL TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
   return TRUE;
 }
 
-// --- Batching ----------------------------------------------------------------------------------------------
+// --- Batching ------------------------------------------------------------------------------------
 // Drawing is immediate, so the batch limit is only remembered for callers that save and restore it.
 
 DWORD GdiSetBatchLimit(DWORD dw) {
   return g_batchLimit.exchange(dw == 0 ? kDefaultBatchLimit : dw);
 }
 
-DWORD GdiGetBatchLimit() { return g_batchLimit.load(); }
+DWORD GdiGetBatchLimit() {
+  return g_batchLimit.load();
+}
 
-BOOL GdiFlush() { return TRUE; }
+BOOL GdiFlush() {
+  return TRUE;
+}

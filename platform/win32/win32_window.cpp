@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -30,7 +31,6 @@ constexpr DWORD kErrorClassAlreadyExists = 1410;
 constexpr DWORD kErrorClassDoesNotExist = 1411;
 constexpr DWORD kErrorClassHasWindows = 1412;
 constexpr DWORD kErrorInvalidIndex = 1413;
-constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorNotSupported = 50;
 
 struct WindowClass {
@@ -69,7 +69,7 @@ WindowClass* FindClass(LPCSTR name) {
 
 ATOM AddClass(UINT style, WNDPROC proc, LPCSTR name) {
   if (proc == nullptr || name == nullptr || (!IsAtom(name) && name[0] == '\0') || IsAtom(name)) {
-    SetLastError(kErrorInvalidParameter);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   if (FindClass(name)) {
@@ -117,13 +117,36 @@ LRESULT CallProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // --- Internal interface --------------------------------------------------------------------------
 
+bool Win32StartVideo() {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+    const char* chosen = std::getenv("SDL_VIDEODRIVER");
+    if (!chosen || !*chosen) {
+      auto named = [](const char* variable) {
+        const char* value = std::getenv(variable);
+        return value && *value;
+      };
+      // Wayland's probe also prints to standard error when no compositor answers, so it is not
+      // tried without one.
+      std::string drivers;
+      if (named("DISPLAY")) drivers = "x11";
+      if (named("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
+      if (drivers.empty()) {
+        SDL_SetError("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+        return false;
+      }
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    }
+  }
+  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
+
 bool Win32EnsureVideo() {
   // Read by SDL when a close event arrives, so set even if another module started SDL's video:
   // a close box is its window's close request and nothing more (see win32_messages.cpp).
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  return Win32StartVideo();
 }
 
 Win32Window* Win32FindWindow(HWND handle) {
@@ -210,7 +233,7 @@ bool Win32ClientSize(HWND window, int* width, int* height) {
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   if (!wc) {
-    SetLastError(kErrorInvalidParameter);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   return AddClass(wc->style, wc->lpfnWndProc, wc->lpszClassName);
@@ -218,7 +241,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc) {
   if (!wc || wc->cbSize != sizeof(WNDCLASSEXA)) {
-    SetLastError(kErrorInvalidParameter);
+    SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   return AddClass(wc->style, wc->lpfnWndProc, wc->lpszClassName);

@@ -26,7 +26,9 @@ TEST(ShaderSourceTest, ThirteenLinesEachEndedByALineFeedWithoutTheEndMarker) {
   EXPECT_NE(source.find("// a=0\n\nfloat4 Testout(float2 a: POSITION ) : COLOR\n  {\n"),
             std::string::npos);
   EXPECT_NE(source.find("cos(a.x * 5.0), 1);\n\n  };\n"), std::string::npos);
-  EXPECT_EQ(source.rfind("// Sinus/Cos Demo\n// float2 a: POSITION = Texturposition, a.x and a.y \n", 0), 0u);
+  EXPECT_EQ(
+      source.rfind("// Sinus/Cos Demo\n// float2 a: POSITION = Texturposition, a.x and a.y \n", 0),
+      0u);
   EXPECT_NE(source.find("// r = sin(length(a) * 100.0) * 0.5 + 0.5\n// g=sin(a.y * 50.0)\n"),
             std::string::npos);
   EXPECT_EQ(AssembleShaderSource(), source);  // the cursor starts over each time
@@ -47,7 +49,9 @@ std::vector<uint32_t> Texels(Texture* t) {
   return out;
 }
 
-int Channel(double v) { return static_cast<int>(std::fmin(1.0, std::fmax(0.0, v)) * 255.0 + 0.5); }
+int Channel(double v) {
+  return static_cast<int>(std::fmin(1.0, std::fmax(0.0, v)) * 255.0 + 0.5);
+}
 
 struct BackgroundTest : ::testing::Test {
   void SetUp() override {

@@ -10,6 +10,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/frame.h"
 #include "runtime/window_service.h"
+#include "support/font_root.h"
 
 namespace {
 
@@ -243,6 +244,32 @@ TEST_F(StartUpFailure, NoBannerImageIsReported) {
   EXPECT_NE(err.find("banner image"), std::string::npos) << err;
   EXPECT_EQ(CountLines(err), 1) << err;
   EXPECT_EQ(Engine.WindowHandle, nullptr);
+}
+
+TEST_F(StartUpFailure, AMissingBannerFontNamesItsPackageInsteadOfDrawingAnotherFace) {
+  font_test::ScopedFontRoot root({"DejaVuSansMono.ttf"});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DemoStartup(), 1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("DejaVuSansMono.ttf (DejaVu Sans Mono) is missing; install the Debian "
+                     "package fonts-dejavu-core\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("tileburst: could not draw the banner"), std::string::npos) << err;
+  EXPECT_EQ(CountLines(err), 2) << err;
+  EXPECT_EQ(Space, nullptr);
+}
+
+TEST_F(StartUpFailure, AMissingDefaultFontFailsTheWindowWithTheFontsError) {
+  font_test::ScopedFontRoot root({"DejaVuSans-Bold.ttf"});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DemoStartup(), 1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("install the Debian package fonts-dejavu-core\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("engine error 10, the default font could not be created"), std::string::npos)
+      << err;
+  EXPECT_EQ(CountLines(err), 2) << err;
+  EXPECT_EQ(Space, nullptr);
 }
 
 }  // namespace

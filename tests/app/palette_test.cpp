@@ -54,8 +54,8 @@ TEST_F(PaletteTest, FivePlusSignsInThePaletteColours) {
     ASSERT_EQ(t->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
     for (int y = 0; y < 3; ++y) {
       for (int x = 0; x < 3; ++x) {
-        const uint32_t texel =
-            *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch + 4 * x);
+        const uint32_t texel = *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) +
+                                                            y * locked.Pitch + 4 * x);
         EXPECT_EQ(texel, (x == 1 || y == 1) ? argb[i] : 0u) << i << ": " << x << "," << y;
       }
     }

@@ -153,8 +153,10 @@ static int cmd_count(Display* display, Window window, int x, int y, int w, int h
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: %s find TITLE [MS] | close ID | sum ID X Y W H | pixel ID X Y"
-            " | count ID X Y W H RRGGBB\n", argv[0]);
+    fprintf(stderr,
+            "usage: %s find TITLE [MS] | close ID | sum ID X Y W H | pixel ID X Y"
+            " | count ID X Y W H RRGGBB\n",
+            argv[0]);
     return 2;
   }
   Display* display = XOpenDisplay(NULL);

@@ -18,8 +18,7 @@ using engine_test::PixelAt;
 using engine_test::Rgb;
 using Passes = std::vector<std::string>;
 
-// --- Pass order
-// ------------------------------------------------------------------------------------
+// --- Pass order ----------------------------------------------------------------------------------
 
 using PassOrderTest = EngineTest;
 
@@ -69,8 +68,7 @@ TEST_F(PassOrderTest, RenderViewsNeverUseTheShadowPass) {
   EXPECT_EQ(Engine.Device->EndScene(), D3D_OK);
 }
 
-// --- Timing and frame rate
-// -------------------------------------------------------------------------
+// --- Timing and frame rate -----------------------------------------------------------------------
 
 class FrameTimingTest : public ClosedEngineTest {
  protected:
@@ -457,8 +455,7 @@ TEST_F(SkyBoxTest, WithoutAVertexBufferNothingChanges) {
   EXPECT_TRUE(TouchedState::Read() == before);
 }
 
-// --- Render views
-// ----------------------------------------------------------------------------------
+// --- Render views --------------------------------------------------------------------------------
 
 using RenderViewTest = SkyBoxTest;
 

@@ -33,7 +33,8 @@ class ScreenImageTest : public EngineTest {
     return t;
   }
   static uint32_t Texel(int x, int y) {
-    return 0xFF000000u | (static_cast<uint32_t>(x * 4) << 16) | (static_cast<uint32_t>(y * 4) << 8) | 0x40u;
+    return 0xFF000000u | (static_cast<uint32_t>(x * 4) << 16) |
+           (static_cast<uint32_t>(y * 4) << 8) | 0x40u;
   }
   void RenderFrame() {
     RenderWorld();

@@ -18,7 +18,9 @@ class CountingSprite : public ComObject<ID3DXSprite> {
   ~CountingSprite() override { inner_->Release(); }
   int begins = 0, ends = 0, flushes = 0, draws = 0;
 
-  HRESULT STDMETHODCALLTYPE GetDevice(LPDIRECT3DDEVICE9* d) override { return inner_->GetDevice(d); }
+  HRESULT STDMETHODCALLTYPE GetDevice(LPDIRECT3DDEVICE9* d) override {
+    return inner_->GetDevice(d);
+  }
   HRESULT STDMETHODCALLTYPE GetTransform(D3DXMATRIX* m) override { return inner_->GetTransform(m); }
   HRESULT STDMETHODCALLTYPE SetTransform(const D3DXMATRIX* m) override {
     return inner_->SetTransform(m);

@@ -109,7 +109,7 @@ TEST_F(TextureTest, ThreeByThreeImageMakesANinetyByteBmp) {
   // Bottom-up rows, blue-green-red-x: the first pixel in the file is the bottom-left one, the
   // last row holds the top line with red at its start.
   EXPECT_EQ(Le32(file, 54 + 2 * 4) & 0xFFFFFF, 0x0000FFu);  // bottom-right: blue
-  EXPECT_EQ(Le32(file, 54 + 24) & 0xFFFFFF, 0xFF0000u);      // top-left: red
+  EXPECT_EQ(Le32(file, 54 + 24) & 0xFFFFFF, 0xFF0000u);     // top-left: red
   // Flipped rows arrive top-down.
   std::vector<uint8_t> flipped;
   ASSERT_TRUE(BuildImageBmpFile(image, 1, &flipped));
@@ -182,7 +182,8 @@ TEST_F(TextureTest, ColourKeyTurnsOpaqueBlackTransparentAndKeepsTheRest) {
   std::vector<uint32_t> texels = Texels(t->D3DTexture);
   ASSERT_EQ(texels.size(), 9u);
   const uint32_t yellow = 0xFFFFFF00u;
-  const std::vector<uint32_t> expected = {0xFF000001u, yellow, 0, yellow, yellow, yellow, 0, yellow, 0};
+  const std::vector<uint32_t> expected = {0xFF000001u, yellow, 0,      yellow, yellow,
+                                          yellow,      0,      yellow, 0};
   EXPECT_EQ(texels, expected);
   // The record still describes the texture as it was created.
   EXPECT_EQ(t->Format, D3DFMT_X8R8G8B8);

@@ -61,15 +61,21 @@ TEST_F(Direct3DTest, AdapterReportsTheDesktopAsX8R8G8B8AndListsSdlModes) {
     EXPECT_GT(m.Width, 0u);
   }
   D3DDISPLAYMODE m;
-  EXPECT_EQ(d3d->EnumAdapterModes(D3DADAPTER_DEFAULT, D3DFMT_X8R8G8B8, count, &m), D3DERR_INVALIDCALL);
-  EXPECT_EQ(d3d->GetAdapterModeCount(D3DADAPTER_DEFAULT, D3DFMT_A8R8G8B8), 0u) << "not a display format";
+  EXPECT_EQ(d3d->EnumAdapterModes(D3DADAPTER_DEFAULT, D3DFMT_X8R8G8B8, count, &m),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(d3d->GetAdapterModeCount(D3DADAPTER_DEFAULT, D3DFMT_A8R8G8B8), 0u)
+      << "not a display format";
 
-  EXPECT_EQ(d3d->CheckDeviceType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE), D3D_OK);
-  EXPECT_EQ(d3d->CheckDeviceType(0, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE), D3DERR_NOTAVAILABLE);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE,
-                                   D3DFMT_D16), D3D_OK);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE,
-                                   D3DFMT_A8R8G8B8), D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(d3d->CheckDeviceType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE),
+            D3D_OK);
+  EXPECT_EQ(d3d->CheckDeviceType(0, D3DDEVTYPE_REF, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE),
+            D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL,
+                                   D3DRTYPE_SURFACE, D3DFMT_D16),
+            D3D_OK);
+  EXPECT_EQ(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL,
+                                   D3DRTYPE_SURFACE, D3DFMT_A8R8G8B8),
+            D3DERR_NOTAVAILABLE);
   D3DCAPS9 caps;
   ASSERT_EQ(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps), D3D_OK);
   EXPECT_NE(caps.VertexProcessingCaps, 0u);
@@ -91,18 +97,24 @@ TEST_F(Direct3DTest, InjectedFaultsFailTheirCall) {
     AutomationFault fault;
     std::function<bool()> fails;
   } cases[] = {
-      {AutomationFault::GetAdapterDisplayMode, [&] { return FAILED(d3d->GetAdapterDisplayMode(0, &mode)); }},
+      {AutomationFault::GetAdapterDisplayMode,
+       [&] { return FAILED(d3d->GetAdapterDisplayMode(0, &mode)); }},
       {AutomationFault::CheckDeviceType,
-       [&] { return FAILED(d3d->CheckDeviceType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE)); }},
+       [&] {
+         return FAILED(
+             d3d->CheckDeviceType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, TRUE));
+       }},
       {AutomationFault::DepthFormatD16,
        [&] {
-         return FAILED(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL,
-                                              D3DRTYPE_SURFACE, D3DFMT_D16));
+         return FAILED(d3d->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8,
+                                              D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D16));
        }},
-      {AutomationFault::GetDeviceCaps, [&] { return FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps)); }},
+      {AutomationFault::GetDeviceCaps,
+       [&] { return FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps)); }},
       {AutomationFault::EnumAdapterModes,
        [&] { return FAILED(d3d->EnumAdapterModes(0, D3DFMT_X8R8G8B8, 0, &mode)); }},
-      {AutomationFault::NoDisplayModes, [&] { return d3d->GetAdapterModeCount(0, D3DFMT_X8R8G8B8) == 0; }},
+      {AutomationFault::NoDisplayModes,
+       [&] { return d3d->GetAdapterModeCount(0, D3DFMT_X8R8G8B8) == 0; }},
   };
   for (auto& c : cases) {
     EXPECT_FALSE(c.fails()) << "fails without the fault: " << static_cast<int>(c.fault);
@@ -115,18 +127,23 @@ TEST_F(Direct3DTest, InjectedFaultsFailTheirCall) {
   D3DPRESENT_PARAMETERS pp = WindowedParameters(window, 32, 32);
   IDirect3DDevice9* device = reinterpret_cast<IDirect3DDevice9*>(1);
   AutomationSetFault(AutomationFault::CreateDevice, true);
-  EXPECT_TRUE(FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device)));
+  EXPECT_TRUE(FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window,
+                                       D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device)));
   EXPECT_EQ(device, nullptr);
   AutomationClearFaults();
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
+                              &device),
+            D3D_OK);
 
   IDirect3DTexture9* tex = nullptr;
   IDirect3DSurface9* surf = nullptr;
   AutomationSetFault(AutomationFault::CreateTexture, true);
-  EXPECT_TRUE(FAILED(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr)));
+  EXPECT_TRUE(
+      FAILED(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr)));
   EXPECT_EQ(tex, nullptr);
   AutomationSetFault(AutomationFault::CreateOffscreenSurface, true);
-  EXPECT_TRUE(FAILED(device->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &surf, nullptr)));
+  EXPECT_TRUE(FAILED(
+      device->CreateOffscreenPlainSurface(4, 4, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &surf, nullptr)));
   EXPECT_EQ(surf, nullptr);
   AutomationClearFaults();
   EXPECT_EQ(device->Release(), 0u);
@@ -141,7 +158,9 @@ TEST_F(Direct3DTest, CreateDeviceNeedsALiveWindowAndTakesTheClientSizeWhenAskedF
   D3DPRESENT_PARAMETERS pp = WindowedParameters(window, 0, 0);
   pp.BackBufferFormat = D3DFMT_UNKNOWN;
   IDirect3DDevice9* device = nullptr;
-  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device), D3D_OK);
+  ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp,
+                              &device),
+            D3D_OK);
   EXPECT_EQ(pp.BackBufferWidth, 96u);
   EXPECT_EQ(pp.BackBufferHeight, 72u);
   EXPECT_EQ(pp.BackBufferFormat, D3DFMT_X8R8G8B8);
@@ -157,13 +176,15 @@ TEST_F(Direct3DTest, CreateDeviceNeedsALiveWindowAndTakesTheClientSizeWhenAskedF
 
   // No window, a destroyed window, or no vertex-processing choice: refused.
   D3DPRESENT_PARAMETERS bad = WindowedParameters(nullptr, 32, 32);
-  EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &bad, &device),
+  EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &bad,
+                              &device),
             D3DERR_INVALIDCALL);
   D3DPRESENT_PARAMETERS ok = WindowedParameters(window, 32, 32);
   EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0, &ok, &device), D3DERR_INVALIDCALL);
   DestroyWindow(window);
   ok = WindowedParameters(window, 32, 32);
-  EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &ok, &device),
+  EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &ok,
+                              &device),
             D3DERR_INVALIDCALL);
   EXPECT_EQ(d3d->Release(), 0u);
 }
@@ -176,14 +197,22 @@ TEST_F(DeviceStateTest, StartsWithTheDocumentedDefaults) {
   struct {
     D3DRENDERSTATETYPE state;
     DWORD value;
-  } render[] = {{D3DRS_ZENABLE, D3DZB_TRUE},       {D3DRS_FILLMODE, D3DFILL_SOLID},
-                {D3DRS_SHADEMODE, D3DSHADE_GOURAUD}, {D3DRS_ZWRITEENABLE, TRUE},
-                {D3DRS_SRCBLEND, D3DBLEND_ONE},     {D3DRS_DESTBLEND, D3DBLEND_ZERO},
-                {D3DRS_CULLMODE, D3DCULL_CCW},      {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
-                {D3DRS_ALPHAFUNC, D3DCMP_ALWAYS},   {D3DRS_ALPHABLENDENABLE, FALSE},
-                {D3DRS_LIGHTING, TRUE},             {D3DRS_TEXTUREFACTOR, 0xFFFFFFFF},
-                {D3DRS_COLORWRITEENABLE, 0xF},      {D3DRS_BLENDFACTOR, 0xFFFFFFFF},
-                {D3DRS_FOGEND, 0x3F800000},         {D3DRS_CLIPPING, TRUE}};
+  } render[] = {{D3DRS_ZENABLE, D3DZB_TRUE},
+                {D3DRS_FILLMODE, D3DFILL_SOLID},
+                {D3DRS_SHADEMODE, D3DSHADE_GOURAUD},
+                {D3DRS_ZWRITEENABLE, TRUE},
+                {D3DRS_SRCBLEND, D3DBLEND_ONE},
+                {D3DRS_DESTBLEND, D3DBLEND_ZERO},
+                {D3DRS_CULLMODE, D3DCULL_CCW},
+                {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+                {D3DRS_ALPHAFUNC, D3DCMP_ALWAYS},
+                {D3DRS_ALPHABLENDENABLE, FALSE},
+                {D3DRS_LIGHTING, TRUE},
+                {D3DRS_TEXTUREFACTOR, 0xFFFFFFFF},
+                {D3DRS_COLORWRITEENABLE, 0xF},
+                {D3DRS_BLENDFACTOR, 0xFFFFFFFF},
+                {D3DRS_FOGEND, 0x3F800000},
+                {D3DRS_CLIPPING, TRUE}};
   for (auto& r : render) {
     DWORD v = 0xDEADBEEF;
     ASSERT_EQ(device_->GetRenderState(r.state, &v), D3D_OK);
@@ -260,31 +289,41 @@ TEST_F(DeviceStateTest, StatesTransformsLightsAndMaterialReadBackWhatWasSet) {
   EXPECT_EQ(device_->SetViewport(&vp), D3DERR_INVALIDCALL) << "larger than the render target";
 }
 
-// --- Rules callers must respect --------------------------------------------------------------------
+// --- Rules callers must respect ------------------------------------------------------------------
 
 using DeviceRulesTest = DeviceTest;
 
 TEST_F(DeviceRulesTest, ScenesDoNotNestAndDrawingNeedsOne) {
   EXPECT_EQ(device_->EndScene(), D3DERR_INVALIDCALL);
-  TLVertex tri[3] = {{0, 0, 0, 1, 0xFFFFFFFF, 0, 0}, {4, 0, 0, 1, 0xFFFFFFFF, 0, 0}, {0, 4, 0, 1, 0xFFFFFFFF, 0, 0}};
+  TLVertex tri[3] = {{0, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                     {4, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                     {0, 4, 0, 1, 0xFFFFFFFF, 0, 0}};
   device_->SetFVF(kTLFvf);
-  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TLVertex)), D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TLVertex)),
+            D3DERR_INVALIDCALL);
   ASSERT_EQ(device_->BeginScene(), D3D_OK);
   EXPECT_EQ(device_->BeginScene(), D3DERR_INVALIDCALL);
   EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(TLVertex)), D3D_OK);
-  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 0, tri, sizeof(TLVertex)), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device_->DrawPrimitiveUP(static_cast<D3DPRIMITIVETYPE>(9), 1, tri, sizeof(TLVertex)), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, nullptr, sizeof(TLVertex)), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL) << "no stream source";
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 0, tri, sizeof(TLVertex)),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->DrawPrimitiveUP(static_cast<D3DPRIMITIVETYPE>(9), 1, tri, sizeof(TLVertex)),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, nullptr, sizeof(TLVertex)),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL)
+      << "no stream source";
   EXPECT_EQ(device_->EndScene(), D3D_OK);
   EXPECT_EQ(device_->EndScene(), D3DERR_INVALIDCALL);
 }
 
 TEST_F(DeviceRulesTest, ResetIsRefusedWhileADefaultPoolResourceLives) {
   IDirect3DSurface9* surface = nullptr;
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &surface, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &surface,
+                                                 nullptr),
+            D3D_OK);
   IDirect3DTexture9* managed = nullptr;
-  ASSERT_EQ(device_->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &managed, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &managed, nullptr),
+            D3D_OK);
   uint64_t resets = AutomationResetCount();
   D3DPRESENT_PARAMETERS pp = pp_;
   EXPECT_EQ(device_->Reset(&pp), D3DERR_INVALIDCALL);
@@ -308,7 +347,8 @@ TEST_F(DeviceRulesTest, ResetIsRefusedWhileADefaultPoolResourceLives) {
   EXPECT_EQ(device_->Reset(&pp), D3DERR_INVALIDCALL);
   vb->Release();
   IDirect3DTexture9* rt = nullptr;
-  ASSERT_EQ(device_->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
+  ASSERT_EQ(device_->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT,
+                                   &rt, nullptr),
             D3D_OK);
   EXPECT_EQ(device_->Reset(&pp), D3DERR_INVALIDCALL);
   rt->Release();
@@ -382,11 +422,14 @@ TEST_F(DeviceRulesTest, BackBufferLocksOnlyWhenCreatedLockable) {
 TEST_F(DeviceRulesTest, TextureLockingFollowsPoolAndUsage) {
   IDirect3DTexture9* t = nullptr;
   D3DLOCKED_RECT lr;
-  ASSERT_EQ(device_->CreateTexture(16, 8, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &t, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateTexture(16, 8, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &t, nullptr),
+            D3D_OK);
   EXPECT_EQ(t->GetLevelCount(), 5u);
   EXPECT_EQ(t->LockRect(0, &lr, nullptr, 0), D3DERR_INVALIDCALL) << "static default-pool texture";
   t->Release();
-  ASSERT_EQ(device_->CreateTexture(16, 8, 2, D3DUSAGE_DYNAMIC, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &t, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateTexture(16, 8, 2, D3DUSAGE_DYNAMIC, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &t,
+                                   nullptr),
+            D3D_OK);
   EXPECT_EQ(t->LockRect(1, &lr, nullptr, D3DLOCK_DISCARD), D3D_OK);
   EXPECT_EQ(t->UnlockRect(1), D3D_OK);
   EXPECT_EQ(t->LockRect(2, &lr, nullptr, 0), D3DERR_INVALIDCALL) << "no such level";
@@ -399,19 +442,26 @@ TEST_F(DeviceRulesTest, TextureLockingFollowsPoolAndUsage) {
   EXPECT_EQ(d.Height, 4u);
   EXPECT_EQ(t->Release(), 1u);
   IDirect3DTexture9* container = nullptr;
-  ASSERT_EQ(level->GetContainer(IID_IDirect3DTexture9, reinterpret_cast<void**>(&container)), D3D_OK);
+  ASSERT_EQ(level->GetContainer(IID_IDirect3DTexture9, reinterpret_cast<void**>(&container)),
+            D3D_OK);
   EXPECT_EQ(container, t);
   container->Release();
   EXPECT_EQ(level->Release(), 0u);
-  EXPECT_EQ(device_->CreateTexture(0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device_->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+  EXPECT_EQ(device_->CreateTexture(0, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                   &t, nullptr),
             D3DERR_INVALIDCALL);
 }
 
 TEST_F(DeviceRulesTest, StretchRectAndColorFillFollowThePoolRules) {
   IDirect3DSurface9 *plain = nullptr, *sys = nullptr, *bb = nullptr, *depth = nullptr;
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr), D3D_OK);
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &sys, nullptr), D3D_OK);
+  ASSERT_EQ(
+      device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &plain, nullptr),
+      D3D_OK);
+  ASSERT_EQ(
+      device_->CreateOffscreenPlainSurface(8, 8, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &sys, nullptr),
+      D3D_OK);
   device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &bb);
   device_->GetDepthStencilSurface(&depth);
   ASSERT_NE(depth, nullptr);
@@ -441,7 +491,8 @@ TEST_F(DeviceRulesTest, StretchRectAndColorFillFollowThePoolRules) {
   ASSERT_EQ(plain->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
-      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] = x < 4 ? 0xFF000000 : 0xFFFFFFFF;
+      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.pBits) + y * lr.Pitch)[x] =
+          x < 4 ? 0xFF000000 : 0xFFFFFFFF;
   plain->UnlockRect();
   RECT wide = {0, 0, 32, 8};
   ASSERT_EQ(device_->StretchRect(plain, nullptr, bb, &wide, D3DTEXF_LINEAR), D3D_OK);
@@ -470,7 +521,8 @@ TEST_F(DeviceRulesTest, ClearIsClippedToTheViewportAndRectangles) {
     }
   EXPECT_EQ(device_->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1.f, 0), D3DERR_INVALIDCALL);
   EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 2.f, 0), D3DERR_INVALIDCALL);
-  EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.f, 0), D3DERR_INVALIDCALL) << "D16 has no stencil";
+  EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.f, 0), D3DERR_INVALIDCALL)
+      << "D16 has no stencil";
   ASSERT_EQ(device_->SetDepthStencilSurface(nullptr), D3D_OK);
   EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.f, 0), D3DERR_INVALIDCALL);
 }
@@ -480,7 +532,8 @@ TEST_F(DeviceRulesTest, ClearIsClippedToTheViewportAndRectangles) {
 TEST_F(DeviceRulesTest, ClearFillsEveryRowOfEachRectangleInColourAndDepth) {
   ClearTo(0x000000);
   const D3DRECT rects[2] = {{3, 2, 20, 9}, {30, 20, 61, 47}};
-  ASSERT_EQ(device_->Clear(2, rects, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.25f, 0), D3D_OK);
+  ASSERT_EQ(device_->Clear(2, rects, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.25f, 0),
+            D3D_OK);
   auto inside = [&](int x, int y) {
     for (const D3DRECT& r : rects)
       if (x >= r.x1 && x < r.x2 && y >= r.y1 && y < r.y2) return true;
@@ -506,7 +559,9 @@ TEST_F(DeviceRulesTest, ClearFillsEveryRowOfEachRectangleInColourAndDepth) {
 
 TEST_F(DeviceRulesTest, RenderTargetsCanBeSwappedAndRestored) {
   IDirect3DSurface9 *rt = nullptr, *bb = nullptr, *current = nullptr;
-  ASSERT_EQ(device_->CreateRenderTarget(16, 16, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &rt, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateRenderTarget(16, 16, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, 0, TRUE, &rt,
+                                        nullptr),
+            D3D_OK);
   device_->GetRenderTarget(0, &bb);
   ASSERT_EQ(device_->SetRenderTarget(0, rt), D3D_OK);
   D3DVIEWPORT9 vp;
@@ -528,7 +583,7 @@ TEST_F(DeviceRulesTest, RenderTargetsCanBeSwappedAndRestored) {
   rt->Release();
 }
 
-// --- Present and read-back --------------------------------------------------------------------------
+// --- Present and read-back -----------------------------------------------------------------------
 
 using PresentTest = DeviceTest;
 
@@ -557,7 +612,8 @@ TEST_F(PresentTest, PresentCopiesTheBackBufferToTheWindowFrame) {
   // frame outside it is black.
   for (int k = 0; k < 7; ++k) {
     D3DRECT column = {k, 0, k + 1, 5};
-    device_->Clear(1, &column, D3DCLEAR_TARGET, 0xFF000000u | (0x10203u * static_cast<uint32_t>(k + 1)), 1.f, 0);
+    device_->Clear(1, &column, D3DCLEAR_TARGET,
+                   0xFF000000u | (0x10203u * static_cast<uint32_t>(k + 1)), 1.f, 0);
   }
   RECT src = {1, 0, 8, 5}, dst = {0, 0, 7, 5};
   ASSERT_EQ(device_->Present(&src, &dst, nullptr, nullptr), D3D_OK);
@@ -588,7 +644,8 @@ TEST_F(PresentTest, PresentCopiesTheBackBufferToTheWindowFrame) {
 TEST_F(PresentTest, ImmediateNeverWaitsAndIntervalOneWaitsForTheRefresh) {
   using Clock = std::chrono::steady_clock;
   auto t0 = Clock::now();
-  for (int i = 0; i < 5; ++i) ASSERT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  for (int i = 0; i < 5; ++i)
+    ASSERT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   auto immediate = Clock::now() - t0;
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(immediate).count(), 30);
   D3DPRESENT_PARAMETERS pp = pp_;
@@ -596,24 +653,26 @@ TEST_F(PresentTest, ImmediateNeverWaitsAndIntervalOneWaitsForTheRefresh) {
   ASSERT_EQ(device_->Reset(&pp), D3D_OK);
   ASSERT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   t0 = Clock::now();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   auto synced = Clock::now() - t0;
   // Three refreshes at no more than 240 Hz.
   EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(synced).count(), 12);
 }
 
-// --- Pixel formats -------------------------------------------------------------------------------------
+// --- Pixel formats -------------------------------------------------------------------------------
 
 TEST(PixelFormatTest, SizesAndAlphaOfTheSupportedFormats) {
   struct {
     D3DFORMAT f;
     UINT bytes;
     bool alpha;
-  } cases[] = {{D3DFMT_A8R8G8B8, 4, true},  {D3DFMT_X8R8G8B8, 4, false}, {D3DFMT_R8G8B8, 3, false},
-               {D3DFMT_R5G6B5, 2, false},   {D3DFMT_X1R5G5B5, 2, false}, {D3DFMT_A1R5G5B5, 2, true},
-               {D3DFMT_A4R4G4B4, 2, true},  {D3DFMT_A2R10G10B10, 4, true}, {D3DFMT_A8B8G8R8, 4, true},
-               {D3DFMT_X8B8G8R8, 4, false}, {D3DFMT_A8, 1, true},        {D3DFMT_L8, 1, false},
-               {D3DFMT_DXT1, 0, false},     {D3DFMT_UNKNOWN, 0, false}};
+  } cases[] = {
+      {D3DFMT_A8R8G8B8, 4, true},  {D3DFMT_X8R8G8B8, 4, false},   {D3DFMT_R8G8B8, 3, false},
+      {D3DFMT_R5G6B5, 2, false},   {D3DFMT_X1R5G5B5, 2, false},   {D3DFMT_A1R5G5B5, 2, true},
+      {D3DFMT_A4R4G4B4, 2, true},  {D3DFMT_A2R10G10B10, 4, true}, {D3DFMT_A8B8G8R8, 4, true},
+      {D3DFMT_X8B8G8R8, 4, false}, {D3DFMT_A8, 1, true},          {D3DFMT_L8, 1, false},
+      {D3DFMT_DXT1, 0, false},     {D3DFMT_UNKNOWN, 0, false}};
   for (auto& c : cases) {
     EXPECT_EQ(FormatBytesPerPixel(c.f), c.bytes) << c.f;
     EXPECT_EQ(FormatHasAlpha(c.f), c.alpha) << c.f;
@@ -626,19 +685,24 @@ TEST(PixelFormatTest, ReadsExpandAndWritesPack) {
     D3DFORMAT f;
     uint32_t bits;
     uint32_t argb;
-  } reads[] = {{D3DFMT_R5G6B5, 0xF800, 0xFFFF0000}, {D3DFMT_R5G6B5, 0x07E0, 0xFF00FF00},
-               {D3DFMT_A1R5G5B5, 0x7C00, 0x00FF0000}, {D3DFMT_X1R5G5B5, 0x001F, 0xFF0000FF},
-               {D3DFMT_A4R4G4B4, 0x8F00, 0x88FF0000}, {D3DFMT_X8R8G8B8, 0x00123456, 0xFF123456},
-               {D3DFMT_A8B8G8R8, 0x80563412, 0x80123456}, {D3DFMT_L8, 0x7F, 0xFF7F7F7F},
-               {D3DFMT_A8, 0x40, 0x40000000}, {D3DFMT_A2R10G10B10, 0xC0000000u | (1023u << 20), 0xFFFF0000}};
+  } reads[] = {{D3DFMT_R5G6B5, 0xF800, 0xFFFF0000},
+               {D3DFMT_R5G6B5, 0x07E0, 0xFF00FF00},
+               {D3DFMT_A1R5G5B5, 0x7C00, 0x00FF0000},
+               {D3DFMT_X1R5G5B5, 0x001F, 0xFF0000FF},
+               {D3DFMT_A4R4G4B4, 0x8F00, 0x88FF0000},
+               {D3DFMT_X8R8G8B8, 0x00123456, 0xFF123456},
+               {D3DFMT_A8B8G8R8, 0x80563412, 0x80123456},
+               {D3DFMT_L8, 0x7F, 0xFF7F7F7F},
+               {D3DFMT_A8, 0x40, 0x40000000},
+               {D3DFMT_A2R10G10B10, 0xC0000000u | (1023u << 20), 0xFFFF0000}};
   for (auto& r : reads) {
     std::memcpy(p, &r.bits, 4);
     EXPECT_EQ(ReadPixelArgb(r.f, p), r.argb) << r.f;
   }
   // Writing and reading back keeps what the format can hold.
   const uint32_t colours[] = {0xFF000000, 0xFFFFFFFF, 0x80FF8000, 0x12345678, 0x00FFFFFF};
-  for (D3DFORMAT f : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R8G8B8, D3DFMT_R5G6B5, D3DFMT_A1R5G5B5,
-                      D3DFMT_A4R4G4B4, D3DFMT_A2R10G10B10, D3DFMT_A8B8G8R8}) {
+  for (D3DFORMAT f : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R8G8B8, D3DFMT_R5G6B5,
+                      D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4, D3DFMT_A2R10G10B10, D3DFMT_A8B8G8R8}) {
     for (uint32_t c : colours) {
       WritePixelArgb(f, p, c);
       uint32_t once = ReadPixelArgb(f, p);

@@ -16,9 +16,15 @@ extern std::atomic<bool> g_disableFastPaths;
 namespace d3d9_test {
 namespace {
 
-constexpr uint32_t R(uint32_t c) { return (c >> 16) & 255; }
-constexpr uint32_t G(uint32_t c) { return (c >> 8) & 255; }
-constexpr uint32_t B(uint32_t c) { return c & 255; }
+constexpr uint32_t R(uint32_t c) {
+  return (c >> 16) & 255;
+}
+constexpr uint32_t G(uint32_t c) {
+  return (c >> 8) & 255;
+}
+constexpr uint32_t B(uint32_t c) {
+  return c & 255;
+}
 
 class RasterTest : public SceneTest {
  protected:
@@ -37,12 +43,13 @@ TEST_F(RasterTest, QuadOnIntegerCornersCoversTopLeftEdgesOnlyAndItsDiagonalOnce)
   ClearTo(0);
   Additive();
   // Two triangles with a shared diagonal, listed separately so the general path draws them.
-  TLVertex tri[6] = {{2, 2, 0, 1, 0x40404040, 0, 0},  {10, 2, 0, 1, 0x40404040, 0, 0},
-                     {2, 10, 0, 1, 0x40404040, 0, 0}, {10, 2, 0, 1, 0x40404040, 0, 0},
+  TLVertex tri[6] = {{2, 2, 0, 1, 0x40404040, 0, 0},   {10, 2, 0, 1, 0x40404040, 0, 0},
+                     {2, 10, 0, 1, 0x40404040, 0, 0},  {10, 2, 0, 1, 0x40404040, 0, 0},
                      {10, 10, 0, 1, 0x40404040, 0, 0}, {2, 10, 0, 1, 0x40404040, 0, 0}};
   device_->SetFVF(kTLFvf);
   for (int t = 0; t < 2; ++t)
-    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri + 3 * t, sizeof(TLVertex)), D3D_OK);
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri + 3 * t, sizeof(TLVertex)),
+              D3D_OK);
   auto px = ReadBackBuffer();
   for (int y = 0; y < 14; ++y)
     for (int x = 0; x < 14; ++x) {
@@ -82,7 +89,9 @@ TEST_F(RasterTest, FanAroundACentreLeavesNoGapAndNoOverlap) {
 }
 
 TEST_F(RasterTest, CullModesFollowScreenWinding) {
-  TLVertex cw[3] = {{4, 4, 0, 1, 0xFFFFFFFF, 0, 0}, {12, 4, 0, 1, 0xFFFFFFFF, 0, 0}, {4, 12, 0, 1, 0xFFFFFFFF, 0, 0}};
+  TLVertex cw[3] = {{4, 4, 0, 1, 0xFFFFFFFF, 0, 0},
+                    {12, 4, 0, 1, 0xFFFFFFFF, 0, 0},
+                    {4, 12, 0, 1, 0xFFFFFFFF, 0, 0}};
   TLVertex ccw[3] = {cw[0], cw[2], cw[1]};
   device_->SetFVF(kTLFvf);
   struct Case {
@@ -174,7 +183,8 @@ TEST_F(RasterTest, WrapRepeatsAndClampHoldsTheEdgeTexel) {
     // Eight pixels across u = 0..2: each texel spans two pixels.
     DrawQuad(-0.5f, -0.5f, 7.5f, 0.5f, 0xFFFFFFFF, 0.5f, 0, 0, 2, 1);
     auto px = ReadBackBuffer();
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(At(px, x, 0), c.want[x]) << "mode " << c.mode << " x " << x;
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(At(px, x, 0), c.want[x]) << "mode " << c.mode << " x " << x;
   }
   device_->SetTexture(0, nullptr);
   tex->Release();
@@ -182,7 +192,8 @@ TEST_F(RasterTest, WrapRepeatsAndClampHoldsTheEdgeTexel) {
 
 TEST_F(RasterTest, MipLevelFollowsMinification) {
   IDirect3DTexture9* tex = nullptr;
-  ASSERT_EQ(device_->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateTexture(8, 8, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr),
+            D3D_OK);
   ASSERT_EQ(tex->GetLevelCount(), 4u);
   const uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
   for (UINT l = 0; l < 4; ++l) {
@@ -199,7 +210,7 @@ TEST_F(RasterTest, MipLevelFollowsMinification) {
   device_->SetTexture(0, tex);
   device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
   ClearTo(0);
-  DrawQuad(0, 0, 8, 8, 0xFFFFFFFF);  // 1:1
+  DrawQuad(0, 0, 8, 8, 0xFFFFFFFF);    // 1:1
   DrawQuad(10, 0, 12, 2, 0xFFFFFFFF);  // 4:1
   auto px = ReadBackBuffer();
   EXPECT_EQ(At(px, 3, 3), 0xFF0000u);
@@ -232,7 +243,8 @@ TEST_F(RasterTest, StageOperationsCombineTheirArguments) {
       {"add saturates", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0xFFFFFF},
       {"add tfactor", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, 0xE0C0C0},
       {"complement", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_COMPLEMENT, D3DTA_DIFFUSE, 0x3F7FBF},
-      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, D3DTA_DIFFUSE, 0x808080},
+      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, D3DTA_DIFFUSE,
+       0x808080},
   };
   for (const Case& c : cases) {
     device_->SetTextureStageState(0, D3DTSS_COLOROP, c.op);
@@ -302,18 +314,20 @@ TEST_F(RasterTest, AlphaTestComparesWithTheReference) {
   struct Case {
     DWORD func;
     bool pass[3];
-  } cases[] = {{D3DCMP_NEVER, {false, false, false}},  {D3DCMP_LESS, {true, false, false}},
-               {D3DCMP_EQUAL, {false, true, false}},   {D3DCMP_LESSEQUAL, {true, true, false}},
-               {D3DCMP_GREATER, {false, false, true}}, {D3DCMP_NOTEQUAL, {true, false, true}},
+  } cases[] = {{D3DCMP_NEVER, {false, false, false}},      {D3DCMP_LESS, {true, false, false}},
+               {D3DCMP_EQUAL, {false, true, false}},       {D3DCMP_LESSEQUAL, {true, true, false}},
+               {D3DCMP_GREATER, {false, false, true}},     {D3DCMP_NOTEQUAL, {true, false, true}},
                {D3DCMP_GREATEREQUAL, {false, true, true}}, {D3DCMP_ALWAYS, {true, true, true}}};
   for (const Case& c : cases) {
     device_->SetRenderState(D3DRS_ALPHAFUNC, c.func);
     ClearTo(0);
     for (int i = 0; i < 3; ++i)
-      DrawQuad(static_cast<float>(4 * i), 0, static_cast<float>(4 * i + 4), 4, (alphas[i] << 24) | 0x00FFFFFF);
+      DrawQuad(static_cast<float>(4 * i), 0, static_cast<float>(4 * i + 4), 4,
+               (alphas[i] << 24) | 0x00FFFFFF);
     auto px = ReadBackBuffer();
     for (int i = 0; i < 3; ++i)
-      EXPECT_EQ(At(px, 4 * i + 1, 1) != 0, c.pass[i]) << "func " << c.func << " alpha " << alphas[i];
+      EXPECT_EQ(At(px, 4 * i + 1, 1) != 0, c.pass[i])
+          << "func " << c.func << " alpha " << alphas[i];
   }
 }
 
@@ -415,7 +429,8 @@ TEST_F(RasterTest, TriangleCrossingTheNearPlaneIsClippedThere) {
   device_->SetRenderState(D3DRS_ZENABLE, FALSE);
   // The apex lies behind the near plane; clipped, the triangle becomes the quad
   // (21.3, 16) (42.7, 16) (48, 36) (16, 36) on this 64 x 48 target.
-  LVertex tri[3] = {{-1, -1, 2, 0xFFFFFFFF, 0, 0}, {1, -1, 2, 0xFFFFFFFF, 0, 0}, {0, 1, 0.5f, 0xFFFFFFFF, 0, 0}};
+  LVertex tri[3] = {
+      {-1, -1, 2, 0xFFFFFFFF, 0, 0}, {1, -1, 2, 0xFFFFFFFF, 0, 0}, {0, 1, 0.5f, 0xFFFFFFFF, 0, 0}};
   device_->SetFVF(kLFvf);
   ClearTo(0);
   ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(LVertex)), D3D_OK);
@@ -464,13 +479,17 @@ TEST_F(RasterTest, LinesIncludeTheLastPixelAndPointsLandOnTheNearestCentre) {
 }
 
 TEST_F(RasterTest, BuffersAndIndicesDrawLikeUserPointers) {
-  TLVertex verts[4] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0}, {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
-                       {0, 8, 0.5f, 1, 0xFFFF0000, 0, 0}, {8, 8, 0.5f, 1, 0xFFFF0000, 0, 0}};
+  TLVertex verts[4] = {{0, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                       {8, 0, 0.5f, 1, 0xFFFF0000, 0, 0},
+                       {0, 8, 0.5f, 1, 0xFFFF0000, 0, 0},
+                       {8, 8, 0.5f, 1, 0xFFFF0000, 0, 0}};
   IDirect3DVertexBuffer9* vb = nullptr;
   IDirect3DIndexBuffer9* ib = nullptr;
-  ASSERT_EQ(device_->CreateVertexBuffer(sizeof(verts), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kTLFvf,
-                                        D3DPOOL_DEFAULT, &vb, nullptr), D3D_OK);
-  ASSERT_EQ(device_->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateVertexBuffer(sizeof(verts), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                        kTLFvf, D3DPOOL_DEFAULT, &vb, nullptr),
+            D3D_OK);
+  ASSERT_EQ(device_->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib, nullptr),
+            D3D_OK);
   void* p = nullptr;
   ASSERT_EQ(vb->Lock(0, 0, &p, D3DLOCK_DISCARD), D3D_OK);
   std::memcpy(p, verts, sizeof(verts));
@@ -493,7 +512,8 @@ TEST_F(RasterTest, BuffersAndIndicesDrawLikeUserPointers) {
   EXPECT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 2, 2), D3DERR_INVALIDCALL);
   ClearTo(0);
   ASSERT_EQ(device_->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, idx, D3DFMT_INDEX16, verts,
-                                            sizeof(TLVertex)), D3D_OK);
+                                            sizeof(TLVertex)),
+            D3D_OK);
   EXPECT_EQ(At(ReadBackBuffer(), 0, 0), 0xFF0000u);
   device_->SetStreamSource(0, nullptr, 0, 0);
   device_->SetIndices(nullptr);
@@ -508,21 +528,27 @@ TEST_F(RasterTest, AbsurdCoordinatesAreDrawnClippedOrNotAtAll) {
   device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
   device_->SetFVF(kTLFvf);
   ClearTo(0);
-  TLVertex tris[9] = {{nan, 0, 0, 1, 0xFFFFFFFF, 0, 0},   {10, 0, 0, 1, 0xFFFFFFFF, 0, 0},
-                      {0, 10, 0, 1, 0xFFFFFFFF, 0, 0},    {-huge, -huge, 0, 1, 0xFFFFFFFF, 0, 0},
-                      {huge, -huge, 0, 1, 0xFFFFFFFF, huge, 0}, {0, huge, 0, 1, 0xFFFFFFFF, nan, nan},
-                      {1, 1, 0, 0, 0xFFFFFFFF, 0, 0},     {9, 1, 0, 1e-30f, 0xFFFFFFFF, 1, 0},
+  TLVertex tris[9] = {{nan, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {10, 0, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {0, 10, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {-huge, -huge, 0, 1, 0xFFFFFFFF, 0, 0},
+                      {huge, -huge, 0, 1, 0xFFFFFFFF, huge, 0},
+                      {0, huge, 0, 1, 0xFFFFFFFF, nan, nan},
+                      {1, 1, 0, 0, 0xFFFFFFFF, 0, 0},
+                      {9, 1, 0, 1e-30f, 0xFFFFFFFF, 1, 0},
                       {1, 9, 0, 1, 0xFFFFFFFF, 0, 1}};
   EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 3, tris, sizeof(TLVertex)), D3D_OK);
   EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_LINELIST, 4, tris, sizeof(TLVertex)), D3D_OK);
   EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_POINTLIST, 9, tris, sizeof(TLVertex)), D3D_OK);
   // A triangle far beyond the guard band still covers the target it spans.
   device_->SetTexture(0, nullptr);
-  TLVertex cover[3] = {{-huge, -huge, 0, 1, 0xFF00FF00, 0, 0}, {huge, -huge, 0, 1, 0xFF00FF00, 0, 0},
+  TLVertex cover[3] = {{-huge, -huge, 0, 1, 0xFF00FF00, 0, 0},
+                       {huge, -huge, 0, 1, 0xFF00FF00, 0, 0},
                        {0, huge, 0, 1, 0xFF00FF00, 0, 0}};
   ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, cover, sizeof(TLVertex)), D3D_OK);
   EXPECT_EQ(At(ReadBackBuffer(), 40, 40), 0x00FF00u);
-  LVertex world[3] = {{nan, 0, 0.5f, 0xFFFFFFFF, 0, 0}, {huge, 0, 0.5f, 0xFFFFFFFF, 0, 0},
+  LVertex world[3] = {{nan, 0, 0.5f, 0xFFFFFFFF, 0, 0},
+                      {huge, 0, 0.5f, 0xFFFFFFFF, 0, 0},
                       {0, -huge, 0.5f, 0xFFFFFFFF, 0, 0}};
   device_->SetFVF(kLFvf);
   EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, world, sizeof(LVertex)), D3D_OK);
@@ -530,12 +556,13 @@ TEST_F(RasterTest, AbsurdCoordinatesAreDrawnClippedOrNotAtAll) {
   device_->SetTexture(0, nullptr);
   tex->Release();
   IDirect3DTexture9* big = nullptr;
-  EXPECT_EQ(device_->CreateTexture(16384, 16384, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, nullptr),
-            D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(
+      device_->CreateTexture(16384, 16384, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &big, nullptr),
+      D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(big, nullptr);
 }
 
-// --- Fast paths equal the general path -------------------------------------------------------------
+// --- Fast paths equal the general path -----------------------------------------------------------
 
 // The demo's sprite pass: transformed quads under an orthographic projection that maps texels one
 // to one, alpha blended and alpha tested, with render-state changes between draws.
@@ -570,42 +597,42 @@ class FastPathTest : public RasterTest {
     EXPECT_GT(drawn, minDrawn) << "the scene must actually draw";
   }
 
-std::vector<uint32_t> DrawSpriteScene(IDirect3DTexture9* tex, bool fast) {
-  IDirect3DDevice9* dev = device_;
-  d3d9::g_disableFastPaths = !fast;
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
-  SetPixelExactTransforms();
-  dev->SetFVF(kLFvf);
-  dev->SetTexture(0, tex);
-  dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-  dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-  dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
-  dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
-  dev->SetRenderState(D3DRS_ALPHAREF, 0);
-  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-  dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-  dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 400; ++i) {
-    float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
-    float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
-    D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x40000000u;
-    float u0 = static_cast<float>(rng() % 5) / 8.f, v0 = static_cast<float>(rng() % 5) / 8.f;
-    float u1 = u0 + 3.f / 8, v1 = v0 + 3.f / 8;
-    LVertex q[6] = {{x, y, 0, c, u0, v0},         {x + 3, y, 0, c, u1, v0}, {x, y + 3, 0, c, u0, v1},
-                    {x + 3, y, 0, c, u1, v0},     {x + 3, y + 3, 0, c, u1, v1}, {x, y + 3, 0, c, u0, v1}};
-    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, (i % 7) != 0);
-    EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+  std::vector<uint32_t> DrawSpriteScene(IDirect3DTexture9* tex, bool fast) {
+    IDirect3DDevice9* dev = device_;
+    d3d9::g_disableFastPaths = !fast;
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
+    SetPixelExactTransforms();
+    dev->SetFVF(kLFvf);
+    dev->SetTexture(0, tex);
+    dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    dev->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    dev->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+    dev->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    dev->SetRenderState(D3DRS_ALPHAREF, 0);
+    dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    dev->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    dev->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 400; ++i) {
+      float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
+      float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
+      D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x40000000u;
+      float u0 = static_cast<float>(rng() % 5) / 8.f, v0 = static_cast<float>(rng() % 5) / 8.f;
+      float u1 = u0 + 3.f / 8, v1 = v0 + 3.f / 8;
+      LVertex q[6] = {{x, y, 0, c, u0, v0},         {x + 3, y, 0, c, u1, v0},
+                      {x, y + 3, 0, c, u0, v1},     {x + 3, y, 0, c, u1, v0},
+                      {x + 3, y + 3, 0, c, u1, v1}, {x, y + 3, 0, c, u0, v1}};
+      dev->SetRenderState(D3DRS_ALPHABLENDENABLE, (i % 7) != 0);
+      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
+    }
+    dev->SetTexture(0, nullptr);
+    d3d9::g_disableFastPaths = false;
+    return ReadBackBuffer();
   }
-  dev->SetTexture(0, nullptr);
-  d3d9::g_disableFastPaths = false;
-  return ReadBackBuffer();
-}
 };
-
 
 TEST_F(FastPathTest, SpriteQuadsMatchTheGeneralPath) {
   std::vector<uint32_t> texels(64);
@@ -639,13 +666,20 @@ struct SpriteVariant {
 
 TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
   const SpriteVariant variants[] = {
-      {"demo", D3DFMT_A8R8G8B8, true, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
-      {"tinted", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
-      {"xrgb", D3DFMT_X8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0, D3DTADDRESS_BORDER, true},
-      {"texalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DCMP_GREATEREQUAL, 128, D3DTADDRESS_WRAP, true},
-      {"diffalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_LESS, 200, D3DTADDRESS_MIRROR, true},
-      {"whitediffalpha", D3DFMT_A8R8G8B8, true, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_GREATER, 0, D3DTADDRESS_CLAMP, true},
-      {"opaque", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_NOTEQUAL, 255, D3DTADDRESS_CLAMP, false},
+      {"demo", D3DFMT_A8R8G8B8, true, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0,
+       D3DTADDRESS_CLAMP, true},
+      {"tinted", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0,
+       D3DTADDRESS_CLAMP, true},
+      {"xrgb", D3DFMT_X8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_GREATER, 0,
+       D3DTADDRESS_BORDER, true},
+      {"texalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DCMP_GREATEREQUAL,
+       128, D3DTADDRESS_WRAP, true},
+      {"diffalpha", D3DFMT_A8R8G8B8, false, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_LESS, 200,
+       D3DTADDRESS_MIRROR, true},
+      {"whitediffalpha", D3DFMT_A8R8G8B8, true, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, D3DCMP_GREATER, 0,
+       D3DTADDRESS_CLAMP, true},
+      {"opaque", D3DFMT_A8R8G8B8, false, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DCMP_NOTEQUAL, 255,
+       D3DTADDRESS_CLAMP, false},
   };
   std::vector<uint32_t> texels(64);
   std::mt19937 texRng(11);
@@ -698,11 +732,13 @@ TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
         int size = 1 + static_cast<int>(rng() % 6);
         D3DCOLOR c = var.whiteDiffuse ? 0xFFFFFFFFu : static_cast<D3DCOLOR>(rng());
         // Texel offsets from -3 to 8: some quads read outside the texture.
-        float u0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f, v0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f;
+        float u0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f,
+              v0 = (static_cast<float>(rng() % 12) - 3.f) / 8.f;
         float u1 = u0 + static_cast<float>(size) / 8, v1 = v0 + static_cast<float>(size) / 8;
         float s = static_cast<float>(size);
-        LVertex q[6] = {{x, y, 0, c, u0, v0},     {x + s, y, 0, c, u1, v0},     {x, y + s, 0, c, u0, v1},
-                        {x + s, y, 0, c, u1, v0}, {x + s, y + s, 0, c, u1, v1}, {x, y + s, 0, c, u0, v1}};
+        LVertex q[6] = {{x, y, 0, c, u0, v0},         {x + s, y, 0, c, u1, v0},
+                        {x, y + s, 0, c, u0, v1},     {x + s, y, 0, c, u1, v0},
+                        {x + s, y + s, 0, c, u1, v1}, {x, y + s, 0, c, u0, v1}};
         if (i % 9 == 4) {  // a turned quad
           for (LVertex& v : q) {
             float dx = v.x - x, dy = v.y - y;
@@ -773,8 +809,9 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
 
 // Filter and level choice: magnified and minified quads (whole, fractional, off-screen and
 // turned) under every pairing of point and linear minification and magnification, on a texture
-// with one level and on one with three, some with a vertex colour that differs. A shortcut that ignored the footprint where the two
-// filters differ, or where there are levels to choose from, would change pixels.
+// with one level and on one with three, some with a vertex colour that differs. A shortcut that
+// ignored the footprint where the two filters differ, or where there are levels to choose from,
+// would change pixels.
 TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   std::vector<uint32_t> texels(64);
   std::mt19937 texRng(23);
@@ -782,7 +819,8 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   IDirect3DTexture9* single = MakeTexture(8, 8, texels);
   ASSERT_NE(single, nullptr);
   IDirect3DTexture9* mipped = nullptr;
-  ASSERT_EQ(device_->CreateTexture(8, 8, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &mipped, nullptr), D3D_OK);
+  ASSERT_EQ(device_->CreateTexture(8, 8, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &mipped, nullptr),
+            D3D_OK);
   for (UINT level = 0; level < 3; ++level) {
     D3DLOCKED_RECT lr;
     ASSERT_EQ(mipped->LockRect(level, &lr, nullptr, 0), D3D_OK);
@@ -796,9 +834,12 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   struct Filters {
     DWORD min, mag, mip;
   };
-  const Filters pairs[] = {{D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE}, {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
-                           {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_NONE},  {D3DTEXF_LINEAR, D3DTEXF_POINT, D3DTEXF_NONE},
-                           {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_NONE}, {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT}};
+  const Filters pairs[] = {{D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
+                           {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
+                           {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_NONE},
+                           {D3DTEXF_LINEAR, D3DTEXF_POINT, D3DTEXF_NONE},
+                           {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_NONE},
+                           {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT}};
   auto draw = [&](IDirect3DTexture9* tex, const Filters& f, bool fast) {
     IDirect3DDevice9* dev = device_;
     d3d9::g_disableFastPaths = !fast;
@@ -825,8 +866,9 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
       float span = static_cast<float>(1 + rng() % 12) / 4.f;
       if (i % 5 == 2) span = s / 8;  // one texel per pixel, as the sprite path wants
       D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0x80000000u;
-      LVertex q[6] = {{x, y, 0, c, 0, 0},     {x + s, y, 0, c, span, 0},     {x, y + s, 0, c, 0, span},
-                      {x + s, y, 0, c, span, 0}, {x + s, y + s, 0, c, span, span}, {x, y + s, 0, c, 0, span}};
+      LVertex q[6] = {
+          {x, y, 0, c, 0, 0},        {x + s, y, 0, c, span, 0},        {x, y + s, 0, c, 0, span},
+          {x + s, y, 0, c, span, 0}, {x + s, y + s, 0, c, span, span}, {x, y + s, 0, c, 0, span}};
       if (i % 7 == 3)
         for (LVertex& v : q) {
           float dx = v.x - x, dy = v.y - y;
@@ -844,8 +886,8 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
   for (IDirect3DTexture9* tex : {single, mipped}) {
     std::vector<uint32_t> linear;
     for (const Filters& f : pairs) {
-      SCOPED_TRACE(testing::Message() << (tex == single ? "one level" : "three levels") << " min " << f.min
-                                      << " mag " << f.mag << " mip " << f.mip);
+      SCOPED_TRACE(testing::Message() << (tex == single ? "one level" : "three levels") << " min "
+                                      << f.min << " mag " << f.mag << " mip " << f.mip);
       auto general = draw(tex, f, false);
       auto fast = draw(tex, f, true);
       size_t differing = 0;
@@ -900,18 +942,29 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
       // A richer draw of one to four triangles far off screen: it only fills the storage.
       RichVertex rich[12];
       for (RichVertex& r : rich)
-        r = RichVertex{500.f + static_cast<float>(rng() % 50), static_cast<float>(rng() % 50), 0.f,
-                       static_cast<D3DCOLOR>(rng()), static_cast<D3DCOLOR>(rng()),
-                       0.f, 0.f, static_cast<float>(1 + rng() % 7) / 8.f, static_cast<float>(1 + rng() % 7) / 8.f};
+        r = RichVertex{500.f + static_cast<float>(rng() % 50),
+                       static_cast<float>(rng() % 50),
+                       0.f,
+                       static_cast<D3DCOLOR>(rng()),
+                       static_cast<D3DCOLOR>(rng()),
+                       0.f,
+                       0.f,
+                       static_cast<float>(1 + rng() % 7) / 8.f,
+                       static_cast<float>(1 + rng() % 7) / 8.f};
       dev->SetFVF(kRichFvf);
       UINT triangles = 1 + rng() % 4;
-      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, rich, sizeof(RichVertex)), D3D_OK);
+      EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, triangles, rich, sizeof(RichVertex)),
+                D3D_OK);
       float x = static_cast<float>(static_cast<int>(rng() % 70) - 3);
       float y = static_cast<float>(static_cast<int>(rng() % 54) - 3);
       float sz = static_cast<float>(2 + rng() % 6);
       D3DCOLOR c = static_cast<D3DCOLOR>(rng()) | 0xFF000000u;
-      LVertex q[6] = {{x, y, 0, c, 0, 0},       {x + sz, y, 0, c, sz / 8, 0},       {x, y + sz, 0, c, 0, sz / 8},
-                      {x + sz, y, 0, c, sz / 8, 0}, {x + sz, y + sz, 0, c, sz / 8, sz / 8}, {x, y + sz, 0, c, 0, sz / 8}};
+      LVertex q[6] = {{x, y, 0, c, 0, 0},
+                      {x + sz, y, 0, c, sz / 8, 0},
+                      {x, y + sz, 0, c, 0, sz / 8},
+                      {x + sz, y, 0, c, sz / 8, 0},
+                      {x + sz, y + sz, 0, c, sz / 8, sz / 8},
+                      {x, y + sz, 0, c, 0, sz / 8}};
       dev->SetFVF(kLFvf);
       EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
     }
@@ -933,7 +986,9 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
 
 TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   IDirect3DSurface9* src = nullptr;
-  ASSERT_EQ(device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr), D3D_OK);
+  ASSERT_EQ(
+      device_->CreateOffscreenPlainSurface(6, 5, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &src, nullptr),
+      D3D_OK);
   D3DLOCKED_RECT lr;
   ASSERT_EQ(src->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 5; ++y)
@@ -954,7 +1009,8 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   // The same format on both sides, and ARGB into XRGB (the demo's background into the back buffer).
   for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8}) {
     IDirect3DSurface9* target = nullptr;
-    ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr),
+    ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE,
+                                          &target, nullptr),
               D3D_OK);
     d3d9::g_disableFastPaths = true;
     ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);

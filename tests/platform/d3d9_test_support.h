@@ -42,8 +42,8 @@ inline HWND MakeWindow(int width, int height) {
   // The outer size that gives the requested client area.
   RECT r = {0, 0, width, height};
   AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  return CreateWindowExA(0, "D3D9TestWindow", "D3D9 test", WS_OVERLAPPEDWINDOW, 0, 0, r.right - r.left,
-                         r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
+  return CreateWindowExA(0, "D3D9TestWindow", "D3D9 test", WS_OVERLAPPEDWINDOW, 0, 0,
+                         r.right - r.left, r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
 }
 
 inline D3DPRESENT_PARAMETERS WindowedParameters(HWND window, UINT width, UINT height) {
@@ -93,7 +93,8 @@ class DeviceTest : public ::testing::Test {
   }
 
   void ClearTo(D3DCOLOR colour) {
-    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, colour, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, colour, 1.0f, 0),
+              D3D_OK);
   }
 
   // The back buffer as 0x00RRGGBB, rows top first.
@@ -111,8 +112,8 @@ class DeviceTest : public ::testing::Test {
       return pixels;
     }
     for (UINT y = 0; y < kHeight; ++y) {
-      const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) +
-                                                          static_cast<size_t>(y) * locked.Pitch);
+      const auto* row = reinterpret_cast<const uint32_t*>(
+          static_cast<const uint8_t*>(locked.pBits) + static_cast<size_t>(y) * locked.Pitch);
       for (UINT x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = row[x] & 0x00FFFFFFu;
     }
     surface->UnlockRect();
@@ -128,7 +129,8 @@ class DeviceTest : public ::testing::Test {
   IDirect3DTexture9* MakeTexture(UINT width, UINT height, const std::vector<uint32_t>& texels,
                                  D3DFORMAT format = D3DFMT_A8R8G8B8) {
     IDirect3DTexture9* texture = nullptr;
-    if (FAILED(device_->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture, nullptr))) {
+    if (FAILED(device_->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture,
+                                      nullptr))) {
       ADD_FAILURE() << "CreateTexture failed";
       return nullptr;
     }

@@ -109,8 +109,8 @@ TEST_F(WorkerTest, ManyDrawsKeepTheirOrderAcrossCommandBlocks) {
       device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
     }
     // Before blending is on each draw replaces the pixel; after, each adds 1 to blue.
-    DrawQuad(2, 2, 6, 6, i < kDraws / 2 ? 0xFF000000u | static_cast<uint32_t>(i & 0xFFFF00)
-                                        : 0xFF000001u);
+    DrawQuad(2, 2, 6, 6,
+             i < kDraws / 2 ? 0xFF000000u | static_cast<uint32_t>(i & 0xFFFF00) : 0xFF000001u);
   }
   const uint32_t last = static_cast<uint32_t>((kDraws / 2 - 1) & 0xFFFF00);
   EXPECT_EQ(At(ReadBackBuffer(), 3, 3), (last & 0xFFFF00u) + std::min(255, kDraws / 2));
@@ -129,8 +129,10 @@ TEST_F(WorkerTest, ClearBeforeAStretchKeepsWhatTheStretchDoesNotCover) {
   ASSERT_EQ(device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
 
   // Depth 0 everywhere, then a clear to depth 1 whose colour the full stretch hides.
-  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.0f, 0), D3D_OK);
-  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000, 1.0f, 0), D3D_OK);
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF00FF00, 0.0f, 0),
+            D3D_OK);
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000, 1.0f, 0),
+            D3D_OK);
   device_->SetRenderState(D3DRS_LIGHTING, FALSE);  // state between the two changes nothing
   ASSERT_EQ(device_->StretchRect(source, nullptr, back, nullptr, D3DTEXF_NONE), D3D_OK);
   device_->SetRenderState(D3DRS_ZENABLE, TRUE);
@@ -154,8 +156,8 @@ TEST_F(WorkerTest, ClearBeforeAStretchKeepsWhatTheStretchDoesNotCover) {
 // The automation's switch runs the same commands on the calling thread: a frame with clears,
 // textured and blended quads, a turned triangle and a stretch comes out the same either way.
 TEST_F(WorkerTest, DrawingOnTheCallingThreadGivesTheSamePixels) {
-  IDirect3DTexture9* texture = MakeTexture(
-      2, 2, {0xFF102030u, 0x80FFFFFFu, 0x00000000u, 0xFFC08040u});
+  IDirect3DTexture9* texture =
+      MakeTexture(2, 2, {0xFF102030u, 0x80FFFFFFu, 0x00000000u, 0xFFC08040u});
   ASSERT_NE(texture, nullptr);
   auto drawFrame = [&] {
     ClearTo(0x203040);

@@ -233,8 +233,7 @@ struct Striped {
   HGDIOBJ previous = nullptr;
   Striped() {
     previous = SelectObject(dc, dib.bitmap);
-    for (int y = 0; y < 4; ++y)
-      FillLine(dc, y, 3, RGB(10 * y + 1, 10 * y + 2, 10 * y + 3));
+    for (int y = 0; y < 4; ++y) FillLine(dc, y, 3, RGB(10 * y + 1, 10 * y + 2, 10 * y + 3));
   }
   ~Striped() {
     SelectObject(dc, previous);

@@ -198,8 +198,11 @@ TEST(GdiTextOut, AlignmentMovesTheCell) {
     UINT align;
     int dx;  // in units of the text width
     int dy;  // 0 top, 1 baseline, 2 bottom
-  } cases[] = {{TA_LEFT | TA_TOP, 0, 0}, {TA_RIGHT | TA_TOP, -2, 0}, {TA_CENTER | TA_TOP, -1, 0},
-               {TA_LEFT | TA_BASELINE, 0, 1}, {TA_LEFT | TA_BOTTOM, 0, 2}};
+  } cases[] = {{TA_LEFT | TA_TOP, 0, 0},
+               {TA_RIGHT | TA_TOP, -2, 0},
+               {TA_CENTER | TA_TOP, -1, 0},
+               {TA_LEFT | TA_BASELINE, 0, 1},
+               {TA_LEFT | TA_BOTTOM, 0, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.align);
     Canvas canvas(200, 100, RGB(255, 255, 255));

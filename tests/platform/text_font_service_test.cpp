@@ -1,13 +1,16 @@
 // The font service: face resolution, Windows heights, weights, styles, cp1252 and the glyph cache.
 #include <gtest/gtest.h>
 
-#include <fontconfig/fontconfig.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <string>
 #include <vector>
 
 #include "platform/text/font_service.h"
+#include "support/font_root.h"
 
 namespace {
 
@@ -22,34 +25,7 @@ FontRequest Request(const std::string& face, int height, int weight = 400) {
   return r;
 }
 
-// The file fontconfig gives for a generic family, found without the service.
-std::string GenericFile(const char* family) {
-  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family));
-  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
-  FcResult result;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-  std::string file;
-  FcChar8* value = nullptr;
-  if (match && FcPatternGetString(match, FC_FILE, 0, &value) == FcResultMatch)
-    file = reinterpret_cast<const char*>(value);
-  if (match) FcPatternDestroy(match);
-  FcPatternDestroy(pattern);
-  return file;
-}
-
-bool FamilyInstalled(const char* family) {
-  FcPattern* pattern = FcPatternCreate();
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
-  FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
-  FcFontSet* set = FcFontList(nullptr, pattern, objects);
-  bool found = set && set->nfont > 0;
-  if (set) FcFontSetDestroy(set);
-  FcObjectSetDestroy(objects);
-  FcPatternDestroy(pattern);
-  return found;
-}
+constexpr const char kRoot[] = "/usr/share/fonts/truetype/";
 
 // Renders a string into a zeroed buffer sized to its cell and returns the buffer.
 std::vector<uint8_t> RenderLine(text::Face& face, const char* s, int* width, int* height) {
@@ -64,32 +40,72 @@ long Ink(const std::vector<uint8_t>& buffer) {
   return std::accumulate(buffer.begin(), buffer.end(), 0L);
 }
 
-TEST(FontServiceResolution, WindowsFacesUseTheirGenericFamilies) {
-  EXPECT_EQ(text::AliasFamily("Lucida Console"), "monospace");
-  EXPECT_EQ(text::AliasFamily("courier new"), "monospace");
-  EXPECT_EQ(text::AliasFamily("Consolas"), "monospace");
-  EXPECT_EQ(text::AliasFamily("Arial"), "sans-serif");
-  EXPECT_EQ(text::AliasFamily("TAHOMA"), "sans-serif");
-  EXPECT_EQ(text::AliasFamily("MS Sans Serif"), "sans-serif");
-  EXPECT_EQ(text::AliasFamily(""), "sans-serif");
-  EXPECT_EQ(text::AliasFamily("Times New Roman"), "serif");
-  EXPECT_EQ(text::AliasFamily("DejaVu Serif"), "DejaVu Serif");
-
-  EXPECT_EQ(OpenFace(Request("Lucida Console", -13))->Metrics().file, GenericFile("monospace"));
-  EXPECT_EQ(OpenFace(Request("Courier New", -13))->Metrics().file, GenericFile("monospace"));
-  EXPECT_EQ(OpenFace(Request("Arial", -13))->Metrics().file, GenericFile("sans-serif"));
-  EXPECT_EQ(OpenFace(Request("", -13))->Metrics().file, GenericFile("sans-serif"));
-  EXPECT_EQ(OpenFace(Request("Times New Roman", -13))->Metrics().file, GenericFile("serif"));
+TEST(FontServiceResolution, EveryWindowsFaceResolvesToOneNamedFamily) {
+  const std::pair<const char*, const char*> table[] = {
+      {"Arial", "Liberation Sans"},
+      {"Times New Roman", "Liberation Serif"},
+      {"Courier New", "Liberation Mono"},
+      {"Courier", "Liberation Mono"},
+      {"Lucida Console", "DejaVu Sans Mono"},
+      {"LUCIDA CONSOLE", "DejaVu Sans Mono"},
+      {"Consolas", "DejaVu Sans Mono"},
+      {"Fixedsys", "DejaVu Sans Mono"},
+      {"Terminal", "DejaVu Sans Mono"},
+      {"System", "DejaVu Sans"},
+      {"MS Sans Serif", "DejaVu Sans"},
+      {"MS Shell Dlg", "DejaVu Sans"},
+      {"Tahoma", "DejaVu Sans"},
+      {"", "DejaVu Sans"},
+      {"No Such Face 7Q", "DejaVu Sans"},
+      {"Noto Mono", "DejaVu Sans"},  // installed or not, only the table's families are drawn
+      {"dejavu serif", "DejaVu Serif"},
+      {"liberation mono", "Liberation Mono"},
+  };
+  for (const auto& [face, family] : table) {
+    SCOPED_TRACE(face);
+    EXPECT_EQ(text::AliasFamily(face), family);
+    const auto& m = OpenFace(Request(face, -13))->Metrics();
+    EXPECT_EQ(m.family, family);
+    EXPECT_EQ(m.file.rfind(kRoot, 0), 0u) << m.file;
+  }
+  EXPECT_EQ(OpenFace(Request("Lucida Console", -13))->Metrics().file,
+            std::string(kRoot) + "dejavu/DejaVuSansMono.ttf");
+  EXPECT_EQ(OpenFace(Request("Arial", -13))->Metrics().file,
+            std::string(kRoot) + "liberation2/LiberationSans-Regular.ttf");
   EXPECT_TRUE(OpenFace(Request("Lucida Console", -13))->Metrics().fixedPitch);
+  EXPECT_TRUE(OpenFace(Request("Courier New", -13))->Metrics().fixedPitch);
   EXPECT_FALSE(OpenFace(Request("Arial", -13))->Metrics().fixedPitch);
+  EXPECT_EQ(OpenFace(Request("Courier New", -13))->Metrics().familyClass,
+            text::FamilyClass::Monospace);
+  EXPECT_EQ(OpenFace(Request("Times New Roman", -13))->Metrics().familyClass,
+            text::FamilyClass::Serif);
+  EXPECT_EQ(OpenFace(Request("Tahoma", -13))->Metrics().familyClass,
+            text::FamilyClass::SansSerif);
 }
 
-TEST(FontServiceResolution, UnknownFaceFallsBackToSansSerifAndInstalledFamiliesResolve) {
-  auto unknown = OpenFace(Request("No Such Face 7Q", -13));
-  EXPECT_EQ(unknown->Metrics().file, GenericFile("sans-serif"));
-  EXPECT_GT(unknown->GlyphFor('A').coverage.size(), 0u);
-  if (!FamilyInstalled("DejaVu Serif")) GTEST_SKIP() << "DejaVu Serif not installed";
-  EXPECT_EQ(OpenFace(Request("dejavu serif", -13))->Metrics().family, "DejaVu Serif");
+TEST(FontServiceResolution, WeightAndSlantPickTheFamilysOwnStyleFiles) {
+  struct Case {
+    const char* face;
+    int weight;
+    bool italic;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"Lucida Console", 700, false, "dejavu/DejaVuSansMono-Bold.ttf"},
+      {"Lucida Console", 400, true, "dejavu/DejaVuSansMono-Oblique.ttf"},
+      {"Lucida Console", 700, true, "dejavu/DejaVuSansMono-BoldOblique.ttf"},
+      {"", 600, false, "dejavu/DejaVuSans-Bold.ttf"},  // the engine's default font
+      {"", 500, false, "dejavu/DejaVuSans.ttf"},
+      {"", 100, false, "dejavu/DejaVuSans.ttf"},  // no lighter file: never ExtraLight
+      {"Times New Roman", 400, true, "liberation2/LiberationSerif-Italic.ttf"},
+      {"Courier New", 900, true, "liberation2/LiberationMono-BoldItalic.ttf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.face) + " " + std::to_string(c.weight) + (c.italic ? " i" : ""));
+    FontRequest request = Request(c.face, -13, c.weight);
+    request.italic = c.italic;
+    EXPECT_EQ(OpenFace(request)->Metrics().file, std::string(kRoot) + c.file);
+  }
 }
 
 TEST(FontServiceResolution, SameRequestSharesOneFace) {
@@ -133,33 +149,91 @@ TEST(FontServiceHeights, GlyphsScaleWithTheHeight) {
   EXPECT_LE(h40.top, large->Metrics().ascent);
 }
 
-TEST(FontServiceWeights, NearestRealWeightAndSyntheticBoldOnlyWithoutABold) {
+TEST(FontServiceWeights, TheWeightIsThatOfTheFileDrawn) {
   auto regular = OpenFace(Request("Arial", -20, 400));
   auto semibold = OpenFace(Request("Arial", -20, 600));
   auto bold = OpenFace(Request("Arial", -20, 700));
   EXPECT_EQ(regular->Metrics().weight, 400);
   EXPECT_EQ(bold->Metrics().weight, 700);
-  EXPECT_FALSE(bold->Metrics().syntheticBold);
   EXPECT_NE(regular->Metrics().file, bold->Metrics().file);
-  // The sans-serif family has a bold and no semibold: 600 takes a real heavier file, not
-  // emboldened outlines.
-  EXPECT_FALSE(semibold->Metrics().syntheticBold);
-  EXPECT_GE(semibold->Metrics().realWeight, 600);
+  // No semibold file: 600 is drawn with the bold one and says so.
+  EXPECT_EQ(semibold->Metrics().file, bold->Metrics().file);
+  EXPECT_EQ(semibold->Metrics().weight, 700);
 
   int w = 0, h = 0;
   long inkRegular = Ink(RenderLine(*regular, "Hamburgefonts", &w, &h));
   long inkBold = Ink(RenderLine(*bold, "Hamburgefonts", &w, &h));
   EXPECT_GT(inkBold, inkRegular * 12 / 10);
+}
 
-  if (!FamilyInstalled("Noto Mono")) GTEST_SKIP() << "no single-weight family installed";
-  auto plain = OpenFace(Request("Noto Mono", -20, 400));
-  auto emboldened = OpenFace(Request("Noto Mono", -20, 700));
-  EXPECT_FALSE(plain->Metrics().syntheticBold);
-  EXPECT_TRUE(emboldened->Metrics().syntheticBold);
-  EXPECT_EQ(emboldened->Metrics().file, plain->Metrics().file);
-  EXPECT_EQ(emboldened->Metrics().weight, 700);
-  EXPECT_GT(Ink(RenderLine(*emboldened, "Hamburgefonts", &w, &h)),
-            Ink(RenderLine(*plain, "Hamburgefonts", &w, &h)) * 11 / 10);
+TEST(MissingFontFile, NamesThePackageOnceAndNeverDrawsAnotherFace) {
+  font_test::ScopedFontRoot root({"DejaVuSansMono-Bold.ttf"});
+  ::testing::internal::CaptureStderr();
+  std::string error;
+  EXPECT_FALSE(text::FaceAvailable("Lucida Console", &error));
+  EXPECT_FALSE(text::FaceAvailable("Consolas", nullptr));
+  auto face = OpenFace(Request("Lucida Console", -13, 400));
+  const std::string printed = ::testing::internal::GetCapturedStderr();
+
+  EXPECT_NE(error.find((root.path() / "dejavu/DejaVuSansMono-Bold.ttf").string()), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("install the Debian package fonts-dejavu-core"), std::string::npos)
+      << error;
+  EXPECT_EQ(printed, error + "\n") << "one line, however often the family is asked for";
+
+  // Even the regular style, whose file is there, is refused: the family is incomplete.
+  EXPECT_EQ(face->Metrics().family, "DejaVu Sans Mono");
+  EXPECT_EQ(face->Metrics().file, "");
+  EXPECT_TRUE(face->GlyphFor('A').coverage.empty());
+  EXPECT_GT(face->GlyphFor('A').advance, 0);
+
+  // Other families are untouched.
+  EXPECT_TRUE(text::FaceAvailable("Arial", &error));
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(OpenFace(Request("Arial", -13))->GlyphFor('A').coverage.empty());
+}
+
+TEST(FontServiceEnvironment, TheUsersFontconfigFileChangesNothing) {
+  auto draw = [] {
+    text::SetFontRoot("/usr/share/fonts/truetype");  // a fresh configuration and face cache
+    std::vector<std::string> files;
+    std::vector<uint8_t> pixels;
+    for (const char* face : {"Lucida Console", "Arial", "", "Times New Roman"}) {
+      auto f = OpenFace(Request(face, -13, 700));
+      files.push_back(f->Metrics().file);
+      int w = 0, h = 0;
+      auto line = RenderLine(*f, "Kestrelwing *", &w, &h);
+      pixels.insert(pixels.end(), line.begin(), line.end());
+    }
+    return std::make_pair(files, pixels);
+  };
+  const auto before = draw();
+
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("vexa-fontconfig-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto conf = dir / "fonts.conf";
+  {
+    std::ofstream out(conf);
+    out << R"(<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <alias binding="strong"><family>monospace</family><prefer><family>Liberation Mono</family></prefer></alias>
+  <alias binding="strong"><family>sans-serif</family><prefer><family>Liberation Sans</family></prefer></alias>
+  <alias binding="strong"><family>DejaVu Sans Mono</family><prefer><family>Liberation Mono</family></prefer></alias>
+  <match target="font"><edit name="hinting" mode="assign"><bool>false</bool></edit></match>
+  <match target="font"><edit name="antialias" mode="assign"><bool>false</bool></edit></match>
+</fontconfig>
+)";
+  }
+  ::setenv("FONTCONFIG_FILE", conf.c_str(), 1);
+  const auto after = draw();
+  ::unsetenv("FONTCONFIG_FILE");
+  std::filesystem::remove_all(dir);
+
+  EXPECT_EQ(after.first, before.first);
+  EXPECT_TRUE(after.second == before.second) << "the same glyphs, pixel for pixel";
 }
 
 TEST(FontServiceStyles, ItalicUnderlineAndStrikeOut) {
@@ -197,8 +271,8 @@ TEST(FontServiceStyles, ItalicUnderlineAndStrikeOut) {
   auto strike = RenderLine(*strikeFace, "  ", &w, &h);  // spaces: only the line has ink
   const int strikeRow = strikeFace->Metrics().ascent - strikeFace->Metrics().strikeOutPosition;
   EXPECT_EQ(strike[static_cast<size_t>(strikeRow) * w + 1], 255);
-  EXPECT_EQ(Ink(strike), 255L * strikeFace->MeasureCp1252("  ", -1) *
-                             strikeFace->Metrics().lineThickness);
+  EXPECT_EQ(Ink(strike),
+            255L * strikeFace->MeasureCp1252("  ", -1) * strikeFace->Metrics().lineThickness);
 }
 
 TEST(FontServiceGlyphs, AntialiasedCoverageAndMonochromeOption) {

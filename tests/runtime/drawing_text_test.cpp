@@ -28,7 +28,8 @@ std::vector<int> Coverage(HFONT font, const char* text, SIZE* extent) {
   HGDIOBJ oldFont = SelectObject(dc, font);
   GetTextExtentPoint32A(dc, text, static_cast<int>(strlen(text)), extent);
   BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), extent->cx, -extent->cy, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  info.bmiHeader = {
+      sizeof(BITMAPINFOHEADER), extent->cx, -extent->cy, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
@@ -86,7 +87,8 @@ TEST_F(DrawingText, FrontColoursOneToFourReadBackOnlyUpToTheirValue) {
   SetDrawingFont(1);
   const char* lines[] = {"*   Kestrelwing   *", "*      Demo       *", "*    TileBurst    *",
                          "*******************"};
-  for (int k = 1; k <= 4; ++k) DrawString(2, 2 + 16 * (k - 1), lines[k - 1], static_cast<uint32_t>(k));
+  for (int k = 1; k <= 4; ++k)
+    DrawString(2, 2 + 16 * (k - 1), lines[k - 1], static_cast<uint32_t>(k));
   for (int k = 1; k <= 4; ++k) {
     SCOPED_TRACE(k);
     bool solid = false;
@@ -160,7 +162,8 @@ TEST_F(DrawingText, NegativeAndClippedPositionsCompositeOnlyTheVisiblePart) {
   SetDrawingFont(1);
   EXPECT_EQ(DrawString(-9, 0, "Shifted text", 0xFFFFFF), end - 9);
   for (int y = 0; y < 30; ++y)
-    for (int x = 0; x + 9 < 90; ++x) ASSERT_EQ(ReadPixel(x, y), whole[y * 90 + x + 9]) << x << "," << y;
+    for (int x = 0; x + 9 < 90; ++x)
+      ASSERT_EQ(ReadPixel(x, y), whole[y * 90 + x + 9]) << x << "," << y;
   // Far off any edge nothing is drawn and nothing breaks.
   const auto before = Pixels(90, 30);
   DrawString(-100000, 0, "gone", 0xFFFFFF);

@@ -178,7 +178,7 @@ TEST_F(RasterImages, ReadPixelYZeroIsTheTopLineTheLastRowInMemory) {
   ASSERT_EQ(GetObjectA(RasterImageBitmap(image), sizeof ds, &ds), static_cast<int>(sizeof ds));
   const auto* bits = static_cast<const uint8_t*>(ds.dsBm.bmBits);
   const uint8_t* last = bits + ds.dsBm.bmWidthBytes;  // second of two rows: the top line
-  EXPECT_EQ(last[6], 0xAB);  // blue first
+  EXPECT_EQ(last[6], 0xAB);                           // blue first
   EXPECT_EQ(last[7], 0xCD);
   EXPECT_EQ(last[8], 0xEF);
   EXPECT_EQ(bits[0], 0x01);  // blue of 0x010203
@@ -188,7 +188,8 @@ TEST_F(RasterImages, ReadPixelYZeroIsTheTopLineTheLastRowInMemory) {
   std::vector<uint8_t> rows(3 * 4 * 2);
   BITMAPINFO request{};
   request.bmiHeader = {sizeof(BITMAPINFOHEADER), 3, -2, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  ASSERT_EQ(GetDIBits(dc, RasterImageBitmap(image), 0, 2, rows.data(), &request, DIB_RGB_COLORS), 2);
+  ASSERT_EQ(GetDIBits(dc, RasterImageBitmap(image), 0, 2, rows.data(), &request, DIB_RGB_COLORS),
+            2);
   EXPECT_EQ(rows[8], 0xAB);
   EXPECT_EQ(rows[12], 0x01);
 }

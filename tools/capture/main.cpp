@@ -42,7 +42,8 @@ AutomationFrame ContactSheet(const std::vector<Shot>& shots) {
       for (int x = 0; x < w; ++x) {
         unsigned sum[3] = {0, 0, 0};
         for (int k = 0; k < 4; ++k) {
-          uint32_t p = s.frame.pixels[static_cast<size_t>(2 * y + k / 2) * s.frame.width + 2 * x + k % 2];
+          uint32_t p =
+              s.frame.pixels[static_cast<size_t>(2 * y + k / 2) * s.frame.width + 2 * x + k % 2];
           for (int c = 0; c < 3; ++c) sum[c] += (p >> (8 * c)) & 0xFF;
         }
         sheet.pixels[static_cast<size_t>(y) * sheet.width + left + x] =
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     }
   }
   if (steps.empty()) {
-    steps = {"3", "shot:banner", "space", "6", "shot:smash-early", "12", "shot:smash-mid",
+    steps = {"3",  "shot:banner",    "space", "6", "shot:smash-early", "12", "shot:smash-mid",
              "30", "shot:smash-late"};
   }
 
