@@ -532,9 +532,3 @@ uint64_t FreeTypeRenderCount() {
 }
 
 }  // namespace text
-
-// fontconfig 2.14 loses a few bytes while parsing its XML configuration, inside the library and
-// out of our reach; LeakSanitizer reads this hook, so leak checks stay about our own code.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
