@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/win32/com_object.h"
 #include "automation.h"
 #include "d3d9.h"
 #include "windows.h"

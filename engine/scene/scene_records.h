@@ -7,6 +7,7 @@
 
 #include "d3d9.h"
 #include "d3dx9.h"
+#include "engine/core/engine_records.h"
 #include "engine/core/object_list.h"
 
 struct Texture;

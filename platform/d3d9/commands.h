@@ -24,6 +24,7 @@ enum CommandOp : uint32_t {
   kOpClipPlane,
   kOpTexture,
   kOpFvf,
+  kOpDeclaration,
   kOpStream,
   kOpIndices,
   kOpRenderTarget,
@@ -33,6 +34,7 @@ enum CommandOp : uint32_t {
   kOpStretchRect,
   kOpColorFill,
   kOpPresentCopy,
+  kOpFastPaths,
 };
 
 // Every command starts with its header; `size` covers the header, the payload and what follows
@@ -92,17 +94,17 @@ struct CmdBind {
 };
 
 // A draw. User-pointer draws carry their vertices (and indices) after the payload; buffer draws
-// read the bound buffers at `vertexOffset` and `indexOffset`.
+// read every bound stream from vertex `firstVertex` on, and the bound indices at `indexOffset`.
 struct CmdDraw {
   D3DPRIMITIVETYPE type;
   UINT prims;
-  UINT stride;
+  UINT stride;  // user-pointer data
   UINT vertexCount;
   UINT minIndex;
-  uint32_t vertexBytes;   // user-pointer data: vertex bytes carried
-  uint32_t indexBytes;    // user-pointer data: index bytes carried
-  uint32_t vertexOffset;  // buffers are at most 256 MB
-  uint32_t indexOffset;
+  uint32_t vertexBytes;  // user-pointer data: vertex bytes carried
+  uint32_t indexBytes;   // user-pointer data: index bytes carried
+  uint32_t firstVertex;  // buffer draws: BaseVertexIndex + MinVertexIndex
+  uint32_t indexOffset;  // buffers are at most 256 MB
   bool user;
   bool indexed;
   bool i32;
@@ -133,6 +135,7 @@ struct CmdFill {
 // into the window's surface (whose memory stays put until the application's thread next asks
 // SDL for it, which it does only after this command has run).
 struct CmdPresent {
+  Surface* source;  // the back buffer
   RECT sr, dr;
   int width, height;
   uint8_t* windowPixels;

@@ -1,108 +1,21 @@
-// IDirect3D9 and IDirect3DDevice9 implementation classes.
+// IDirect3DDevice9: validates each call, keeps the application's state, and records commands for
+// its queue, whose worker replays them through the pipeline.
 #pragma once
 
-#include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <chrono>
+#include <memory>
 
-#include "d3d9/commands.h"
-#include "d3d9/d3d9_internal.h"
+#include "d3d9/command_queue.h"
+#include "d3d9/d3d9_surface.h"
+#include "d3d9/direct3d9.h"
+#include "d3d9/pipeline/pipeline.h"
 
 namespace d3d9 {
 
-struct StreamBinding {
-  VertexBuffer* buffer = nullptr;
-  UINT offset = 0;
-  UINT stride = 0;
-  UINT freq = 1;
-};
-
-struct LightSlot {
-  D3DLIGHT9 light;
-  bool enabled;
-};
-
-// The pipeline state. The device keeps two: the one the application sets and reads back, and the
-// one its worker draws with, which follows the first through the command stream.
-struct DeviceState {
-  DWORD rs[256];
-  DWORD tss[8][33];
-  DWORD samp[16][14];
-  D3DMATRIX world, view, proj;
-  D3DMATRIX texTransform[8];
-  D3DVIEWPORT9 viewport{};
-  D3DMATERIAL9 material{};
-  std::vector<LightSlot> lights;
-  float clipPlanes[6][4] = {};
-  RECT scissor{};
-  IDirect3DBaseTexture9* textures[8] = {};
-  StreamBinding streams[16];
-  IndexBuffer* indices = nullptr;
-  DWORD fvf = 0;
-  FvfLayout layout;
-  Surface* renderTarget = nullptr;
-  Surface* depthStencil = nullptr;
-};
-
-// A block of recorded commands on its way to the worker.
-struct alignas(64) CommandChunk {
-  std::vector<uint8_t> bytes;
-  size_t used = 0;
-};
-
-class Direct3D final : public ComObject<IDirect3D9> {
- public:
-  Direct3D();
-  ~Direct3D() override;
-
-  HRESULT STDMETHODCALLTYPE RegisterSoftwareDevice(void*) override { return D3DERR_INVALIDCALL; }
-  UINT STDMETHODCALLTYPE GetAdapterCount() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetAdapterIdentifier(UINT Adapter, DWORD Flags,
-                                                 D3DADAPTER_IDENTIFIER9* pIdentifier) override;
-  UINT STDMETHODCALLTYPE GetAdapterModeCount(UINT Adapter, D3DFORMAT Format) override;
-  HRESULT STDMETHODCALLTYPE EnumAdapterModes(UINT Adapter, D3DFORMAT Format, UINT Mode,
-                                             D3DDISPLAYMODE* pMode) override;
-  HRESULT STDMETHODCALLTYPE GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) override;
-  HRESULT STDMETHODCALLTYPE CheckDeviceType(UINT Adapter, D3DDEVTYPE DevType,
-                                            D3DFORMAT AdapterFormat, D3DFORMAT BackBufferFormat,
-                                            BOOL bWindowed) override;
-  HRESULT STDMETHODCALLTYPE CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType,
-                                              D3DFORMAT AdapterFormat, DWORD Usage,
-                                              D3DRESOURCETYPE RType,
-                                              D3DFORMAT CheckFormat) override;
-  HRESULT STDMETHODCALLTYPE CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType,
-                                                       D3DFORMAT SurfaceFormat, BOOL Windowed,
-                                                       D3DMULTISAMPLE_TYPE MultiSampleType,
-                                                       DWORD* pQualityLevels) override;
-  HRESULT STDMETHODCALLTYPE CheckDepthStencilMatch(UINT Adapter, D3DDEVTYPE DeviceType,
-                                                   D3DFORMAT AdapterFormat,
-                                                   D3DFORMAT RenderTargetFormat,
-                                                   D3DFORMAT DepthStencilFormat) override;
-  HRESULT STDMETHODCALLTYPE CheckDeviceFormatConversion(UINT Adapter, D3DDEVTYPE DeviceType,
-                                                        D3DFORMAT SourceFormat,
-                                                        D3DFORMAT TargetFormat) override;
-  HRESULT STDMETHODCALLTYPE GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType,
-                                          D3DCAPS9* pCaps) override;
-  HMONITOR STDMETHODCALLTYPE GetAdapterMonitor(UINT Adapter) override;
-  HRESULT STDMETHODCALLTYPE CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow,
-                                         DWORD BehaviorFlags,
-                                         D3DPRESENT_PARAMETERS* pPresentationParameters,
-                                         IDirect3DDevice9** ppReturnedDeviceInterface) override;
-
-  // The capabilities every device of this adapter reports.
-  static void FillCaps(D3DCAPS9* caps);
-
- protected:
-  bool IsOwnInterface(REFIID riid) const override { return riid == IID_IDirect3D9; }
-
- private:
-  bool videoReady_ = false;
-  std::vector<D3DDISPLAYMODE> modes_;  // the adapter's modes, one list shared by its formats
-};
-
 enum class DeviceHealth { Ok, Lost, NotReset };
+
+// Automation bookkeeping (present.cpp): a device was reset.
+void NoteReset();
 
 class Device final : public ComObject<IDirect3DDevice9> {
  public:
@@ -290,7 +203,7 @@ class Device final : public ComObject<IDirect3DDevice9> {
 
   // Waits until every recorded command has run: callers touching resource memory from the
   // application's side (locks, copies, Reset) call it first.
-  void Finish();
+  void Finish() { queue_.Finish(); }
   // Shows the frame of the last Present once the worker has finished it. Without `wait` it only
   // looks and returns whether nothing is left pending.
   bool CompletePresent(bool wait);
@@ -305,55 +218,27 @@ class Device final : public ComObject<IDirect3DDevice9> {
   bool IsOwnInterface(REFIID riid) const override { return riid == IID_IDirect3DDevice9; }
 
  private:
+  template <class T>
+  T* Record(uint32_t op, size_t extra = 0) {
+    return queue_.Record<T>(op, extra);
+  }
+  // Records a change of the automation's fast-path switch before a command that may use one.
+  void NoteFastPaths() {
+    const bool fast = !g_disableFastPaths.load(std::memory_order_relaxed);
+    if (fast != recordedFast_) {
+      recordedFast_ = fast;
+      Record<CmdBind>(kOpFastPaths)->value = fast;
+    }
+  }
   void SetDefaultState();
   void ReleaseBindings();
   HRESULT CreateImplicitSurfaces(const D3DPRESENT_PARAMETERS& pp);
   bool ResolvePresentParameters(D3DPRESENT_PARAMETERS* pp);
   HRESULT ValidateDraw() const;
+  HRESULT ValidateStreams(int64_t first, UINT count) const;
   void UnbindUserPointerStreams(bool indicesToo);
   HRESULT CheckStretchSurface(Surface* s, const RECT* r, RECT* out, bool dest) const;
 
-  // Rasterizer entry points (rasterizer.cpp).
-  void Validate();
-  void BuildPixelState();
-  void BuildStageState();
-  void ChooseShortcuts();
-  HRESULT DrawStream(D3DPRIMITIVETYPE type, UINT primitiveCount, const uint8_t* vertices,
-                     UINT stride, UINT vertexCount, const void* indices, bool indices32,
-                     INT baseVertex, UINT minIndex);
-  void TransformVertices(const uint8_t* src, UINT stride, UINT count, RVertex* out);
-  void DrawTriangle(const RVertex* a, const RVertex* b, const RVertex* c);
-  void ClipAndDrawTriangle(const RVertex* a, const RVertex* b, const RVertex* c);
-  void RasterTriangle(const RVertex& a, const RVertex& b, const RVertex& c);
-  void DrawLine(const RVertex* a, const RVertex* b, bool last);
-  void DrawPoint(const RVertex* a);
-  void PlotVertexPixel(const RVertex& v, int x, int y);
-  bool TryQuadFastPath(const RVertex* v, const uint16_t* corners);
-  void ToScreen(RVertex* v) const;
-  void ChooseTextureLevels(const RVertex& a, const RVertex& b, const RVertex& c);
-  void ChooseTextureLevels(const float* x, const float* y, const RVertex* const* attrs);
-  void ShadeSpan(int y, int x0, int x1, const float* base, const float* dx, int attrMask,
-                 bool perspective, float zBase, float zdx);
-
- public:
-  // Pixel-stage helpers shared with the fast paths (rasterizer.cpp).
-  struct Fragment {
-    int diffuse[4];   // r, g, b, a
-    int specular[4];  // r, g, b, a
-    float uv[kMaxTexSets][2];
-    // Set by the quad fast path, whose texture coordinates fall exactly on texel centres: the
-    // texel each stage samples there, fetched directly.
-    bool presampled;
-    uint32_t texel[8];
-  };
-  // Runs texture stages and the alpha test; false when the fragment is discarded.
-  bool ShadeFragment(Fragment& f, uint32_t* out);
-  void WriteColour(int x, int y, uint32_t src);
-
- private:
-  bool QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int px1, int py0, int py1);
-
- private:
   Direct3D* d3d_;
   std::shared_ptr<DeviceLink> link_;
   HWND focusWindow_;
@@ -370,88 +255,23 @@ class Device final : public ComObject<IDirect3DDevice9> {
   Surface* autoDepth_ = nullptr;   // implicit; owned by the device
 
   // The application's view of the state: validated, read back by the Get calls, and holding a
-  // reference on every bound object.
+  // reference on every bound object. The worker's copy lives in the pipeline and follows this
+  // one through the command stream.
   DeviceState api_;
   D3DCLIPSTATUS9 clipStatus_{};
-  // The worker's state: reached only by commands (or by the application's thread while the worker
-  // is idle). Bound objects are pinned, not referenced. The worker's fields, the application's
-  // and the shared ones each start a cache line of their own: the two threads would otherwise
-  // pass lines back and forth on every draw.
-  alignas(64) DeviceState ex_;
 
-  // Derived worker state, rebuilt when dirty.
-  bool pixelDirty_ = true;
-  bool stagesDirty_ = true;  // texture stages, samplers or textures changed (implies pixelDirty_)
-  bool matrixDirty_ = true;
-  float wvp_[4][4];
-  PixelState ps_;
-  std::vector<RVertex> scratch_;  // transformed vertices, reused between draws
-  // The first scratchPlain_ entries of scratch_ hold zero specular colour, zero texture sets 1
-  // and up and point size 1, so the sprite-format decode need not write them again.
-  size_t scratchPlain_ = 0;
-  std::vector<uint32_t> stretchCols_;
-  std::vector<Pinned*> workerReleases_;  // pins let go of in the current chunk
-  std::vector<uint32_t> frame_;          // the presented frame being converted
-  int frameWidth_ = 0, frameHeight_ = 0;
-
-  // --- Command stream (worker.cpp) ---
-  // Appends a command whose payload T (value-initialised, returned for filling) is followed by
-  // `extra` bytes.
-  template <class T>
-  T* Record(uint32_t op, size_t extra = 0) {
-    const size_t size = CommandSize(sizeof(T) + extra);
-    if (!recording_ || recording_->used + size > recording_->bytes.size()) NewChunk(size);
-    uint8_t* at = recording_->bytes.data() + recording_->used;
-    recording_->used += size;
-    const CmdHeader header{op, static_cast<uint32_t>(size)};
-    std::memcpy(at, &header, sizeof(header));
-    return new (at + sizeof(CmdHeader)) T{};
-  }
-  void NewChunk(size_t size);
-  void Publish();
-  void ExecuteHere();
-  bool TargetOverwrittenNext(const uint8_t* bytes, size_t size) const;
-  void WorkerMain();
-  void Execute(const uint8_t* bytes, size_t size);
-  void UnpinReleased();
-  void PinBinding(Pinned* p) {
-    if (p) p->Pin();
-  }
-  void ExecUnpin(Pinned* p) {
-    if (p) workerReleases_.push_back(p);
-  }
-  void ResetExecState(bool copy);
-  void ExecRenderTarget(Surface* rt);
-  void ExecClear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
-                 DWORD stencil);
-  void ExecStretchRect(Surface* src, const RECT& sr, Surface* dst, const RECT& dr,
-                       D3DTEXTUREFILTERTYPE filter);
-  void ExecColorFill(Surface* s, const RECT& r, D3DCOLOR color);
-  void ExecPresentCopy(const CmdPresent& c);
-
-  // The application's thread.
-  alignas(64) std::unique_ptr<CommandChunk> recording_;
-  std::thread worker_;
-  bool workerFailed_ = false;  // no thread could be started: commands run as they are published
-  std::vector<Pinned*> unpinning_;
   // Presentation: the worker converts the frame; the application's thread shows it.
+  bool recordedFast_ = true;
   bool presentPending_ = false;
   uint64_t presentChunk_ = 0;  // the chunk holding the pending frame's copy
   HWND presentWindow_ = nullptr;
   bool windowWritten_ = false;  // the worker wrote the pending frame into the window's surface
-
-  // Shared, under mutex_.
-  alignas(64) std::mutex mutex_;
-  std::condition_variable work_;  // chunks published, or stop
-  std::condition_variable done_;  // a chunk finished
-  std::deque<std::unique_ptr<CommandChunk>> pending_;
-  std::vector<std::unique_ptr<CommandChunk>> spare_;
-  uint64_t published_ = 0;  // chunks handed to the worker
-  uint64_t executed_ = 0;   // chunks it has finished
-  bool stop_ = false;
-  std::vector<Pinned*> released_;  // pins to drop on the application's side
-
   std::chrono::steady_clock::time_point lastPresent_{};
+
+  // Declared last: the queue's destructor runs the commands still queued, which the pipeline
+  // carries out, so both must outlive everything above.
+  Pipeline pipeline_{&queue_};
+  CommandQueue queue_{&pipeline_};
   friend class Direct3D;
 };
 

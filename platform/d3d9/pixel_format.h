@@ -1,6 +1,8 @@
-// Pixel formats of surfaces and textures: sizes and conversion to and from 32-bit A8R8G8B8.
-// Shared by the device, the D3DX image files and texture shaders. Formats without an alpha
-// channel read alpha as 0xFF; writing drops what the format cannot hold (truncating the low bits).
+// Pixel formats of surfaces and textures: sizes and conversion to and from 32-bit A8R8G8B8 and
+// four floats. Shared by the device, the D3DX image files and texture shaders. Formats without an
+// alpha channel read alpha as 0xFF (1.0); the floating-point formats read their missing colour
+// channels as 1.0, as Direct3D 9 drivers do; writing drops what the format cannot hold
+// (truncating the low bits of integer channels).
 #pragma once
 
 #include <cstdint>
@@ -8,10 +10,22 @@
 
 #include "d3d9types.h"
 
-// Bytes per pixel of a format this platform can store, 0 for any other (compressed, planar,
-// palettised and floating-point formats are not supported).
+// Bytes per pixel of a format this platform can store, 0 for any other (compressed, planar and
+// palettised formats are not supported).
 inline UINT FormatBytesPerPixel(D3DFORMAT format) {
   switch (format) {
+    case D3DFMT_A32B32G32R32F:
+      return 16;
+    case D3DFMT_A16B16G16R16F:
+    case D3DFMT_G32R32F:
+      return 8;
+    case D3DFMT_R32F:
+    case D3DFMT_G16R16F:
+    case D3DFMT_D24X4S4:
+    case D3DFMT_D32F_LOCKABLE:
+      return 4;
+    case D3DFMT_R16F:
+      return 2;
     case D3DFMT_A8R8G8B8:
     case D3DFMT_X8R8G8B8:
     case D3DFMT_A2R10G10B10:
@@ -44,6 +58,8 @@ inline UINT FormatBytesPerPixel(D3DFORMAT format) {
 // True for colour formats with an alpha channel.
 inline bool FormatHasAlpha(D3DFORMAT format) {
   switch (format) {
+    case D3DFMT_A16B16G16R16F:
+    case D3DFMT_A32B32G32R32F:
     case D3DFMT_A8R8G8B8:
     case D3DFMT_A2R10G10B10:
     case D3DFMT_A2B10G10R10:
@@ -61,7 +77,14 @@ inline bool FormatHasAlpha(D3DFORMAT format) {
 // True for the depth formats the device can allocate.
 inline bool FormatIsDepth(D3DFORMAT format) {
   return format == D3DFMT_D16 || format == D3DFMT_D16_LOCKABLE || format == D3DFMT_D32 ||
-         format == D3DFMT_D24S8 || format == D3DFMT_D24X8;
+         format == D3DFMT_D24S8 || format == D3DFMT_D24X8 || format == D3DFMT_D24X4S4 ||
+         format == D3DFMT_D32F_LOCKABLE;
+}
+
+// True for the floating-point colour formats.
+inline bool FormatIsFloat(D3DFORMAT format) {
+  return format == D3DFMT_R16F || format == D3DFMT_G16R16F || format == D3DFMT_A16B16G16R16F ||
+         format == D3DFMT_R32F || format == D3DFMT_G32R32F || format == D3DFMT_A32B32G32R32F;
 }
 
 // True for the colour formats ReadPixelArgb and WritePixelArgb convert.
@@ -99,13 +122,117 @@ inline void Store16(void* p, uint32_t v) {
 inline void Store32(void* p, uint32_t v) {
   std::memcpy(p, &v, 4);
 }
+inline float HalfToFloat(uint16_t h) {
+  const uint32_t sign = static_cast<uint32_t>(h & 0x8000) << 16;
+  uint32_t exponent = (h >> 10) & 31, mantissa = h & 1023, bits;
+  if (exponent == 0) {
+    if (mantissa == 0) {
+      bits = sign;
+    } else {  // subnormal: normalise
+      exponent = 127 - 15 + 1;
+      while (!(mantissa & 1024)) {
+        mantissa <<= 1;
+        --exponent;
+      }
+      bits = sign | (exponent << 23) | ((mantissa & 1023) << 13);
+    }
+  } else if (exponent == 31) {
+    bits = sign | 0x7F800000u | (mantissa << 13);
+  } else {
+    bits = sign | ((exponent + 127 - 15) << 23) | (mantissa << 13);
+  }
+  float f;
+  std::memcpy(&f, &bits, 4);
+  return f;
+}
+// Rounds to nearest even; out of range becomes infinity, NaN stays NaN.
+inline uint16_t FloatToHalf(float f) {
+  uint32_t bits;
+  std::memcpy(&bits, &f, 4);
+  const uint16_t sign = static_cast<uint16_t>((bits >> 16) & 0x8000);
+  const uint32_t abs = bits & 0x7FFFFFFFu;
+  if (abs >= 0x7F800000u) return sign | (abs > 0x7F800000u ? 0x7E00 : 0x7C00);
+  if (abs >= 0x477FF000u) return sign | 0x7C00;  // rounds beyond 65504
+  if (abs < 0x38800000u) {                       // subnormal or zero in half
+    if (abs < 0x33000000u) return sign;
+    const uint32_t e = abs >> 23, m = (abs & 0x7FFFFF) | 0x800000;
+    const uint32_t shift = 126 - e;  // 14 + (113 - e) - 1
+    uint32_t v = m >> shift;
+    const uint32_t rest = m & ((1u << shift) - 1), half = 1u << (shift - 1);
+    if (rest > half || (rest == half && (v & 1))) ++v;
+    return static_cast<uint16_t>(sign | v);
+  }
+  uint32_t v = ((abs - 0x38000000u) >> 13);
+  const uint32_t rest = abs & 0x1FFF;
+  if (rest > 0x1000 || (rest == 0x1000 && (v & 1))) ++v;
+  return static_cast<uint16_t>(sign | v);
+}
+inline float LoadFloat(const uint8_t* p) {
+  float f;
+  std::memcpy(&f, p, 4);
+  return f;
+}
+inline uint32_t ToByte(float v) {
+  if (!(v > 0.f)) return 0;  // also NaN
+  if (v >= 1.f) return 255;
+  return static_cast<uint32_t>(v * 255.f + 0.5f);
+}
 }  // namespace pixel_format_detail
+
+inline uint32_t ReadPixelArgb(D3DFORMAT format, const void* p);
+inline void WritePixelFloat4(D3DFORMAT format, void* p, const float in[4]);
+
+// One pixel of `format` at `p` as four floats r, g, b, a. Integer channels map to 0..1.
+inline void ReadPixelFloat4(D3DFORMAT format, const void* p, float out[4]) {
+  using namespace pixel_format_detail;
+  const uint8_t* b = static_cast<const uint8_t*>(p);
+  out[0] = out[1] = out[2] = out[3] = 1.f;
+  switch (format) {
+    case D3DFMT_R16F:
+      out[0] = HalfToFloat(Load16(b));
+      return;
+    case D3DFMT_G16R16F:
+      out[0] = HalfToFloat(Load16(b));
+      out[1] = HalfToFloat(Load16(b + 2));
+      return;
+    case D3DFMT_A16B16G16R16F:
+      for (int i = 0; i < 4; ++i) out[i] = HalfToFloat(Load16(b + 2 * i));
+      return;
+    case D3DFMT_R32F:
+      out[0] = LoadFloat(b);
+      return;
+    case D3DFMT_G32R32F:
+      out[0] = LoadFloat(b);
+      out[1] = LoadFloat(b + 4);
+      return;
+    case D3DFMT_A32B32G32R32F:
+      for (int i = 0; i < 4; ++i) out[i] = LoadFloat(b + 4 * i);
+      return;
+    default:
+      break;
+  }
+  const uint32_t c = ReadPixelArgb(format, p);
+  out[0] = ((c >> 16) & 255) / 255.f;
+  out[1] = ((c >> 8) & 255) / 255.f;
+  out[2] = (c & 255) / 255.f;
+  out[3] = (c >> 24) / 255.f;
+}
 
 // One pixel of `format` at `p` as 0xAARRGGBB. Unsupported formats read as 0.
 inline uint32_t ReadPixelArgb(D3DFORMAT format, const void* p) {
   using namespace pixel_format_detail;
   const uint8_t* b = static_cast<const uint8_t*>(p);
   switch (format) {
+    case D3DFMT_R16F:
+    case D3DFMT_G16R16F:
+    case D3DFMT_A16B16G16R16F:
+    case D3DFMT_R32F:
+    case D3DFMT_G32R32F:
+    case D3DFMT_A32B32G32R32F: {
+      float f[4];
+      ReadPixelFloat4(format, p, f);
+      return Pack(ToByte(f[3]), ToByte(f[0]), ToByte(f[1]), ToByte(f[2]));
+    }
     case D3DFMT_A8R8G8B8:
       return Load32(p);
     case D3DFMT_X8R8G8B8:
@@ -159,6 +286,16 @@ inline void WritePixelArgb(D3DFORMAT format, void* p, uint32_t argb) {
   uint8_t* b = static_cast<uint8_t*>(p);
   uint32_t a = argb >> 24, r = (argb >> 16) & 255, g = (argb >> 8) & 255, bl = argb & 255;
   switch (format) {
+    case D3DFMT_R16F:
+    case D3DFMT_G16R16F:
+    case D3DFMT_A16B16G16R16F:
+    case D3DFMT_R32F:
+    case D3DFMT_G32R32F:
+    case D3DFMT_A32B32G32R32F: {
+      const float f[4] = {r / 255.f, g / 255.f, bl / 255.f, a / 255.f};
+      WritePixelFloat4(format, p, f);
+      break;
+    }
     case D3DFMT_A8R8G8B8:
       Store32(p, argb);
       break;
@@ -213,6 +350,44 @@ inline void WritePixelArgb(D3DFORMAT format, void* p, uint32_t argb) {
     default:
       break;
   }
+}
+
+// Store four floats r, g, b, a into one pixel of `format`; integer channels take them clamped to
+// 0..1 and rounded.
+inline void WritePixelFloat4(D3DFORMAT format, void* p, const float in[4]) {
+  using namespace pixel_format_detail;
+  uint8_t* b = static_cast<uint8_t*>(p);
+  switch (format) {
+    case D3DFMT_R16F:
+      Store16(b, FloatToHalf(in[0]));
+      return;
+    case D3DFMT_G16R16F:
+      Store16(b, FloatToHalf(in[0]));
+      Store16(b + 2, FloatToHalf(in[1]));
+      return;
+    case D3DFMT_A16B16G16R16F:
+      for (int i = 0; i < 4; ++i) Store16(b + 2 * i, FloatToHalf(in[i]));
+      return;
+    case D3DFMT_R32F:
+      std::memcpy(b, in, 4);
+      return;
+    case D3DFMT_G32R32F:
+      std::memcpy(b, in, 8);
+      return;
+    case D3DFMT_A32B32G32R32F:
+      std::memcpy(b, in, 16);
+      return;
+    default:
+      WritePixelArgb(format, p, Pack(ToByte(in[3]), ToByte(in[0]), ToByte(in[1]), ToByte(in[2])));
+  }
+}
+
+// True for the formats a render target (and a render-target texture) can have.
+inline bool FormatIsRenderTarget(D3DFORMAT f) {
+  return f == D3DFMT_X8R8G8B8 || f == D3DFMT_A8R8G8B8 || f == D3DFMT_R5G6B5 ||
+         f == D3DFMT_X1R5G5B5 || f == D3DFMT_A1R5G5B5 || f == D3DFMT_A2R10G10B10 ||
+         f == D3DFMT_A4R4G4B4 || f == D3DFMT_X4R4G4B4 || f == D3DFMT_A8B8G8R8 ||
+         f == D3DFMT_X8B8G8R8 || f == D3DFMT_A2B10G10R10 || FormatIsFloat(f);
 }
 
 // Convert a row of `count` pixels; the fast cases are plain copies.

@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
-#if defined(__x86_64__)
-#include <emmintrin.h>
-#endif
 
 #include "automation.h"
 #include "d3d9/commands.h"
 #include "d3d9/device.h"
+#include "d3d9/pipeline/pipeline.h"
 #include "win32/win32_internal.h"
 
 namespace d3d9 {
@@ -110,10 +108,10 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
   if (dstRect) dr = *dstRect;
   const bool direct = ws && DirectFormat(ws);
   *Record<CmdPresent>(kOpPresentCopy) = CmdPresent{
-      sr, dr, fw, fh, direct ? static_cast<uint8_t*>(ws->pixels) : nullptr, direct ? ws->pitch : 0};
-  Publish();
+      backBuffer_,           sr, dr, fw, fh, direct ? static_cast<uint8_t*>(ws->pixels) : nullptr,
+      direct ? ws->pitch : 0};
   presentPending_ = true;
-  presentChunk_ = published_;
+  presentChunk_ = queue_.Publish();
   presentWindow_ = window;
   windowWritten_ = direct;
   g_presenter = this;
@@ -124,86 +122,33 @@ HRESULT Device::Present(const RECT* srcRect, const RECT* dstRect, HWND override,
 
 // Worker: converts the back buffer into the frame as the window shows it (opaque ARGB): straight
 // into the window's surface when it has that format, otherwise into the device's frame copy.
-void Device::ExecPresentCopy(const CmdPresent& c) {
-  const SurfaceStore& bb = backBuffer_->store;
-  const RECT &sr = c.sr, &dr = c.dr;
-  const int fw = c.width, fh = c.height;
-  int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
-  int dw = dr.right - dr.left, dh = dr.bottom - dr.top;
-  frameWidth_ = fw;
-  frameHeight_ = fh;
-  if (!c.windowPixels) frame_.resize(static_cast<size_t>(fw) * fh);
-  const bool identity = sw == dw && sh == dh && bb.format == D3DFMT_X8R8G8B8;
-  const int xs = std::max<LONG>(0, dr.left), xe = std::min<LONG>(fw, dr.right);
-  for (int y = 0; y < fh; ++y) {
-    uint32_t* out =
-        c.windowPixels
-            ? reinterpret_cast<uint32_t*>(c.windowPixels + static_cast<size_t>(y) * c.windowPitch)
-            : frame_.data() + static_cast<size_t>(y) * fw;
-    const bool inside = dw > 0 && dh > 0 && y >= dr.top && y < dr.bottom && xs < xe;
-    // Outside the destination rectangle the frame is black.
-    if (!inside || xs > 0) std::fill(out, out + (inside ? xs : fw), 0xFF000000u);
-    if (inside && xe < fw) std::fill(out + xe, out + fw, 0xFF000000u);
-    if (inside) {
-      int sy = sr.top + static_cast<int>((static_cast<int64_t>(y - dr.top) * sh) / dh);
-      const uint8_t* row = bb.Row(sy);
-      if (identity) {
-        const uint8_t* in = row + static_cast<size_t>(sr.left + (xs - dr.left)) * 4;
-        int x = xs;
-#if defined(__x86_64__)
-        // Four pixels at a time; the element loop is not vectorised at -O2.
-        const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-        for (; x + 4 <= xe; x += 4, in += 16)
-          _mm_storeu_si128(
-              reinterpret_cast<__m128i*>(out + x),
-              _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), opaque));
-#endif
-        for (; x < xe; ++x, in += 4) {
-          uint32_t v;
-          std::memcpy(&v, in, 4);
-          out[x] = v | 0xFF000000u;
-        }
-      } else {
-        for (int x = xs; x < xe; ++x) {
-          int sx = sr.left + static_cast<int>((static_cast<int64_t>(x - dr.left) * sw) / dw);
-          out[x] = ReadPixelArgb(bb.format, row + static_cast<size_t>(sx) * bb.bpp) | 0xFF000000u;
-        }
-      }
-    }
-  }
-}
 
 bool Device::CompletePresent(bool wait) {
   if (!presentPending_) return true;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (executed_ < presentChunk_) {
-      if (!wait) return false;
-      done_.wait(lock, [this] { return executed_ >= presentChunk_; });
-    }
-  }
+  if (!queue_.Executed(presentChunk_, wait)) return false;
   presentPending_ = false;
   if (g_presenter == this) g_presenter = nullptr;
-  g_lastFrame.width = frameWidth_;
-  g_lastFrame.height = frameHeight_;
+  const int frameWidth = pipeline_.FrameWidth(), frameHeight = pipeline_.FrameHeight();
+  g_lastFrame.width = frameWidth;
+  g_lastFrame.height = frameHeight;
   g_haveFrame = true;
   SDL_Window* sdl = Win32SdlWindow(presentWindow_);
   if (windowWritten_) {
     g_frameWindow = presentWindow_;
     if (sdl) SDL_UpdateWindowSurface(sdl);
-    UnpinReleased();
+    queue_.UnpinReleased();
     return true;
   }
   g_frameWindow = nullptr;
-  g_lastFrame.pixels.swap(frame_);
+  g_lastFrame.pixels.swap(pipeline_.Frame());
   // The window may have gone or changed size since the Present: what overlaps is shown.
   if (SDL_Surface* ws = sdl ? SDL_GetWindowSurface(sdl) : nullptr) {
     if (SDL_MUSTLOCK(ws)) SDL_LockSurface(ws);
     const bool direct = DirectFormat(ws);
-    const int w = std::min(ws->w, frameWidth_), h = std::min(ws->h, frameHeight_);
+    const int w = std::min(ws->w, frameWidth), h = std::min(ws->h, frameHeight);
     for (int y = 0; y < h; ++y) {
       auto* dst = static_cast<uint8_t*>(ws->pixels) + static_cast<size_t>(y) * ws->pitch;
-      const uint32_t* src = g_lastFrame.pixels.data() + static_cast<size_t>(y) * frameWidth_;
+      const uint32_t* src = g_lastFrame.pixels.data() + static_cast<size_t>(y) * frameWidth;
       if (direct) {
         std::memcpy(dst, src, static_cast<size_t>(w) * 4);
       } else {
@@ -218,7 +163,7 @@ bool Device::CompletePresent(bool wait) {
     if (SDL_MUSTLOCK(ws)) SDL_UnlockSurface(ws);
     SDL_UpdateWindowSurface(sdl);
   }
-  UnpinReleased();
+  queue_.UnpinReleased();
   return true;
 }
 
@@ -245,6 +190,10 @@ void AutomationFinishDevice(IDirect3DDevice9* device) {
 
 void AutomationUseDeviceWorker(bool enabled) {
   d3d9::g_deviceWorker = enabled;
+}
+
+void AutomationUseFastPaths(bool enabled) {
+  d3d9::g_disableFastPaths = !enabled;
 }
 
 void AutomationLoseDevice(IDirect3DDevice9* device) {

@@ -2,6 +2,7 @@
 #include <new>
 #include <vector>
 
+#include "win32/com_object.h"
 #include "d3dx9core.h"
 
 const IID IID_ID3DXBuffer = {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/com_object.h"
 #include "automation.h"
 #include "d3d9.h"
 #include "d3dx9core.h"

@@ -445,6 +445,32 @@ D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT scalin
                                   pTranslation);
 }
 
+HRESULT WINAPI D3DXMatrixDecompose(D3DXVECTOR3* pOutScale, D3DXQUATERNION* pOutRotation,
+                                   D3DXVECTOR3* pOutTranslation, const D3DXMATRIX* pM) {
+  if (!pOutScale || !pOutRotation || !pOutTranslation || !pM) return D3DERR_INVALIDCALL;
+  const D3DXMATRIX& m = *pM;
+  D3DXVECTOR3 rows[3] = {D3DXVECTOR3(m._11, m._12, m._13), D3DXVECTOR3(m._21, m._22, m._23),
+                         D3DXVECTOR3(m._31, m._32, m._33)};
+  D3DXVECTOR3 scale(D3DXVec3Length(&rows[0]), D3DXVec3Length(&rows[1]), D3DXVec3Length(&rows[2]));
+  if (scale.x == 0.0f || scale.y == 0.0f || scale.z == 0.0f) return D3DERR_INVALIDCALL;
+  // A mirroring matrix has no rotation quaternion: take the mirror into the x scale.
+  D3DXVECTOR3 cross;
+  D3DXVec3Cross(&cross, &rows[0], &rows[1]);
+  if (D3DXVec3Dot(&cross, &rows[2]) < 0.0f) scale.x = -scale.x;
+  D3DXMATRIX rotation = Identity();
+  for (int r = 0; r < 3; ++r) {
+    const FLOAT s = (&scale.x)[r];
+    rotation.m[r][0] = rows[r].x / s;
+    rotation.m[r][1] = rows[r].y / s;
+    rotation.m[r][2] = rows[r].z / s;
+  }
+  D3DXQuaternionRotationMatrix(pOutRotation, &rotation);
+  D3DXQuaternionNormalize(pOutRotation, pOutRotation);
+  *pOutScale = scale;
+  *pOutTranslation = D3DXVECTOR3(m._41, m._42, m._43);
+  return D3D_OK;
+}
+
 // --- quaternions ---------------------------------------------------------------------------------
 
 D3DXQUATERNION* WINAPI D3DXQuaternionNormalize(D3DXQUATERNION* pOut, const D3DXQUATERNION* pQ) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "win32/com_object.h"
 #include "d3d9.h"
 #include "d3d9/pixel_format.h"
 #include "d3dx9/shader_bytecode.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "win32/com_object.h"
 #include "automation.h"
 #include "d3d9.h"
 #include "d3dx9core.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "win32/com_object.h"
 #include "automation.h"
 #include "d3dx9.h"
 #include "d3dx9/tex_internal.h"

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "win32/com_object.h"
 #include "automation.h"
 #include "dinput.h"
 #include "win32/win32_internal.h"

@@ -2,6 +2,7 @@
 // code runs; sound buffers cannot be created.
 #include <cstring>
 
+#include "win32/com_object.h"
 #include "automation.h"
 #include "dsound.h"
 

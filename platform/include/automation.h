@@ -39,6 +39,17 @@ void AutomationFinishDevice(IDirect3DDevice9* device);
 // Whether devices draw on their worker thread (the default) or on the calling thread, command
 // block by command block. Results are the same either way; benchmarks compare the two.
 void AutomationUseDeviceWorker(bool enabled);
+// Whether draws, StretchRect and Clear may take their fast paths (the default). Tests switch them
+// off to prove that the fast paths draw what the general path draws.
+void AutomationUseFastPaths(bool enabled);
+// Switches the fast paths off for its lifetime.
+class AutomationFastPathsOff {
+ public:
+  AutomationFastPathsOff() { AutomationUseFastPaths(false); }
+  ~AutomationFastPathsOff() { AutomationUseFastPaths(true); }
+  AutomationFastPathsOff(const AutomationFastPathsOff&) = delete;
+  AutomationFastPathsOff& operator=(const AutomationFastPathsOff&) = delete;
+};
 // Write a frame as a PNG file (RGB). Returns false on I/O failure.
 bool AutomationWritePng(const AutomationFrame& frame, const char* path);
 

@@ -6,3 +6,4 @@
 #include "d3dx9core.h"
 #include "d3dx9tex.h"
 #include "d3dx9shader.h"
+#include "d3dx9mesh.h"

@@ -472,6 +472,11 @@ D3DXMATRIX* WINAPI D3DXMatrixAffineTransformation(D3DXMATRIX* pOut, FLOAT Scalin
                                                   const D3DXVECTOR3* pRotationCenter,
                                                   const D3DXQUATERNION* pRotation,
                                                   const D3DXVECTOR3* pTranslation);
+// Splits an affine matrix into scale * rotation * translation. The scale is the length of each of
+// the first three rows (x negated when the matrix mirrors); a zero scale fails with
+// D3DERR_INVALIDCALL.
+HRESULT WINAPI D3DXMatrixDecompose(D3DXVECTOR3* pOutScale, D3DXQUATERNION* pOutRotation,
+                                   D3DXVECTOR3* pOutTranslation, const D3DXMATRIX* pM);
 
 inline D3DXMATRIX& D3DXMATRIX::operator*=(const D3DXMATRIX& mat) {
   D3DXMatrixMultiply(this, this, &mat);

@@ -2,6 +2,7 @@
 // (order, blend, geometry, queue emptying), checked on presented pixels.
 #include <gtest/gtest.h>
 
+#include "platform/win32/com_object.h"
 #include "support/engine_fixture.h"
 
 namespace {

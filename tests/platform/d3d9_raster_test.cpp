@@ -8,11 +8,6 @@
 
 #include "d3d9_test_support.h"
 
-// The device's switch that sends every draw, StretchRect and Clear down the general path.
-namespace d3d9 {
-extern std::atomic<bool> g_disableFastPaths;
-}
-
 namespace d3d9_test {
 namespace {
 
@@ -134,7 +129,7 @@ TEST_F(RasterTest, QuadShiftedByHalfAPixelMapsTexelsExactly) {
     device_->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
     device_->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
     for (bool fast : {false, true}) {
-      d3d9::g_disableFastPaths = !fast;
+      AutomationUseFastPaths(fast);
       ClearTo(0);
       DrawQuad(10 - 0.5f, 20 - 0.5f, 14 - 0.5f, 24 - 0.5f, 0xFFFFFFFF);
       auto px = ReadBackBuffer();
@@ -146,7 +141,7 @@ TEST_F(RasterTest, QuadShiftedByHalfAPixelMapsTexelsExactly) {
         }
     }
   }
-  d3d9::g_disableFastPaths = false;
+  AutomationUseFastPaths(true);
   device_->SetTexture(0, nullptr);
   tex->Release();
 }
@@ -599,7 +594,7 @@ class FastPathTest : public RasterTest {
 
   std::vector<uint32_t> DrawSpriteScene(IDirect3DTexture9* tex, bool fast) {
     IDirect3DDevice9* dev = device_;
-    d3d9::g_disableFastPaths = !fast;
+    AutomationUseFastPaths(fast);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
     SetPixelExactTransforms();
     dev->SetFVF(kLFvf);
@@ -629,7 +624,7 @@ class FastPathTest : public RasterTest {
       EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
     }
     dev->SetTexture(0, nullptr);
-    d3d9::g_disableFastPaths = false;
+    AutomationUseFastPaths(true);
     return ReadBackBuffer();
   }
 };
@@ -691,7 +686,7 @@ TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
     std::vector<uint32_t> out[2];
     for (int fast = 0; fast < 2; ++fast) {
       IDirect3DDevice9* dev = device_;
-      d3d9::g_disableFastPaths = fast == 0;
+      AutomationUseFastPaths(fast != 0);
       dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF203040, 1.f, 0);
       D3DMATRIX identity = {}, proj = {};
       identity._11 = identity._22 = identity._33 = identity._44 = 1;
@@ -749,7 +744,7 @@ TEST_F(FastPathTest, SpriteVariantsMatchTheGeneralPath) {
         EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
       }
       dev->SetTexture(0, nullptr);
-      d3d9::g_disableFastPaths = false;
+      AutomationUseFastPaths(true);
       out[fast] = ReadBackBuffer();
     }
     ExpectSameFrames(out, 0x203040u, 500u);
@@ -767,7 +762,7 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
   ASSERT_NE(tex, nullptr);
   std::vector<uint32_t> out[2];
   for (int fast = 0; fast < 2; ++fast) {
-    d3d9::g_disableFastPaths = fast == 0;
+    AutomationUseFastPaths(fast != 0);
     device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
     device_->SetFVF(kTLFvf);
     device_->SetTexture(0, tex);
@@ -800,7 +795,7 @@ TEST_F(FastPathTest, PretransformedQuadsMatchTheGeneralPath) {
                 D3D_OK);
     }
     device_->SetTexture(0, nullptr);
-    d3d9::g_disableFastPaths = false;
+    AutomationUseFastPaths(true);
     out[fast] = ReadBackBuffer();
   }
   ExpectSameFrames(out, 0x102030u, 1000u);
@@ -842,7 +837,7 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
                            {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT}};
   auto draw = [&](IDirect3DTexture9* tex, const Filters& f, bool fast) {
     IDirect3DDevice9* dev = device_;
-    d3d9::g_disableFastPaths = !fast;
+    AutomationUseFastPaths(fast);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
     SetPixelExactTransforms();
     dev->SetFVF(kLFvf);
@@ -880,7 +875,7 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
       EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, q, sizeof(LVertex)), D3D_OK);
     }
     dev->SetTexture(0, nullptr);
-    d3d9::g_disableFastPaths = false;
+    AutomationUseFastPaths(true);
     return ReadBackBuffer();
   };
   for (IDirect3DTexture9* tex : {single, mipped}) {
@@ -927,7 +922,7 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
   std::vector<uint32_t> out[2];
   for (int fast = 0; fast < 2; ++fast) {
     IDirect3DDevice9* dev = device_;
-    d3d9::g_disableFastPaths = fast == 0;
+    AutomationUseFastPaths(fast != 0);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
     SetPixelExactTransforms();
     dev->SetTexture(0, tex);
@@ -971,7 +966,7 @@ TEST_F(FastPathTest, SpriteFormatAfterARicherFormatMatchesTheGeneralPath) {
     dev->SetTexture(0, nullptr);
     dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
     dev->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    d3d9::g_disableFastPaths = false;
+    AutomationUseFastPaths(true);
     out[fast] = ReadBackBuffer();
   }
   ExpectSameFrames(out, 0x102030u, 300u);
@@ -1012,11 +1007,11 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
     ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE,
                                           &target, nullptr),
               D3D_OK);
-    d3d9::g_disableFastPaths = true;
+    AutomationUseFastPaths(false);
     ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
     ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_NONE), D3D_OK);
     auto general = read(target);
-    d3d9::g_disableFastPaths = false;
+    AutomationUseFastPaths(true);
     ASSERT_EQ(device_->ColorFill(target, nullptr, 0), D3D_OK);
     ASSERT_EQ(device_->StretchRect(src, nullptr, target, &dst, D3DTEXF_POINT), D3D_OK);
     auto fast = read(target);

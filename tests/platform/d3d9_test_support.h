@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "automation.h"
+#include "platform/win32/com_object.h"
 #include "d3d9.h"
 #include "windows.h"
 
@@ -70,6 +71,7 @@ class DeviceTest : public ::testing::Test {
   void SetUp() override {
     AutomationUseHeadless();
     AutomationClearFaults();
+    AutomationUseFastPaths(true);
     window_ = MakeWindow(static_cast<int>(kWidth), static_cast<int>(kHeight));
     ASSERT_NE(window_, nullptr);
     d3d_ = Direct3DCreate9(D3D_SDK_VERSION);

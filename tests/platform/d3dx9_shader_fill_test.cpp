@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/com_object.h"
 #include "../../platform/d3d9/pixel_format.h"
 #include "platform/d3dx9_test_support.h"
 

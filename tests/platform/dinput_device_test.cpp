@@ -9,6 +9,7 @@
 #include <set>
 
 #include "automation.h"
+#include "platform/win32/com_object.h"
 #include "dinput.h"
 #include "dsound.h"
 #include "windows.h"

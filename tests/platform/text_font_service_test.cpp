@@ -79,8 +79,7 @@ TEST(FontServiceResolution, EveryWindowsFaceResolvesToOneNamedFamily) {
             text::FamilyClass::Monospace);
   EXPECT_EQ(OpenFace(Request("Times New Roman", -13))->Metrics().familyClass,
             text::FamilyClass::Serif);
-  EXPECT_EQ(OpenFace(Request("Tahoma", -13))->Metrics().familyClass,
-            text::FamilyClass::SansSerif);
+  EXPECT_EQ(OpenFace(Request("Tahoma", -13))->Metrics().familyClass, text::FamilyClass::SansSerif);
 }
 
 TEST(FontServiceResolution, WeightAndSlantPickTheFamilysOwnStyleFiles) {
@@ -175,10 +174,10 @@ TEST(MissingFontFile, NamesThePackageOnceAndNeverDrawsAnotherFace) {
   auto face = OpenFace(Request("Lucida Console", -13, 400));
   const std::string printed = ::testing::internal::GetCapturedStderr();
 
-  EXPECT_NE(error.find((root.path() / "dejavu/DejaVuSansMono-Bold.ttf").string()), std::string::npos)
+  EXPECT_NE(error.find((root.path() / "dejavu/DejaVuSansMono-Bold.ttf").string()),
+            std::string::npos)
       << error;
-  EXPECT_NE(error.find("install the Debian package fonts-dejavu-core"), std::string::npos)
-      << error;
+  EXPECT_NE(error.find("install the Debian package fonts-dejavu-core"), std::string::npos) << error;
   EXPECT_EQ(printed, error + "\n") << "one line, however often the family is asked for";
 
   // Even the regular style, whose file is there, is refused: the family is incomplete.
@@ -209,8 +208,8 @@ TEST(FontServiceEnvironment, TheUsersFontconfigFileChangesNothing) {
   };
   const auto before = draw();
 
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("vexa-fontconfig-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("vexa-fontconfig-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto conf = dir / "fonts.conf";
   {

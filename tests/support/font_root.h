@@ -26,7 +26,8 @@ class ScopedFontRoot {
            std::filesystem::directory_iterator(std::string(kInstalledRoot) + "/" + dir)) {
         bool keep = true;
         for (const char* name : omitted) keep &= entry.path().filename() != name;
-        if (keep) std::filesystem::create_symlink(entry.path(), path_ / dir / entry.path().filename());
+        if (keep)
+          std::filesystem::create_symlink(entry.path(), path_ / dir / entry.path().filename());
       }
     }
     text::SetFontRoot(path_.string());

@@ -1,0 +1,393 @@
+// Output merging in Direct3D 9's order: alpha test, stencil and depth tests with their stencil
+// operations, depth write, fog, blending and the masked write.
+#include "d3d9/pipeline/output_merger.h"
+
+#include <cmath>
+
+#include "d3d9/d3d9_surface.h"
+#include "d3d9/pipeline/vertex_processing.h"
+
+namespace d3d9 {
+
+namespace {
+
+struct C4 {
+  int r, g, b, a;
+};
+
+inline C4 Unpack(uint32_t c) {
+  return C4{static_cast<int>((c >> 16) & 255), static_cast<int>((c >> 8) & 255),
+            static_cast<int>(c & 255), static_cast<int>(c >> 24)};
+}
+inline uint32_t Pack(const C4& c) {
+  return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
+         (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
+}
+inline int Clamp255(int v) {
+  return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
+
+float Bits(DWORD d) {
+  float f;
+  std::memcpy(&f, &d, 4);
+  return f;
+}
+
+inline C4 BlendFactor(DWORD f, const C4& s, const C4& d, const C4& k) {
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return C4{0, 0, 0, 0};
+    case D3DBLEND_SRCCOLOR:
+      return s;
+    case D3DBLEND_INVSRCCOLOR:
+      return C4{255 - s.r, 255 - s.g, 255 - s.b, 255 - s.a};
+    case D3DBLEND_SRCALPHA:
+      return C4{s.a, s.a, s.a, s.a};
+    case D3DBLEND_INVSRCALPHA:
+      return C4{255 - s.a, 255 - s.a, 255 - s.a, 255 - s.a};
+    case D3DBLEND_DESTALPHA:
+      return C4{d.a, d.a, d.a, d.a};
+    case D3DBLEND_INVDESTALPHA:
+      return C4{255 - d.a, 255 - d.a, 255 - d.a, 255 - d.a};
+    case D3DBLEND_DESTCOLOR:
+      return d;
+    case D3DBLEND_INVDESTCOLOR:
+      return C4{255 - d.r, 255 - d.g, 255 - d.b, 255 - d.a};
+    case D3DBLEND_SRCALPHASAT: {
+      int v = std::min(s.a, 255 - d.a);
+      return C4{v, v, v, 255};
+    }
+    case D3DBLEND_BLENDFACTOR:
+      return k;
+    case D3DBLEND_INVBLENDFACTOR:
+      return C4{255 - k.r, 255 - k.g, 255 - k.b, 255 - k.a};
+    default:  // ONE
+      return C4{255, 255, 255, 255};
+  }
+}
+
+inline int BlendChannel(DWORD op, int s, int fs, int d, int fd) {
+  switch (op) {
+    case D3DBLENDOP_SUBTRACT:
+      return Clamp255((s * fs - d * fd + 127) / 255);
+    case D3DBLENDOP_REVSUBTRACT:
+      return Clamp255((d * fd - s * fs + 127) / 255);
+    case D3DBLENDOP_MIN:
+      return std::min(s, d);
+    case D3DBLENDOP_MAX:
+      return std::max(s, d);
+    default:
+      return std::min(255, (s * fs + d * fd + 127) / 255);
+  }
+}
+
+}  // namespace
+
+DepthStore DepthStoreOf(D3DFORMAT format, int* stencilBits) {
+  *stencilBits = 0;
+  switch (format) {
+    case D3DFMT_D16:
+    case D3DFMT_D16_LOCKABLE:
+      return DepthStore::D16;
+    case D3DFMT_D24S8:
+      *stencilBits = 8;
+      return DepthStore::D24;
+    case D3DFMT_D24X4S4:
+      *stencilBits = 4;
+      return DepthStore::D24;
+    case D3DFMT_D24X8:
+      return DepthStore::D24;
+    case D3DFMT_D32:
+      return DepthStore::D32;
+    case D3DFMT_D32F_LOCKABLE:
+      return DepthStore::D32F;
+    default:
+      return DepthStore::None;
+  }
+}
+
+uint32_t QuantizeDepth(float z, DepthStore store) {
+  z = z < 0.f ? 0.f : (z > 1.f ? 1.f : z);
+  if (!(z == z)) z = 0.f;
+  switch (store) {
+    case DepthStore::D16:
+      return static_cast<uint32_t>(z * 65535.f + 0.5f);
+    case DepthStore::D24:
+      return static_cast<uint32_t>(static_cast<double>(z) * 16777215.0 + 0.5);
+    case DepthStore::D32F: {
+      uint32_t bits;
+      std::memcpy(&bits, &z, 4);
+      return bits;
+    }
+    default:
+      return static_cast<uint32_t>(static_cast<double>(z) * 4294967295.0 + 0.5);
+  }
+}
+
+void OutputMerger::Configure(const DeviceState& s, bool vertexFog) {
+  const DWORD* rs = s.rs;
+  SurfaceStore& rt = s.renderTarget->store;
+  color_ = rt.bits.data();
+  colorPitch_ = rt.pitch;
+  colorFormat_ = rt.format;
+  color32_ = rt.format == D3DFMT_A8R8G8B8 || rt.format == D3DFMT_X8R8G8B8;
+  clipX0_ = static_cast<int>(s.viewport.X);
+  clipY0_ = static_cast<int>(s.viewport.Y);
+  clipX1_ = std::min(static_cast<int>(s.viewport.X + s.viewport.Width), static_cast<int>(rt.width));
+  clipY1_ =
+      std::min(static_cast<int>(s.viewport.Y + s.viewport.Height), static_cast<int>(rt.height));
+  if (rs[D3DRS_SCISSORTESTENABLE]) {
+    clipX0_ = std::max(clipX0_, static_cast<int>(s.scissor.left));
+    clipY0_ = std::max(clipY0_, static_cast<int>(s.scissor.top));
+    clipX1_ = std::min(clipX1_, static_cast<int>(s.scissor.right));
+    clipY1_ = std::min(clipY1_, static_cast<int>(s.scissor.bottom));
+  }
+  depth_ = nullptr;
+  depthStore_ = DepthStore::None;
+  int stencilBits = 0;
+  if (s.depthStencil) {
+    SurfaceStore& ds = s.depthStencil->store;
+    depthStore_ = DepthStoreOf(ds.format, &stencilBits);
+    depth_ = ds.bits.data();
+    depthPitch_ = ds.pitch;
+    // A depth buffer smaller than the target limits drawing to its size.
+    clipX1_ = std::min(clipX1_, static_cast<int>(ds.width));
+    clipY1_ = std::min(clipY1_, static_cast<int>(ds.height));
+  }
+  zTest_ = depth_ != nullptr && rs[D3DRS_ZENABLE] != D3DZB_FALSE && depthStore_ != DepthStore::None;
+  zWrite_ = zTest_ && rs[D3DRS_ZWRITEENABLE];
+  zFunc_ = rs[D3DRS_ZFUNC];
+  stencil_ = depth_ != nullptr && stencilBits > 0 && rs[D3DRS_STENCILENABLE] != 0;
+  stencilMax_ = stencilBits ? (1u << stencilBits) - 1 : 0;
+  stencilRef_ = rs[D3DRS_STENCILREF] & stencilMax_;
+  stencilMask_ = rs[D3DRS_STENCILMASK] & stencilMax_;
+  stencilWriteMask_ = rs[D3DRS_STENCILWRITEMASK] & stencilMax_;
+  front_ = StencilSide{rs[D3DRS_STENCILFUNC], rs[D3DRS_STENCILFAIL], rs[D3DRS_STENCILZFAIL],
+                       rs[D3DRS_STENCILPASS]};
+  twoSided_ = rs[D3DRS_TWOSIDEDSTENCILMODE] != 0;
+  back_ = twoSided_ ? StencilSide{rs[D3DRS_CCW_STENCILFUNC], rs[D3DRS_CCW_STENCILFAIL],
+                                  rs[D3DRS_CCW_STENCILZFAIL], rs[D3DRS_CCW_STENCILPASS]}
+                    : front_;
+  alphaTest_ = rs[D3DRS_ALPHATESTENABLE] != 0;
+  alphaFunc_ = rs[D3DRS_ALPHAFUNC];
+  alphaRef_ = static_cast<int>(rs[D3DRS_ALPHAREF] & 0xFF);
+  fog_ = rs[D3DRS_FOGENABLE] != 0;
+  tableFog_ = rs[D3DRS_FOGTABLEMODE] <= D3DFOG_LINEAR ? rs[D3DRS_FOGTABLEMODE] : 0;
+  // Vertex fog needs a factor from the vertices; without one nothing is fogged.
+  if (fog_ && tableFog_ == 0 && !vertexFog) fog_ = false;
+  fogColour_ = rs[D3DRS_FOGCOLOR];
+  fogStart_ = Bits(rs[D3DRS_FOGSTART]);
+  fogEnd_ = Bits(rs[D3DRS_FOGEND]);
+  fogDensity_ = Bits(rs[D3DRS_FOGDENSITY]);
+  blend_ = rs[D3DRS_ALPHABLENDENABLE] != 0;
+  srcBlend_ = rs[D3DRS_SRCBLEND];
+  dstBlend_ = rs[D3DRS_DESTBLEND];
+  blendOp_ = rs[D3DRS_BLENDOP];
+  separateAlpha_ = rs[D3DRS_SEPARATEALPHABLENDENABLE] != 0;
+  srcBlendAlpha_ = rs[D3DRS_SRCBLENDALPHA];
+  dstBlendAlpha_ = rs[D3DRS_DESTBLENDALPHA];
+  blendOpAlpha_ = rs[D3DRS_BLENDOPALPHA];
+  blendFactor_ = rs[D3DRS_BLENDFACTOR];
+  const DWORD cw = rs[D3DRS_COLORWRITEENABLE];
+  writeMask_ = ((cw & D3DCOLORWRITEENABLE_RED) ? 0x00FF0000u : 0u) |
+               ((cw & D3DCOLORWRITEENABLE_GREEN) ? 0x0000FF00u : 0u) |
+               ((cw & D3DCOLORWRITEENABLE_BLUE) ? 0x000000FFu : 0u) |
+               ((cw & D3DCOLORWRITEENABLE_ALPHA) ? 0xFF000000u : 0u);
+  blendKind_ = Blend::General;
+  if (writeMask_ == 0xFFFFFFFFu && !fog_) {
+    if (!blend_)
+      blendKind_ = Blend::None;
+    else if (srcBlend_ == D3DBLEND_SRCALPHA && dstBlend_ == D3DBLEND_INVSRCALPHA &&
+             blendOp_ == D3DBLENDOP_ADD && !separateAlpha_)
+      blendKind_ = Blend::SrcAlpha;
+  }
+}
+
+void OutputMerger::Locate(int x, int y, float z, DepthAccess* d) const {
+  d->value = QuantizeDepth(z, depthStore_);
+  d->at = depth_ + static_cast<size_t>(y) * depthPitch_;
+  if (depthStore_ == DepthStore::D16) {
+    d->at += static_cast<size_t>(x) * 2;
+    uint16_t v;
+    std::memcpy(&v, d->at, 2);
+    d->stored = v;
+  } else {
+    d->at += static_cast<size_t>(x) * 4;
+    uint32_t v;
+    std::memcpy(&v, d->at, 4);
+    d->stored = depthStore_ == DepthStore::D24 ? (v >> 8) : v;
+  }
+}
+
+void OutputMerger::StoreDepth(const DepthAccess& d) const {
+  if (depthStore_ == DepthStore::D16) {
+    const uint16_t v = static_cast<uint16_t>(d.value);
+    std::memcpy(d.at, &v, 2);
+  } else if (depthStore_ == DepthStore::D24) {
+    uint32_t old;
+    std::memcpy(&old, d.at, 4);
+    const uint32_t v = (d.value << 8) | (old & 0xFF);
+    std::memcpy(d.at, &v, 4);
+  } else {
+    std::memcpy(d.at, &d.value, 4);
+  }
+}
+
+uint32_t OutputMerger::Stencil(const DepthAccess& d) const {
+  uint32_t v;
+  std::memcpy(&v, d.at, 4);
+  return v & stencilMax_;
+}
+
+void OutputMerger::StoreStencil(const DepthAccess& d, uint32_t value) const {
+  uint32_t v;
+  std::memcpy(&v, d.at, 4);
+  v = (v & ~stencilWriteMask_) | (value & stencilWriteMask_);
+  std::memcpy(d.at, &v, 4);
+}
+
+uint32_t OutputMerger::StencilOp(DWORD op, uint32_t s) const {
+  switch (op) {
+    case D3DSTENCILOP_ZERO:
+      return 0;
+    case D3DSTENCILOP_REPLACE:
+      return stencilRef_;
+    case D3DSTENCILOP_INCRSAT:
+      return s < stencilMax_ ? s + 1 : stencilMax_;
+    case D3DSTENCILOP_DECRSAT:
+      return s > 0 ? s - 1 : 0;
+    case D3DSTENCILOP_INVERT:
+      return ~s & stencilMax_;
+    case D3DSTENCILOP_INCR:
+      return (s + 1) & stencilMax_;
+    case D3DSTENCILOP_DECR:
+      return (s - 1) & stencilMax_;
+    default:  // KEEP
+      return s;
+  }
+}
+
+uint32_t OutputMerger::ApplyFog(uint32_t colour, float factor) const {
+  const int f = static_cast<int>(std::lrint(std::clamp(factor, 0.f, 1.f) * 255.f));
+  if (f >= 255) return colour;
+  const C4 c = Unpack(colour), g = Unpack(fogColour_);
+  auto mix = [f](int cc, int gg) { return (cc * f + gg * (255 - f) + 127) / 255; };
+  return Pack(C4{mix(c.r, g.r), mix(c.g, g.g), mix(c.b, g.b), c.a});
+}
+
+bool OutputMerger::EarlyDepth(FragmentBatch& b) const {
+  if (!zTest_ || stencil_) return false;
+  for (uint64_t live = b.live; live;) {
+    const int lane = __builtin_ctzll(live);
+    live &= live - 1;
+    DepthAccess d;
+    Locate(b.x[lane], b.y[lane], b.z[lane], &d);
+    if (!Compare(zFunc_, d.value, d.stored)) b.live &= ~(uint64_t{1} << lane);
+  }
+  return true;
+}
+
+void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
+  const bool tableFog = fog_ && tableFog_ != 0;
+  for (uint64_t live = b.live; live;) {
+    const int lane = __builtin_ctzll(live);
+    live &= live - 1;
+    const int x = b.x[lane], y = b.y[lane];
+    uint32_t colour = b.colour[lane];
+    if (!AlphaTest(colour)) continue;
+    DepthAccess d;
+    if (stencil_) {
+      const StencilSide& side = b.backFacing ? back_ : front_;
+      Locate(x, y, b.z[lane], &d);
+      const uint32_t s = Stencil(d);
+      if (!Compare(side.func, stencilRef_ & stencilMask_, s & stencilMask_)) {
+        StoreStencil(d, StencilOp(side.fail, s));
+        continue;
+      }
+      if (zTest_ && !Compare(zFunc_, d.value, d.stored)) {
+        StoreStencil(d, StencilOp(side.zfail, s));
+        continue;
+      }
+      StoreStencil(d, StencilOp(side.pass, s));
+      if (zWrite_) StoreDepth(d);
+    } else if (zTest_) {
+      Locate(x, y, b.z[lane], &d);
+      if (!depthDone && !Compare(zFunc_, d.value, d.stored)) continue;
+      if (zWrite_) StoreDepth(d);
+    }
+    if (fog_) {
+      float factor;
+      if (tableFog)
+        factor = FogFactor(static_cast<int>(tableFog_), fogOnW_ ? b.eye[lane] : b.z[lane],
+                           fogStart_, fogEnd_, fogDensity_);
+      else
+        factor = b.attr[kAttrFog][lane];
+      colour = ApplyFog(colour, factor);
+    }
+    WriteColour(x, y, colour);
+  }
+}
+
+void OutputMerger::WriteColour(int x, int y, uint32_t src) const {
+  uint8_t* px = color_ + static_cast<size_t>(y) * colorPitch_;
+  if (color32_ && blendKind_ != Blend::General) {
+    px += static_cast<size_t>(x) * 4;
+    uint32_t result = src;
+    if (blendKind_ == Blend::SrcAlpha) {
+      uint32_t dst;
+      std::memcpy(&dst, px, 4);
+      if (colorFormat_ == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+      int a = static_cast<int>(src >> 24), ia = 255 - a;
+      result = 0;
+      for (int sh = 0; sh < 32; sh += 8) {
+        int sc = static_cast<int>((src >> sh) & 255), dc = static_cast<int>((dst >> sh) & 255);
+        result |= static_cast<uint32_t>((sc * a + dc * ia + 127) / 255) << sh;
+      }
+    }
+    if (colorFormat_ == D3DFMT_X8R8G8B8) result |= 0xFF000000u;
+    std::memcpy(px, &result, 4);
+    return;
+  }
+  uint32_t dst;
+  if (color32_) {
+    px += static_cast<size_t>(x) * 4;
+    std::memcpy(&dst, px, 4);
+    if (colorFormat_ == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+  } else {
+    px += static_cast<size_t>(x) * FormatBytesPerPixel(colorFormat_);
+    dst = ReadPixelArgb(colorFormat_, px);
+  }
+  uint32_t result = src;
+  if (blend_) {
+    C4 s = Unpack(src), d = Unpack(dst), k = Unpack(blendFactor_);
+    DWORD sbf = srcBlend_, dbf = dstBlend_;
+    if (sbf == D3DBLEND_BOTHSRCALPHA) {
+      sbf = D3DBLEND_SRCALPHA;
+      dbf = D3DBLEND_INVSRCALPHA;
+    } else if (sbf == D3DBLEND_BOTHINVSRCALPHA) {
+      sbf = D3DBLEND_INVSRCALPHA;
+      dbf = D3DBLEND_SRCALPHA;
+    }
+    C4 fs = BlendFactor(sbf, s, d, k), fd = BlendFactor(dbf, s, d, k);
+    C4 o;
+    o.r = BlendChannel(blendOp_, s.r, fs.r, d.r, fd.r);
+    o.g = BlendChannel(blendOp_, s.g, fs.g, d.g, fd.g);
+    o.b = BlendChannel(blendOp_, s.b, fs.b, d.b, fd.b);
+    if (separateAlpha_) {
+      C4 fsa = BlendFactor(srcBlendAlpha_, s, d, k), fda = BlendFactor(dstBlendAlpha_, s, d, k);
+      o.a = BlendChannel(blendOpAlpha_, s.a, fsa.a, d.a, fda.a);
+    } else {
+      o.a = BlendChannel(blendOp_, s.a, fs.a, d.a, fd.a);
+    }
+    result = Pack(o);
+  }
+  result = (result & writeMask_) | (dst & ~writeMask_);
+  if (color32_) {
+    if (colorFormat_ == D3DFMT_X8R8G8B8) result |= 0xFF000000u;
+    std::memcpy(px, &result, 4);
+  } else {
+    WritePixelArgb(colorFormat_, px, result);
+  }
+}
+
+}  // namespace d3d9

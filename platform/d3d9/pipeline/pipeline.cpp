@@ -1,0 +1,355 @@
+// Command replay, state tracking and the draw path through the stages.
+#include "d3d9/pipeline/pipeline.h"
+
+#include <algorithm>
+#include <array>
+
+#include "d3d9/d3d9_index_buffer.h"
+#include "d3d9/d3d9_surface.h"
+#include "d3d9/d3d9_texture.h"
+#include "d3d9/d3d9_vertex_buffer.h"
+#include "d3d9/d3d9_vertex_declaration.h"
+
+namespace d3d9 {
+
+std::atomic<bool> g_disableFastPaths{false};
+
+namespace {
+
+// Reads the command at `*at`, moves `*at` past it and returns its payload.
+const uint8_t* NextCommand(const uint8_t* bytes, size_t* at, CmdHeader* header) {
+  std::memcpy(header, bytes + *at, sizeof(*header));
+  const uint8_t* payload = bytes + *at + sizeof(CmdHeader);
+  *at += header->size;
+  return payload;
+}
+
+// Which stages a render state concerns. Most states change only how fragments are merged, and
+// the sprite pass changes a few of them around every quad: the other stages keep their set-up.
+struct RenderStateStages {
+  std::array<uint8_t, 256> stages;
+  RenderStateStages() {
+    stages.fill(8 /* kMerge */);
+    const unsigned kVertex = 1, kAssembly = 2, kPixel = 4, kMerge = 8, kRaster = 16;
+    for (D3DRENDERSTATETYPE s :
+         {D3DRS_LIGHTING, D3DRS_NORMALIZENORMALS, D3DRS_LOCALVIEWER, D3DRS_COLORVERTEX,
+          D3DRS_DIFFUSEMATERIALSOURCE, D3DRS_SPECULARMATERIALSOURCE, D3DRS_AMBIENTMATERIALSOURCE,
+          D3DRS_EMISSIVEMATERIALSOURCE, D3DRS_AMBIENT, D3DRS_FOGVERTEXMODE, D3DRS_RANGEFOGENABLE,
+          D3DRS_POINTSIZE, D3DRS_POINTSIZE_MIN, D3DRS_POINTSIZE_MAX, D3DRS_POINTSCALEENABLE,
+          D3DRS_POINTSCALE_A, D3DRS_POINTSCALE_B, D3DRS_POINTSCALE_C})
+      stages[s] = kVertex | kRaster;
+    for (D3DRENDERSTATETYPE s :
+         {D3DRS_FOGENABLE, D3DRS_FOGTABLEMODE, D3DRS_FOGSTART, D3DRS_FOGEND, D3DRS_FOGDENSITY})
+      stages[s] = kVertex | kMerge | kRaster;
+    stages[D3DRS_SPECULARENABLE] = kVertex | kPixel | kRaster;
+    stages[D3DRS_TEXTUREFACTOR] = kPixel;
+    for (D3DRENDERSTATETYPE s : {D3DRS_POINTSPRITEENABLE, D3DRS_CLIPPING, D3DRS_CLIPPLANEENABLE})
+      stages[s] = kAssembly;
+    for (D3DRENDERSTATETYPE s : {D3DRS_CULLMODE, D3DRS_FILLMODE, D3DRS_SHADEMODE, D3DRS_LASTPIXEL})
+      stages[s] = kRaster;
+    stages[D3DRS_SCISSORTESTENABLE] = kMerge | kRaster;
+    stages[D3DRS_ZENABLE] = kMerge;
+  }
+};
+const RenderStateStages kStateStages;
+
+}  // namespace
+
+void Pipeline::Reset(const DeviceState* state) {
+  for (IDirect3DBaseTexture9* t : ex_.textures)
+    if (t) AsTextureImage(t)->Pins()->Unpin();
+  for (StreamBinding& s : ex_.streams)
+    if (s.buffer) s.buffer->Unpin();
+  if (ex_.indices) ex_.indices->Unpin();
+  if (ex_.declaration) ex_.declaration->Unpin();
+  if (ex_.renderTarget) ex_.renderTarget->Unpin();
+  if (ex_.depthStencil) ex_.depthStencil->Unpin();
+  ex_ = DeviceState{};
+  if (state) {
+    ex_ = *state;
+    for (IDirect3DBaseTexture9* t : ex_.textures)
+      if (t) AsTextureImage(t)->Pins()->Pin();
+    for (StreamBinding& s : ex_.streams)
+      if (s.buffer) s.buffer->Pin();
+    if (ex_.indices) ex_.indices->Pin();
+    if (ex_.declaration) ex_.declaration->Pin();
+    if (ex_.renderTarget) ex_.renderTarget->Pin();
+    if (ex_.depthStencil) ex_.depthStencil->Pin();
+  }
+  dirty_ = kAll;
+}
+
+void Pipeline::Execute(const uint8_t* bytes, size_t size) {
+  for (size_t at = 0; at < size;) {
+    CmdHeader header;
+    const uint8_t* payload = NextCommand(bytes, &at, &header);
+    switch (header.op) {
+      case kOpRenderState: {
+        auto* c = reinterpret_cast<const CmdState*>(payload);
+        ex_.rs[c->a] = c->b;
+        dirty_ |= kStateStages.stages[c->a];
+        break;
+      }
+      case kOpStageState: {
+        auto* c = reinterpret_cast<const CmdState*>(payload);
+        ex_.tss[c->a][c->b] = c->c;
+        dirty_ |= kPixel | kRaster;
+        if (c->b == D3DTSS_COLOROP || c->b == D3DTSS_TEXCOORDINDEX ||
+            c->b == D3DTSS_TEXTURETRANSFORMFLAGS)
+          dirty_ |= kVertex | kAssembly;
+        break;
+      }
+      case kOpSamplerState: {
+        auto* c = reinterpret_cast<const CmdState*>(payload);
+        ex_.samp[c->a][c->b] = c->c;
+        dirty_ |= kPixel;
+        break;
+      }
+      case kOpTransform: {
+        auto* c = reinterpret_cast<const CmdTransform*>(payload);
+        if (c->state == D3DTS_VIEW)
+          ex_.view = c->m;
+        else if (c->state == D3DTS_PROJECTION)
+          ex_.proj = c->m;
+        else if (c->state == 256)
+          ex_.world = c->m;
+        else
+          ex_.texTransform[c->state - D3DTS_TEXTURE0] = c->m;
+        dirty_ |= kVertex | kAssembly | kRaster;
+        break;
+      }
+      case kOpViewport:
+        ex_.viewport = reinterpret_cast<const CmdViewport*>(payload)->vp;
+        dirty_ |= kVertex | kAssembly | kMerge | kRaster;
+        break;
+      case kOpScissor:
+        ex_.scissor = reinterpret_cast<const CmdRect*>(payload)->r;
+        dirty_ |= kMerge | kRaster;
+        break;
+      case kOpMaterial:
+        ex_.material = reinterpret_cast<const CmdMaterial*>(payload)->m;
+        dirty_ |= kVertex;
+        break;
+      case kOpLight:
+      case kOpLightEnable: {
+        auto* c = reinterpret_cast<const CmdLight*>(payload);
+        if (ex_.lights.size() <= c->index)
+          ex_.lights.resize(c->index + 1, LightSlot{D3DLIGHT9{}, false});
+        ex_.lights[c->index].light = c->light;
+        if (header.op == kOpLightEnable) ex_.lights[c->index].enabled = c->enable != FALSE;
+        dirty_ |= kVertex;
+        break;
+      }
+      case kOpClipPlane: {
+        auto* c = reinterpret_cast<const CmdClipPlane*>(payload);
+        std::memcpy(ex_.clipPlanes[c->index], c->plane, sizeof(c->plane));
+        dirty_ |= kAssembly;
+        break;
+      }
+      case kOpTexture: {
+        auto* c = reinterpret_cast<const CmdBind*>(payload);
+        IDirect3DBaseTexture9*& slot = ex_.textures[c->slot];
+        if (slot) queue_->Release(AsTextureImage(slot)->Pins());
+        slot = static_cast<IDirect3DBaseTexture9*>(c->object);
+        dirty_ |= kPixel | kRaster;
+        break;
+      }
+      case kOpFvf: {
+        auto* c = reinterpret_cast<const CmdBind*>(payload);
+        ex_.fvf = c->value;
+        if (!ex_.declaration) ex_.layout = VertexLayout::FromFvf(c->value);
+        dirty_ |= kVertex | kAssembly | kRaster;
+        break;
+      }
+      case kOpDeclaration: {
+        auto* c = reinterpret_cast<const CmdBind*>(payload);
+        queue_->Release(ex_.declaration);
+        ex_.declaration = static_cast<VertexDeclaration*>(c->object);
+        ex_.layout = ex_.declaration ? ex_.declaration->layout : VertexLayout::FromFvf(ex_.fvf);
+        dirty_ |= kVertex | kAssembly | kRaster;
+        break;
+      }
+      case kOpStream: {
+        auto* c = reinterpret_cast<const CmdBind*>(payload);
+        StreamBinding& s = ex_.streams[c->slot];
+        queue_->Release(s.buffer);
+        s.buffer = static_cast<VertexBuffer*>(c->object);
+        s.offset = c->offset;
+        s.stride = c->stride;
+        break;
+      }
+      case kOpIndices: {
+        auto* c = reinterpret_cast<const CmdBind*>(payload);
+        queue_->Release(ex_.indices);
+        ex_.indices = static_cast<IndexBuffer*>(c->object);
+        break;
+      }
+      case kOpRenderTarget:
+        RenderTarget(static_cast<Surface*>(reinterpret_cast<const CmdBind*>(payload)->object));
+        break;
+      case kOpDepthStencil:
+        queue_->Release(ex_.depthStencil);
+        ex_.depthStencil = static_cast<Surface*>(reinterpret_cast<const CmdBind*>(payload)->object);
+        dirty_ |= kMerge | kRaster;
+        break;
+      case kOpDraw:
+        Draw(*reinterpret_cast<const CmdDraw*>(payload), payload + sizeof(CmdDraw));
+        break;
+      case kOpClear: {
+        auto* c = reinterpret_cast<const CmdClear*>(payload);
+        DWORD flags = c->flags;
+        if ((flags & D3DCLEAR_TARGET) && TargetOverwrittenNext(bytes + at, size - at))
+          flags &= ~static_cast<DWORD>(D3DCLEAR_TARGET);
+        Clear(c->count, reinterpret_cast<const D3DRECT*>(payload + sizeof(CmdClear)), flags,
+              c->color, c->z, c->stencil);
+        break;
+      }
+      case kOpStretchRect: {
+        auto* c = reinterpret_cast<const CmdStretch*>(payload);
+        StretchRect(c->src, c->sr, c->dst, c->dr, c->filter);
+        queue_->Release(c->src);
+        queue_->Release(c->dst);
+        break;
+      }
+      case kOpColorFill: {
+        auto* c = reinterpret_cast<const CmdFill*>(payload);
+        ColorFill(c->surface, c->r, c->color);
+        queue_->Release(c->surface);
+        break;
+      }
+      case kOpPresentCopy:
+        PresentCopy(*reinterpret_cast<const CmdPresent*>(payload));
+        break;
+      case kOpFastPaths:
+        fast_ = reinterpret_cast<const CmdBind*>(payload)->value != 0;
+        dirty_ = kAll;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// Whether the next command of the chunk that touches pixels is a StretchRect replacing the whole
+// render target, so that a colour clear before it would be overwritten unseen (a background
+// stretched over the screen right after the clear of each frame).
+bool Pipeline::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
+  for (size_t at = 0; at < size;) {
+    CmdHeader header;
+    const uint8_t* payload = NextCommand(bytes, &at, &header);
+    switch (header.op) {
+      case kOpRenderState:
+      case kOpStageState:
+      case kOpSamplerState:
+      case kOpTransform:
+      case kOpViewport:
+      case kOpScissor:
+      case kOpMaterial:
+      case kOpLight:
+      case kOpLightEnable:
+      case kOpClipPlane:
+      case kOpTexture:
+      case kOpFvf:
+      case kOpDeclaration:
+      case kOpStream:
+      case kOpIndices:
+        continue;  // state only
+      case kOpStretchRect: {
+        auto* c = reinterpret_cast<const CmdStretch*>(payload);
+        const SurfaceStore& d = c->dst->store;
+        return c->dst == ex_.renderTarget && c->src != c->dst && c->dr.left == 0 &&
+               c->dr.top == 0 && c->dr.right == static_cast<LONG>(d.width) &&
+               c->dr.bottom == static_cast<LONG>(d.height);
+      }
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+void Pipeline::Validate() {
+  if (!dirty_) return;
+  if (dirty_ & (kVertex | kAssembly | kPixel | kRaster)) stages_ = ActiveStages(ex_);
+  if (dirty_ & kVertex) vertex_.Configure(ex_, stages_, fast_);
+  if (dirty_ & kAssembly) assembly_.Configure(ex_, stages_);
+  if (dirty_ & kPixel) pixel_.Configure(ex_, fast_);
+  if (dirty_ & (kMerge | kVertex)) {
+    merger_.Configure(ex_, vertex_.VertexFog());
+    // Pixel fog runs on the eye distance when the projection is a perspective one (its w is the
+    // eye depth) and on pre-transformed vertices (whose rhw is 1 / w); on depth otherwise.
+    const D3DMATRIX& p = ex_.proj;
+    const bool affine = p._14 == 0.f && p._24 == 0.f && p._34 == 0.f && p._44 == 1.f;
+    merger_.SetFogOnW(ex_.layout.pretransformed || !affine);
+  }
+  if (dirty_ & (kRaster | kMerge | kPixel | kVertex)) {
+    RasterSetup r;
+    r.clipX0 = merger_.ClipX0();
+    r.clipY0 = merger_.ClipY0();
+    r.clipX1 = merger_.ClipX1();
+    r.clipY1 = merger_.ClipY1();
+    r.cullMode = ex_.rs[D3DRS_CULLMODE];
+    r.fillMode = ex_.rs[D3DRS_FILLMODE];
+    r.flatShade = ex_.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+    r.lastPixel = ex_.rs[D3DRS_LASTPIXEL] != 0;
+    r.diffuse = true;
+    r.specular = pixel_.ReadsSpecular();
+    r.fog = merger_.FogFromVertices();
+    r.eye = merger_.FogOnEye();
+    r.texSlots = 0;
+    for (int s = 0; s < pixel_.StageCount(); ++s)
+      if (pixel_.StageSamples(s)) r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
+    raster_.Configure(r, this);
+  }
+  dirty_ = 0;
+}
+
+void Pipeline::BeginTriangle(const float* x, const float* y, const RVertex* const* v) {
+  pixel_.ChooseLevels(x, y, v);
+}
+
+void Pipeline::Flush(FragmentBatch& b) {
+  const bool early = merger_.EarlyDepth(b);
+  if (!b.live) return;
+  pixel_.Shade(b);
+  merger_.Merge(b, early);
+}
+
+void Pipeline::Draw(const CmdDraw& c, const uint8_t* payload) {
+  Validate();
+  const RasterSetup& r = raster_.Setup();
+  if (r.clipX0 >= r.clipX1 || r.clipY0 >= r.clipY1) return;
+  VertexSource src;
+  const void* indices = nullptr;
+  if (c.user) {
+    src.base[0] = payload;
+    src.stride[0] = c.stride;
+    if (c.indexed) indices = payload + c.vertexBytes;
+  } else {
+    for (int s = 0; s < kMaxStreams; ++s) {
+      const StreamBinding& b = ex_.streams[s];
+      if (!(ex_.layout.streams & (1u << s)) || !b.buffer) continue;
+      src.base[s] =
+          b.buffer->data.data() + b.offset + static_cast<size_t>(c.firstVertex) * b.stride;
+      src.stride[s] = b.stride;
+    }
+    if (c.indexed) indices = ex_.indices->data.data() + c.indexOffset;
+  }
+  if (scratch_.size() < c.vertexCount) scratch_.resize(c.vertexCount);
+  RVertex* v = scratch_.data();
+  vertex_.Process(src, c.vertexCount, c.type == D3DPT_POINTLIST, v);
+
+  if (fast_ && !indices && c.prims == 2) {
+    static const uint16_t kList[6] = {0, 1, 2, 3, 4, 5};
+    static const uint16_t kStrip[6] = {0, 1, 2, 2, 1, 3};
+    static const uint16_t kFan[6] = {0, 1, 2, 0, 2, 3};
+    const uint16_t* corners = c.type == D3DPT_TRIANGLELIST    ? kList
+                              : c.type == D3DPT_TRIANGLESTRIP ? kStrip
+                              : c.type == D3DPT_TRIANGLEFAN   ? kFan
+                                                              : nullptr;
+    if (corners && TryQuadFastPath(v, corners)) return;
+  }
+  assembly_.Draw(c.type, c.prims, v, c.vertexCount, indices, c.i32, c.minIndex, raster_);
+}
+
+}  // namespace d3d9

@@ -1,0 +1,88 @@
+// The device's pipeline on the worker side: it replays recorded commands, keeps the state they
+// set, and runs draws through the stages (vertex processing, primitive assembly, rasterisation,
+// pixel processing, output merging). Surface operations (clears, copies, fills, the presented
+// frame) run here too, in command order.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "d3d9/command_queue.h"
+#include "d3d9/commands.h"
+#include "d3d9/pipeline/output_merger.h"
+#include "d3d9/pipeline/pipeline_state.h"
+#include "d3d9/pipeline/pixel_processing.h"
+#include "d3d9/pipeline/primitive_assembly.h"
+#include "d3d9/pipeline/rasterizer.h"
+#include "d3d9/pipeline/vertex_processing.h"
+
+namespace d3d9 {
+
+// When set, draws, StretchRect and Clear take only the general path (the automation's switch,
+// with which tests prove that the fast paths draw the same pixels). Devices record a change of it
+// into their command streams, so it applies to the commands recorded after it.
+extern std::atomic<bool> g_disableFastPaths;
+
+class Pipeline final : public CommandExecutor, private FragmentSink {
+ public:
+  explicit Pipeline(CommandQueue* queue) : queue_(queue) {}
+  ~Pipeline() { Reset(nullptr); }
+
+  void Execute(const uint8_t* bytes, size_t size) override;
+
+  // With the worker idle: drops the pipeline's bindings and, given a state, takes a copy of it
+  // (pinning what it binds).
+  void Reset(const DeviceState* state);
+
+  // The frame the last present copy made when it could not write into the window directly.
+  std::vector<uint32_t>& Frame() { return frame_; }
+  int FrameWidth() const { return frameWidth_; }
+  int FrameHeight() const { return frameHeight_; }
+
+ private:
+  enum Dirty : unsigned {
+    kVertex = 1,
+    kAssembly = 2,
+    kPixel = 4,
+    kMerge = 8,
+    kRaster = 16,
+    kAll = 31,
+  };
+  void Validate();
+  void Draw(const CmdDraw& c, const uint8_t* payload);
+  bool TryQuadFastPath(const RVertex* v, const uint16_t* corners);
+  bool QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int px1, int py0, int py1);
+  bool TargetOverwrittenNext(const uint8_t* bytes, size_t size) const;
+
+  // FragmentSink.
+  void BeginTriangle(const float* x, const float* y, const RVertex* const* v) override;
+  void Flush(FragmentBatch& batch) override;
+
+  // Surface operations (surface_ops.cpp).
+  void RenderTarget(Surface* rt);
+  void Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+             DWORD stencil);
+  void StretchRect(Surface* src, const RECT& sr, Surface* dst, const RECT& dr,
+                   D3DTEXTUREFILTERTYPE filter);
+  void ColorFill(Surface* s, const RECT& r, D3DCOLOR color);
+  void PresentCopy(const CmdPresent& c);
+
+  CommandQueue* queue_;
+  DeviceState ex_;
+  unsigned dirty_ = kAll;
+  bool fast_ = true;  // fast paths allowed, as last recorded
+  int stages_ = 0;
+
+  VertexProcessor vertex_;
+  PrimitiveAssembler assembly_;
+  Rasterizer raster_;
+  PixelProcessor pixel_;
+  OutputMerger merger_;
+
+  std::vector<RVertex> scratch_;  // transformed vertices, reused between draws
+  std::vector<uint32_t> stretchCols_;
+  std::vector<uint32_t> frame_;  // the presented frame being converted
+  int frameWidth_ = 0, frameHeight_ = 0;
+};
+
+}  // namespace d3d9

@@ -1,0 +1,241 @@
+// Triangle set-up and scan conversion, lines and points.
+#include "d3d9/pipeline/rasterizer.h"
+
+#include <algorithm>
+#include <cmath>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "d3d9/pipeline/texture_sampler.h"
+
+namespace d3d9 {
+
+int64_t Snap(float v) {
+  if (!(v > -kMaxCoord)) v = -kMaxCoord;  // also NaN
+  if (v > kMaxCoord) v = kMaxCoord;
+#if defined(__x86_64__)
+  // lrint without the library call: the conversion rounds to nearest, ties to even.
+  return static_cast<int64_t>(_mm_cvtss_si64(_mm_set_ss(v * static_cast<float>(kSub))));
+#else
+  return static_cast<int64_t>(std::lrint(v * static_cast<float>(kSub)));
+#endif
+}
+
+void Rasterizer::FlushBatch() {
+  if (batch_.live) sink_->Flush(batch_);
+  batch_.lanes = 0;
+  batch_.live = 0;
+}
+
+void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c0, bool cull) {
+  const RasterSetup& p = setup_;
+  int64_t ax = Snap(a0.x), ay = Snap(a0.y), bx = Snap(b0.x), by = Snap(b0.y), cx = Snap(c0.x),
+          cy = Snap(c0.y);
+  int64_t area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+  if (area == 0) return;
+  // With y pointing down, a positive area is a clockwise triangle on screen.
+  if (cull && p.cullMode == D3DCULL_CW && area > 0) return;
+  if (cull && p.cullMode == D3DCULL_CCW && area < 0) return;
+  const bool backFacing = area < 0;
+  const RVertex* a = &a0;
+  const RVertex* b = &b0;
+  const RVertex* c = &c0;
+  if (area < 0) {
+    std::swap(b, c);
+    std::swap(bx, cx);
+    std::swap(by, cy);
+    area = -area;
+  }
+  if (p.fillMode != D3DFILL_SOLID && cull) {
+    if (p.fillMode == D3DFILL_WIREFRAME) {
+      Line(*a, *b, false);
+      Line(*b, *c, false);
+      Line(*c, *a, false);
+    } else {
+      Point(*a);
+      Point(*b);
+      Point(*c);
+    }
+    return;
+  }
+  const int64_t minX = std::max<int64_t>(CeilSub(std::min({ax, bx, cx})), p.clipX0);
+  const int64_t maxX = std::min<int64_t>(FloorSub(std::max({ax, bx, cx})), p.clipX1 - 1);
+  const int64_t minY = std::max<int64_t>(CeilSub(std::min({ay, by, cy})), p.clipY0);
+  const int64_t maxY = std::min<int64_t>(FloorSub(std::max({ay, by, cy})), p.clipY1 - 1);
+  if (minX > maxX || minY > maxY) return;
+
+  // Edge functions; a pixel on an edge belongs to the triangle only for top and left edges.
+  struct Edge {
+    int64_t dx, dy, bias;
+    int64_t ox, oy;
+  } e[3] = {
+      {bx - ax, by - ay, 0, ax, ay}, {cx - bx, cy - by, 0, bx, by}, {ax - cx, ay - cy, 0, cx, cy}};
+  for (auto& ed : e) {
+    const bool topLeft = (ed.dy == 0 && ed.dx > 0) || ed.dy < 0;
+    ed.bias = topLeft ? 0 : -1;
+  }
+
+  {
+    const float xs[3] = {a->x, b->x, c->x}, ys[3] = {a->y, b->y, c->y};
+    const RVertex* vs[3] = {a, b, c};
+    sink_->BeginTriangle(xs, ys, vs);
+  }
+
+  // Attribute planes on the snapped positions.
+  const float fx0 = static_cast<float>(ax) / kSub, fy0 = static_cast<float>(ay) / kSub;
+  const float ex1 = static_cast<float>(bx - ax) / kSub, ey1 = static_cast<float>(by - ay) / kSub;
+  const float ex2 = static_cast<float>(cx - ax) / kSub, ey2 = static_cast<float>(cy - ay) / kSub;
+  const float inv = 1.f / (ex1 * ey2 - ex2 * ey1);
+  const bool persp = !(a->w == b->w && b->w == c->w);
+  auto plane = [&](float va, float vb, float vc, float* ddx, float* ddy) {
+    const float d1 = vb - va, d2 = vc - va;
+    *ddx = (d1 * ey2 - d2 * ey1) * inv;
+    *ddy = (d2 * ex1 - d1 * ex2) * inv;
+  };
+
+  // Constant attributes are filled in, the others interpolated. Flat shading takes the colours
+  // of the triangle's first vertex.
+  const RVertex& flatSrc = a0;
+  int attrs[kAttrCount], consts[kAttrCount];
+  float constValue[kAttrCount];
+  int nattr = 0, nconst = 0;
+  auto colourGroup = [&](int first) {
+    bool same = true;
+    for (int i = 0; i < 4; ++i)
+      same &= a->attr[first + i] == b->attr[first + i] && a->attr[first + i] == c->attr[first + i];
+    if (p.flatShade || same) {
+      const RVertex& s = p.flatShade ? flatSrc : *a;
+      for (int i = 0; i < 4; ++i) {
+        consts[nconst] = first + i;
+        constValue[nconst++] = s.attr[first + i];
+      }
+    } else {
+      for (int i = 0; i < 4; ++i) attrs[nattr++] = first + i;
+    }
+  };
+  if (p.diffuse) colourGroup(kAttrDiffuse);
+  if (p.specular) colourGroup(kAttrSpecular);
+  if (p.fog) {
+    if (a->attr[kAttrFog] == b->attr[kAttrFog] && a->attr[kAttrFog] == c->attr[kAttrFog]) {
+      consts[nconst] = kAttrFog;
+      constValue[nconst++] = a->attr[kAttrFog];
+    } else {
+      attrs[nattr++] = kAttrFog;
+    }
+  }
+  for (int s = 0; s < kTexSlots; ++s)
+    if (p.texSlots & (1u << s))
+      for (int k = 0; k < 4; ++k) attrs[nattr++] = kAttrTex + 4 * s + k;
+
+  float base[kAttrCount], ddx[kAttrCount], ddy[kAttrCount];
+  float qBase = 1.f, qdx = 0.f, qdy = 0.f;
+  if (persp) plane(a->w, b->w, c->w, &qdx, &qdy), qBase = a->w;
+  for (int k = 0; k < nattr; ++k) {
+    const int i = attrs[k];
+    if (persp) {
+      plane(a->attr[i] * a->w, b->attr[i] * b->w, c->attr[i] * c->w, &ddx[k], &ddy[k]);
+      base[k] = a->attr[i] * a->w;
+    } else {
+      plane(a->attr[i], b->attr[i], c->attr[i], &ddx[k], &ddy[k]);
+      base[k] = a->attr[i];
+    }
+  }
+  float zdx, zdy;
+  plane(a->z, b->z, c->z, &zdx, &zdy);
+  const float flatEye = a->w != 0.f ? 1.f / a->w : 0.f;
+
+  if (batch_.lanes && (!batch_.quads || batch_.backFacing != backFacing)) FlushBatch();
+  batch_.quads = true;
+  batch_.backFacing = backFacing;
+  FragmentBatch& bt = batch_;
+  const int64_t qx0 = minX & ~int64_t{1}, qy0 = minY & ~int64_t{1};
+  for (int64_t y = qy0; y <= maxY; y += 2) {
+    for (int64_t x = qx0; x <= maxX; x += 2) {
+      unsigned mask = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int64_t px = x + (i & 1), py = y + (i >> 1);
+        if (px < minX || px > maxX || py < minY || py > maxY) continue;
+        const int64_t sx = px << kSubBits, sy = py << kSubBits;
+        const int64_t w0 = e[0].dx * (sy - e[0].oy) - e[0].dy * (sx - e[0].ox) + e[0].bias;
+        const int64_t w1 = e[1].dx * (sy - e[1].oy) - e[1].dy * (sx - e[1].ox) + e[1].bias;
+        const int64_t w2 = e[2].dx * (sy - e[2].oy) - e[2].dy * (sx - e[2].ox) + e[2].bias;
+        if ((w0 | w1 | w2) >= 0) mask |= 1u << i;
+      }
+      if (!mask) continue;
+      const int lane0 = bt.lanes;
+      for (int i = 0; i < 4; ++i) {
+        const int lane = lane0 + i;
+        bt.x[lane] = static_cast<int16_t>(x + (i & 1));
+        bt.y[lane] = static_cast<int16_t>(y + (i >> 1));
+        if (!(mask & (1u << i))) continue;
+        const float rx = static_cast<float>(bt.x[lane]) - fx0;
+        const float ry = static_cast<float>(bt.y[lane]) - fy0;
+        bt.z[lane] = a->z + zdx * rx + zdy * ry;
+        float wcorr = 1.f;
+        if (persp) wcorr = 1.f / (qBase + qdx * rx + qdy * ry);
+        bt.eye[lane] = persp ? wcorr : flatEye;
+        for (int k = 0; k < nattr; ++k)
+          bt.attr[attrs[k]][lane] = (base[k] + ddx[k] * rx + ddy[k] * ry) * wcorr;
+        for (int k = 0; k < nconst; ++k) bt.attr[consts[k]][lane] = constValue[k];
+      }
+      bt.live |= static_cast<uint64_t>(mask) << lane0;
+      bt.lanes += 4;
+      if (bt.lanes == kBatchLanes) FlushBatch();
+    }
+  }
+  FlushBatch();
+}
+
+// One pixel of a line: its fragment takes the attributes at `t` along the line, interpolated in
+// screen space.
+void Rasterizer::Pixel(const RVertex& a, const RVertex& b, float t, int x, int y) {
+  if (batch_.lanes && batch_.quads) FlushBatch();
+  batch_.quads = false;
+  batch_.backFacing = false;
+  const int lane = batch_.lanes;
+  batch_.x[lane] = static_cast<int16_t>(x);
+  batch_.y[lane] = static_cast<int16_t>(y);
+  batch_.z[lane] = a.z + (b.z - a.z) * t;
+  const float w = a.w + (b.w - a.w) * t;
+  batch_.eye[lane] = w != 0.f ? 1.f / w : 0.f;
+  for (int k = 0; k < kAttrCount; ++k)
+    batch_.attr[k][lane] = a.attr[k] + (b.attr[k] - a.attr[k]) * t;
+  batch_.live |= uint64_t{1} << lane;
+  if (++batch_.lanes == kBatchLanes) FlushBatch();
+}
+
+void Rasterizer::Line(const RVertex& a, const RVertex& b, bool last) {
+  const RasterSetup& p = setup_;
+  const float dx = b.x - a.x, dy = b.y - a.y;
+  const bool xMajor = std::fabs(dx) >= std::fabs(dy);
+  const float start = std::clamp(xMajor ? a.x : a.y, -kMaxCoord, kMaxCoord);
+  const float end = std::clamp(xMajor ? b.x : b.y, -kMaxCoord, kMaxCoord);
+  if (!(start == start) || !(end == end)) return;  // NaN
+  const int i0 = FloorToInt(start + 0.5f), i1 = FloorToInt(end + 0.5f);
+  const int step = i1 >= i0 ? 1 : -1;
+  const int count = std::abs(i1 - i0) + (last ? 1 : 0);
+  if (count == 0) return;
+  const float len = end - start;
+  for (int k = 0; k < count; ++k) {
+    const int i = i0 + k * step;
+    float t = len != 0.f ? (static_cast<float>(i) - start) / len : 0.f;
+    t = std::clamp(t, 0.f, 1.f);
+    const float minor = xMajor ? a.y + dy * t : a.x + dx * t;
+    const int j = FloorToInt(minor + 0.5f);
+    const int x = xMajor ? i : j, y = xMajor ? j : i;
+    if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) continue;
+    Pixel(a, b, t, x, y);
+  }
+  FlushBatch();
+}
+
+void Rasterizer::Point(const RVertex& v) {
+  const RasterSetup& p = setup_;
+  const int x = FloorToInt(v.x + 0.5f), y = FloorToInt(v.y + 0.5f);
+  if (x < p.clipX0 || x >= p.clipX1 || y < p.clipY0 || y >= p.clipY1) return;
+  Pixel(v, v, 0.f, x, y);
+  FlushBatch();
+}
+
+}  // namespace d3d9
