@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "platform/win32/com_object.h"
 #include "automation.h"
 #include "d3d9.h"
+#include "tests/support/headless_device.h"
 #include "windows.h"
 
 namespace {
@@ -29,39 +29,11 @@ struct LVertex {
 
 // One window and device for the whole run, as the demo has.
 struct Rig {
-  HWND window = nullptr;
-  IDirect3D9* d3d = nullptr;
+  test_support::HeadlessDevice headless;
   IDirect3DDevice9* device = nullptr;
 
   Rig() {
-    AutomationUseHeadless();
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "DeviceBench";
-    RegisterClassA(&wc);
-    RECT r = {0, 0, static_cast<LONG>(kSize), static_cast<LONG>(kSize)};
-    AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    window = CreateWindowExA(0, "DeviceBench", "bench", WS_OVERLAPPEDWINDOW, 0, 0, r.right - r.left,
-                             r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
-    d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.hDeviceWindow = window;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window,
-                                         D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device)))
-      device = nullptr;
-  }
-  ~Rig() {
-    SafeRelease(device);
-    SafeRelease(d3d);
-    if (window) DestroyWindow(window);
+    if (headless.Open(kSize, kSize)) device = headless.device;
   }
 
   IDirect3DTexture9* Texture(UINT w, UINT h, uint32_t seed) {
@@ -195,6 +167,7 @@ void BM_SpriteQuads3000(benchmark::State& state) {
     d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
     d->SetTexture(0, tex);
     d->SetRenderState(D3DRS_ZENABLE, FALSE);
+    d->SetRenderState(D3DRS_LIGHTING, FALSE);  // as the sprite batch sets it
     d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
     d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);

@@ -6,6 +6,7 @@
 #include "engine/core/object_list.h"
 #include "engine/core/engine_records.h"
 #include "engine/core/engine_state.h"
+#include "engine/core/clock.h"
 #include "engine/core/screen.h"
 #include "engine/core/input.h"
 #include "engine/core/frame.h"

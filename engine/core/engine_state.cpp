@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "engine/core/frame.h"
+#include "engine/core/clock.h"
 #include "runtime/window_service.h"
 
 EngineState Engine;

@@ -2,6 +2,7 @@
 // frame timing and the frame rate.
 #include "engine/core/frame.h"
 
+#include "engine/core/clock.h"
 #include "engine/core/engine_state.h"
 #include "engine/core/input.h"
 #include "engine/core/screen.h"
@@ -218,10 +219,4 @@ int FrameRate() {
     Engine.FrameRateFrames = 0;
   }
   return Engine.FrameRateValue;
-}
-
-int64_t ReadSystemTime() {
-  ULONGLONG now = 0;
-  QueryInterruptTime(&now);
-  return static_cast<int64_t>(now);
 }

@@ -13,8 +13,6 @@ int FrameRate();
 void BeginFrame();
 void EndFrame();
 void SkyBoxPass();
-// The system interrupt time in 100 ns units.
-int64_t ReadSystemTime();
 
 // Observation of the frame's pass order: when set, RenderWorld reports each pass by name just
 // before running it. For tests and tools; null (the default) costs one comparison per pass.

@@ -1,11 +1,14 @@
-// Fault table and manual clock of the automation interface; the other automation calls live
-// beside the platform module they drive.
+// Fault table, manual clock and PNG frames of the automation interface; the other automation
+// calls live beside the platform module they drive.
 #include "automation.h"
 
 #include <array>
 #include <atomic>
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "d3dx9/image_codec.h"
 
 namespace {
 std::array<std::atomic<bool>, static_cast<size_t>(AutomationFault::Count)> g_faults{};
@@ -44,15 +47,26 @@ void AutomationUseRealClock() {
   g_manualClock = false;
 }
 
-// The interrupt time of Windows: a monotonic count of 100 ns units.
-void QueryInterruptTime(PULONGLONG time) {
-  if (!time) return;
-  if (g_manualClock) {
-    *time = g_clock;
-    return;
-  }
-  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                std::chrono::steady_clock::now().time_since_epoch())
-                .count();
-  *time = static_cast<ULONGLONG>(ns / 100);
+bool AutomationManualClockTime(uint64_t* time) {
+  if (!g_manualClock) return false;
+  *time = g_clock;
+  return true;
+}
+
+// Written by the one PNG encoder, D3DX's.
+bool AutomationWritePng(const AutomationFrame& frame, const char* path) {
+  if (!path || frame.width <= 0 || frame.height <= 0 ||
+      frame.pixels.size() < static_cast<size_t>(frame.width) * frame.height)
+    return false;
+  d3dx::ArgbImage image;
+  image.width = static_cast<uint32_t>(frame.width);
+  image.height = static_cast<uint32_t>(frame.height);
+  image.pixels.assign(frame.pixels.begin(),
+                      frame.pixels.begin() + static_cast<ptrdiff_t>(frame.width) * frame.height);
+  std::vector<uint8_t> bytes;
+  if (!d3dx::EncodePng(image, false, &bytes)) return false;
+  FILE* f = std::fopen(path, "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && written;
 }

@@ -123,12 +123,32 @@ HRESULT Device::GetMaterial(D3DMATERIAL9* m) {
 }
 
 namespace {
+
 constexpr DWORD kMaxLightIndex = 4096;
+
+// What Direct3D refuses in a light: an unknown type, a negative or undefined range or
+// attenuation, a positional light whose attenuation is zero everywhere, a direction of length
+// zero, and spot cones outside 0 <= Theta <= Phi <= pi.
+bool LightIsValid(const D3DLIGHT9& l) {
+  if (l.Type < D3DLIGHT_POINT || l.Type > D3DLIGHT_DIRECTIONAL) return false;
+  const D3DVECTOR& d = l.Direction;
+  if (l.Type != D3DLIGHT_POINT && !(d.x * d.x + d.y * d.y + d.z * d.z > 0.f)) return false;
+  if (l.Type == D3DLIGHT_DIRECTIONAL) return true;
+  if (!(l.Range >= 0.f) || !(l.Attenuation0 >= 0.f) || !(l.Attenuation1 >= 0.f) ||
+      !(l.Attenuation2 >= 0.f))
+    return false;
+  if (l.Attenuation0 == 0.f && l.Attenuation1 == 0.f && l.Attenuation2 == 0.f) return false;
+  if (l.Type == D3DLIGHT_SPOT &&
+      !(l.Theta >= 0.f && l.Phi >= l.Theta && l.Phi <= 3.14159275f && std::isfinite(l.Falloff)))
+    return false;
+  return true;
 }
+
+}  // namespace
 
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* l) {
   if (!l || index >= kMaxLightIndex) return D3DERR_INVALIDCALL;
-  if (l->Type < D3DLIGHT_POINT || l->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+  if (!LightIsValid(*l)) return D3DERR_INVALIDCALL;
   if (api_.lights.size() <= index) api_.lights.resize(index + 1, LightSlot{D3DLIGHT9{}, false});
   api_.lights[index].light = *l;
   *Record<CmdLight>(kOpLight) = CmdLight{index, *l, FALSE};

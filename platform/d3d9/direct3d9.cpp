@@ -4,6 +4,8 @@
 
 #include "automation.h"
 #include "d3d9/device.h"
+#include "d3d9/pixel_format.h"
+#include "d3d9/pipeline/vertex_processing.h"
 #include "win32/win32_internal.h"
 
 namespace d3d9 {
@@ -111,21 +113,51 @@ HRESULT Direct3D::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT displ
   return D3D_OK;
 }
 
+// What the device can make of each format for each use, answered from the same predicates the
+// creation calls check.
 HRESULT Direct3D::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT displayFormat,
                                     DWORD usage, D3DRESOURCETYPE rtype, D3DFORMAT format) {
   if (adapter != 0) return D3DERR_INVALIDCALL;
   if (type != D3DDEVTYPE_HAL || !IsDisplayFormat(displayFormat)) return D3DERR_NOTAVAILABLE;
+  const DWORD known = D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL | D3DUSAGE_DYNAMIC |
+                      D3DUSAGE_AUTOGENMIPMAP | D3DUSAGE_QUERY_FILTER |
+                      D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING | D3DUSAGE_QUERY_WRAPANDMIP |
+                      D3DUSAGE_QUERY_LEGACYBUMPMAP | D3DUSAGE_QUERY_SRGBREAD |
+                      D3DUSAGE_QUERY_SRGBWRITE | D3DUSAGE_QUERY_VERTEXTEXTURE;
+  if (usage & ~known) return D3DERR_NOTAVAILABLE;
+  // Not supported: gamma-correct reads and writes, bump maps, vertex textures.
+  if (usage & (D3DUSAGE_QUERY_SRGBREAD | D3DUSAGE_QUERY_SRGBWRITE | D3DUSAGE_QUERY_LEGACYBUMPMAP |
+               D3DUSAGE_QUERY_VERTEXTEXTURE))
+    return D3DERR_NOTAVAILABLE;
   if (usage & D3DUSAGE_DEPTHSTENCIL) {
     if (format == D3DFMT_D16 && AutomationFaultActive(AutomationFault::DepthFormatD16))
       return D3DERR_NOTAVAILABLE;
-    return FormatIsDepth(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+    if (!FormatIsDepth(format) || (usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP)))
+      return D3DERR_NOTAVAILABLE;
+    // Depth textures are not sampled: depth-stencil formats make surfaces only.
+    return rtype == D3DRTYPE_SURFACE ? D3D_OK : D3DERR_NOTAVAILABLE;
   }
-  if (rtype != D3DRTYPE_SURFACE && rtype != D3DRTYPE_TEXTURE && rtype != D3DRTYPE_VERTEXBUFFER &&
-      rtype != D3DRTYPE_INDEXBUFFER)
+  switch (rtype) {
+    case D3DRTYPE_SURFACE:
+    case D3DRTYPE_TEXTURE:
+    case D3DRTYPE_CUBETEXTURE:
+      break;
+    case D3DRTYPE_VERTEXBUFFER:
+      return format == D3DFMT_VERTEXDATA && !(usage & ~D3DUSAGE_DYNAMIC) ? D3D_OK
+                                                                         : D3DERR_NOTAVAILABLE;
+    case D3DRTYPE_INDEXBUFFER:
+      return (format == D3DFMT_INDEX16 || format == D3DFMT_INDEX32) && !(usage & ~D3DUSAGE_DYNAMIC)
+                 ? D3D_OK
+                 : D3DERR_NOTAVAILABLE;
+    default:
+      return D3DERR_NOTAVAILABLE;
+  }
+  if (!IsTextureFormat(format)) return D3DERR_NOTAVAILABLE;
+  if ((usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING)) &&
+      !FormatIsRenderTarget(format))
     return D3DERR_NOTAVAILABLE;
-  if (usage & D3DUSAGE_RENDERTARGET)
-    return IsBackBufferFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
-  return IsTextureFormat(format) ? D3D_OK : D3DERR_NOTAVAILABLE;
+  if ((usage & D3DUSAGE_AUTOGENMIPMAP) && rtype == D3DRTYPE_SURFACE) return D3DERR_NOTAVAILABLE;
+  return D3D_OK;
 }
 
 HRESULT Direct3D::CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE, D3DFORMAT, BOOL,
@@ -161,21 +193,30 @@ void Direct3D::FillCaps(D3DCAPS9* c) {
                D3DDEVCAPS_HWRASTERIZATION;
   c->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW |
                          D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_COLORWRITEENABLE |
-                         D3DPMISCCAPS_BLENDOP | D3DPMISCCAPS_SEPARATEALPHABLEND;
-  c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_COLORPERSPECTIVE;
+                         D3DPMISCCAPS_CLIPTLVERTS | D3DPMISCCAPS_TSSARGTEMP | D3DPMISCCAPS_BLENDOP |
+                         D3DPMISCCAPS_SEPARATEALPHABLEND | D3DPMISCCAPS_PERSTAGECONSTANT |
+                         D3DPMISCCAPS_FOGVERTEXCLAMPED;
+  c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE |
+                  D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZFOG | D3DPRASTERCAPS_WFOG |
+                  D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_COLORPERSPECTIVE |
+                  D3DPRASTERCAPS_SCISSORTEST;
   c->ZCmpCaps = c->AlphaCmpCaps = 0xFF;
   c->SrcBlendCaps = c->DestBlendCaps = 0x3FFF;
   c->ShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB |
-                 D3DPSHADECAPS_ALPHAGOURAUDBLEND;
-  c->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_MIPMAP;
+                 D3DPSHADECAPS_ALPHAGOURAUDBLEND | D3DPSHADECAPS_FOGGOURAUD;
+  c->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_PROJECTED |
+                   D3DPTEXTURECAPS_CUBEMAP | D3DPTEXTURECAPS_MIPMAP | D3DPTEXTURECAPS_MIPCUBEMAP;
   c->TextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
                          D3DPTFILTERCAPS_MIPFPOINT | D3DPTFILTERCAPS_MIPFLINEAR |
                          D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  c->CubeTextureFilterCaps = c->TextureFilterCaps;
   c->StretchRectFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
                              D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
   c->TextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
-                          D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV;
-  c->LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP;
+                          D3DPTADDRESSCAPS_BORDER | D3DPTADDRESSCAPS_INDEPENDENTUV |
+                          D3DPTADDRESSCAPS_MIRRORONCE;
+  c->LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP |
+                D3DLINECAPS_FOG;
   c->MaxTextureWidth = c->MaxTextureHeight = 16384;
   c->MaxTextureRepeat = 8192;
   c->MaxTextureAspectRatio = 16384;
@@ -183,25 +224,36 @@ void Direct3D::FillCaps(D3DCAPS9* c) {
   c->MaxVertexW = 1e10f;
   c->GuardBandLeft = c->GuardBandTop = -16384.f;
   c->GuardBandRight = c->GuardBandBottom = 16384.f;
-  c->FVFCaps = 8;
+  c->StencilCaps = D3DSTENCILCAPS_KEEP | D3DSTENCILCAPS_ZERO | D3DSTENCILCAPS_REPLACE |
+                   D3DSTENCILCAPS_INCRSAT | D3DSTENCILCAPS_DECRSAT | D3DSTENCILCAPS_INVERT |
+                   D3DSTENCILCAPS_INCR | D3DSTENCILCAPS_DECR | D3DSTENCILCAPS_TWOSIDED;
+  c->FVFCaps = 8 | D3DFVFCAPS_PSIZE;
   c->TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
                      D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X |
-                     D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_ADDSIGNED | D3DTEXOPCAPS_SUBTRACT |
+                     D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_ADDSIGNED | D3DTEXOPCAPS_ADDSIGNED2X |
+                     D3DTEXOPCAPS_SUBTRACT | D3DTEXOPCAPS_ADDSMOOTH |
                      D3DTEXOPCAPS_BLENDDIFFUSEALPHA | D3DTEXOPCAPS_BLENDTEXTUREALPHA |
-                     D3DTEXOPCAPS_BLENDFACTORALPHA | D3DTEXOPCAPS_BLENDCURRENTALPHA |
-                     D3DTEXOPCAPS_DOTPRODUCT3;
+                     D3DTEXOPCAPS_BLENDFACTORALPHA | D3DTEXOPCAPS_BLENDTEXTUREALPHAPM |
+                     D3DTEXOPCAPS_BLENDCURRENTALPHA | D3DTEXOPCAPS_MODULATEALPHA_ADDCOLOR |
+                     D3DTEXOPCAPS_MODULATECOLOR_ADDALPHA | D3DTEXOPCAPS_MODULATEINVALPHA_ADDCOLOR |
+                     D3DTEXOPCAPS_MODULATEINVCOLOR_ADDALPHA | D3DTEXOPCAPS_DOTPRODUCT3 |
+                     D3DTEXOPCAPS_MULTIPLYADD | D3DTEXOPCAPS_LERP;
   c->MaxTextureBlendStages = 8;
   c->MaxSimultaneousTextures = 8;
-  c->VertexProcessingCaps = D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
-                            D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_LOCALVIEWER;
+  c->VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 |
+                            D3DVTXPCAPS_DIRECTIONALLIGHTS | D3DVTXPCAPS_POSITIONALLIGHTS |
+                            D3DVTXPCAPS_LOCALVIEWER | D3DVTXPCAPS_TEXGEN_SPHEREMAP;
   c->MaxActiveLights = 8;
-  c->MaxUserClipPlanes = 0;
+  c->MaxUserClipPlanes = 6;
   c->MaxVertexBlendMatrices = 1;
-  c->MaxPointSize = 64.f;
+  c->MaxPointSize = kMaxPointSize;
   c->MaxPrimitiveCount = 0xFFFFF;
   c->MaxVertexIndex = 0xFFFFFF;
-  c->MaxStreams = 1;
+  c->MaxStreams = 16;
   c->MaxStreamStride = 508;
+  c->DeclTypes = D3DDTCAPS_UBYTE4 | D3DDTCAPS_UBYTE4N | D3DDTCAPS_SHORT2N | D3DDTCAPS_SHORT4N |
+                 D3DDTCAPS_USHORT2N | D3DDTCAPS_USHORT4N | D3DDTCAPS_UDEC3 | D3DDTCAPS_DEC3N |
+                 D3DDTCAPS_FLOAT16_2 | D3DDTCAPS_FLOAT16_4;
   c->VertexShaderVersion = D3DVS_VERSION(0, 0);
   c->PixelShaderVersion = D3DPS_VERSION(0, 0);
   c->MasterAdapterOrdinal = 0;

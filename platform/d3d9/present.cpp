@@ -1,6 +1,4 @@
 // Presentation to the SDL window, and the automation calls that observe or drive the device.
-#include <png.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -202,43 +200,4 @@ void AutomationLoseDevice(IDirect3DDevice9* device) {
 
 void AutomationMakeDeviceResettable(IDirect3DDevice9* device) {
   if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->MarkResettable();
-}
-
-bool AutomationWritePng(const AutomationFrame& frame, const char* path) {
-  if (!path || frame.width <= 0 || frame.height <= 0 ||
-      frame.pixels.size() < static_cast<size_t>(frame.width) * frame.height)
-    return false;
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(frame.width) * 3);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(frame.width),
-               static_cast<png_uint_32>(frame.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < frame.height; ++y) {
-    const uint32_t* src = frame.pixels.data() + static_cast<size_t>(y) * frame.width;
-    for (int x = 0; x < frame.width; ++x) {
-      row[3 * x] = static_cast<uint8_t>(src[x] >> 16);
-      row[3 * x + 1] = static_cast<uint8_t>(src[x] >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(src[x]);
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  bool ok = std::fclose(f) == 0;
-  return ok;
 }

@@ -95,3 +95,5 @@ void AutomationClearFaults();
 void AutomationUseManualClock(uint64_t start100ns);
 void AutomationAdvanceClock(uint64_t delta100ns);
 void AutomationUseRealClock();
+// The manual clock's time, read by QueryInterruptTime; false while the real clock runs.
+bool AutomationManualClockTime(uint64_t* time);

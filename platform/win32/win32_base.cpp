@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "automation.h"
 #include "windows.h"
 
 namespace {
@@ -53,6 +54,18 @@ int WINAPI MulDiv(int number, int numerator, int denominator) {
   uint64_t q = (p + d / 2) / d;
   if (q > (negative ? 2147483648ull : 2147483647ull)) return -1;
   return negative ? static_cast<int>(-static_cast<int64_t>(q)) : static_cast<int>(q);
+}
+
+// The interrupt time of Windows: a monotonic count of 100 ns units (or the automation's manual
+// clock).
+void QueryInterruptTime(PULONGLONG time) {
+  if (!time) return;
+  uint64_t manual = 0;
+  if (AutomationManualClockTime(&manual)) {
+    *time = manual;
+    return;
+  }
+  *time = MonotonicNanoseconds() / 100;
 }
 
 DWORD WINAPI GetTickCount(void) {

@@ -68,6 +68,35 @@ TEST_F(PassOrderTest, RenderViewsNeverUseTheShadowPass) {
   EXPECT_EQ(Engine.Device->EndScene(), D3D_OK);
 }
 
+// The same order seen in the pixels: a screen image under a sprite under text. Where all three
+// overlap the text's colour shows; where the text leaves a gap the sprite's; elsewhere the image's.
+TEST_F(PassOrderTest, LaterPassesDrawOverEarlierOnes) {
+  Texture* red = CreateTexture(64, 64, 0xFFFF0000);
+  Texture* green = CreateTexture(32, 32, 0xFF00FF00);
+  ASSERT_NE(red, nullptr);
+  ASSERT_NE(green, nullptr);
+  ScreenImage* image = CreateScreenImage(red);
+  ASSERT_NE(image, nullptr);
+  ASSERT_EQ(PlaceScreenImage(image, 100, 100, 1), 1);
+  Sprite* sprite = CreateSprite(green);
+  ASSERT_NE(sprite, nullptr);
+  ASSERT_EQ(DrawSprite(sprite, 110, 110), 1);
+  ASSERT_EQ(DrawText(112, 112, "MMMM"), 1);  // the default font's text is white
+  RenderWorld();
+  Flip();
+  const AutomationFrame frame = LastFrame();
+  EXPECT_EQ(Rgb(PixelAt(frame, 102, 102)), 0xFF0000u) << "the image alone";
+  EXPECT_EQ(Rgb(PixelAt(frame, 138, 138)), 0x00FF00u) << "the sprite over the image";
+  int whitePixels = 0, greenPixels = 0;
+  for (int y = 110; y < 142; ++y)
+    for (int x = 110; x < 142; ++x) {
+      whitePixels += Rgb(PixelAt(frame, x, y)) == 0xFFFFFFu;
+      greenPixels += Rgb(PixelAt(frame, x, y)) == 0x00FF00u;
+    }
+  EXPECT_GT(whitePixels, 20) << "the text over the sprite";
+  EXPECT_GT(greenPixels, 200);
+}
+
 // --- Timing and frame rate -----------------------------------------------------------------------
 
 class FrameTimingTest : public ClosedEngineTest {

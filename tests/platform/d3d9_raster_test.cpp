@@ -645,6 +645,60 @@ TEST_F(FastPathTest, SpriteQuadsMatchTheGeneralPath) {
   tex->Release();
 }
 
+// Source-alpha blending of every alpha value over every background level: the sprite loop and
+// the general path round (src * a + dst * (255 - a) + 127) / 255 alike, whatever the alpha.
+TEST_F(FastPathTest, PartialAlphaBlendsRoundAlikeOnBothPaths) {
+  // 16 x 16 texels: alpha rises along the rows, colour along the columns.
+  std::vector<uint32_t> texels(256);
+  for (int i = 0; i < 256; ++i)
+    texels[i] = (static_cast<uint32_t>(i) << 24) | (static_cast<uint32_t>((i * 7) & 255) << 16) |
+                (static_cast<uint32_t>(255 - i) << 8) | static_cast<uint32_t>((i * 13) & 255);
+  IDirect3DTexture9* tex = MakeTexture(16, 16, texels);
+  ASSERT_NE(tex, nullptr);
+  std::vector<uint32_t> out[2];
+  for (int fast = 0; fast < 2; ++fast) {
+    AutomationUseFastPaths(fast != 0);
+    ClearTo(0);
+    // A background of many levels: each pixel its own colour.
+    device_->SetTexture(0, nullptr);
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    for (int y = 0; y < 16; ++y) {
+      TLVertex row[4] = {
+          {0, static_cast<float>(y), 0.5f, 1, 0xFF000000u | (y * 0x0F1101u), 0, 0},
+          {16, static_cast<float>(y), 0.5f, 1, 0xFF000000u | (y * 0x0F1101u) | 0xF0, 1, 0},
+          {0, y + 1.f, 0.5f, 1, 0xFF000000u | (y * 0x0F1101u), 0, 1},
+          {16, y + 1.f, 0.5f, 1, 0xFF000000u | (y * 0x0F1101u) | 0xF0, 1, 1}};
+      device_->SetFVF(kTLFvf);
+      ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, row, sizeof(TLVertex)), D3D_OK);
+    }
+    auto background = ReadBackBuffer();
+    device_->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);  // the sprite loop's case: no depth
+    device_->SetTexture(0, tex);
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    device_->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    // Shifted by half a pixel, so that pixel centres fall on texel centres.
+    DrawQuad(-0.5f, -0.5f, 15.5f, 15.5f, 0xFFFFFFFF);
+    out[fast] = ReadBackBuffer();
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const uint32_t src = texels[y * 16 + x], dst = At(background, x, y);
+        const uint32_t a = src >> 24;
+        uint32_t want = 0;
+        for (int sh = 0; sh < 24; sh += 8)
+          want |= ((((src >> sh) & 255) * a + ((dst >> sh) & 255) * (255 - a) + 127) / 255) << sh;
+        ASSERT_EQ(At(out[fast], x, y), want) << x << "," << y << (fast ? " fast" : " general");
+      }
+  }
+  AutomationUseFastPaths(true);
+  EXPECT_EQ(out[0], out[1]);
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
 // Sprite-like quads under state variations around the demo's: texture formats, diffuse colours
 // (white and not), the alpha operations, alpha-test functions, addressing outside the texture,
 // opaque drawing, and turned or fractional quads that must leave the fast path. Every variant

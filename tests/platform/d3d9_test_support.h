@@ -1,5 +1,5 @@
-// A headless window and Direct3D 9 device for the device and rasterizer tests, with helpers to
-// draw pre-transformed quads and read pixels back.
+// The device and rasteriser tests' fixture: the shared headless device, with helpers to draw
+// pre-transformed quads and read pixels back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "automation.h"
+#include "support/headless_device.h"
 #include "platform/win32/com_object.h"
 #include "d3d9.h"
 #include "windows.h"
@@ -30,38 +31,8 @@ struct LVertex {
 };
 constexpr DWORD kLFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
-// A window whose client area is width x height.
-inline HWND MakeWindow(int width, int height) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "D3D9TestWindow";
-    RegisterClassA(&wc);
-    registered = true;
-  }
-  // The outer size that gives the requested client area.
-  RECT r = {0, 0, width, height};
-  AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  return CreateWindowExA(0, "D3D9TestWindow", "D3D9 test", WS_OVERLAPPEDWINDOW, 0, 0,
-                         r.right - r.left, r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
-}
-
-inline D3DPRESENT_PARAMETERS WindowedParameters(HWND window, UINT width, UINT height) {
-  D3DPRESENT_PARAMETERS pp = {};
-  pp.BackBufferWidth = width;
-  pp.BackBufferHeight = height;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.BackBufferCount = 1;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.hDeviceWindow = window;
-  pp.Windowed = TRUE;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D16;
-  pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-  pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  return pp;
-}
+using test_support::MakeWindow;
+using test_support::WindowedParameters;
 
 class DeviceTest : public ::testing::Test {
  protected:
@@ -69,29 +40,22 @@ class DeviceTest : public ::testing::Test {
   static constexpr UINT kHeight = 48;
 
   void SetUp() override {
-    AutomationUseHeadless();
     AutomationClearFaults();
     AutomationUseFastPaths(true);
-    window_ = MakeWindow(static_cast<int>(kWidth), static_cast<int>(kHeight));
-    ASSERT_NE(window_, nullptr);
-    d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_NE(d3d_, nullptr);
-    pp_ = WindowedParameters(window_, kWidth, kHeight);
-    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp_, &device_),
-              D3D_OK);
-    ASSERT_NE(device_, nullptr);
+    ASSERT_TRUE(rig_.Open(kWidth, kHeight));
+    window_ = rig_.window;
+    d3d_ = rig_.d3d;
+    device_ = rig_.device;
+    pp_ = rig_.parameters;
   }
 
   void TearDown() override {
-    if (device_) {
-      EXPECT_EQ(device_->Release(), 0u) << "something still holds the device";
-    }
+    EXPECT_EQ(rig_.Close(), 0u) << "something still holds the device";
     device_ = nullptr;
-    SafeRelease(d3d_);
-    if (window_) DestroyWindow(window_);
+    d3d_ = nullptr;
     window_ = nullptr;
     AutomationClearFaults();
+    AutomationUseFastPaths(true);
   }
 
   void ClearTo(D3DCOLOR colour) {
@@ -101,25 +65,11 @@ class DeviceTest : public ::testing::Test {
 
   // The back buffer as 0x00RRGGBB, rows top first.
   std::vector<uint32_t> ReadBackBuffer() {
-    std::vector<uint32_t> pixels(kWidth * kHeight, 0);
-    IDirect3DSurface9* surface = nullptr;
-    if (FAILED(device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface))) {
-      ADD_FAILURE() << "GetBackBuffer failed";
-      return pixels;
+    std::vector<uint32_t> pixels = rig_.ReadBackBuffer();
+    if (pixels.empty()) {
+      ADD_FAILURE() << "the back buffer cannot be read";
+      pixels.assign(kWidth * kHeight, 0);
     }
-    D3DLOCKED_RECT locked;
-    if (FAILED(surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-      ADD_FAILURE() << "LockRect failed";
-      surface->Release();
-      return pixels;
-    }
-    for (UINT y = 0; y < kHeight; ++y) {
-      const auto* row = reinterpret_cast<const uint32_t*>(
-          static_cast<const uint8_t*>(locked.pBits) + static_cast<size_t>(y) * locked.Pitch);
-      for (UINT x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = row[x] & 0x00FFFFFFu;
-    }
-    surface->UnlockRect();
-    surface->Release();
     return pixels;
   }
 
@@ -156,6 +106,7 @@ class DeviceTest : public ::testing::Test {
     ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex)), D3D_OK);
   }
 
+  test_support::HeadlessDevice rig_;
   HWND window_ = nullptr;
   IDirect3D9* d3d_ = nullptr;
   IDirect3DDevice9* device_ = nullptr;

@@ -1,5 +1,5 @@
-// A bare Direct3D device for the D3DX sprite and font tests: a headless window, a lockable
-// X8R8G8B8 back buffer of a fixed size, and helpers to make textures and read pixels back.
+// The D3DX tests' fixture: the shared headless device at 160 x 120, with helpers to make
+// textures and read pixels back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include "automation.h"
 #include "d3d9.h"
 #include "d3dx9.h"
-#include "d3d9_test_support.h"
+#include "support/headless_device.h"
 #include "windows.h"
 
 namespace d3dx_test {
@@ -22,26 +22,17 @@ class DeviceTest : public ::testing::Test {
   static constexpr UINT kHeight = 120;
 
   void SetUp() override {
-    AutomationUseHeadless();
     AutomationClearFaults();
-    window_ = d3d9_test::MakeWindow(static_cast<int>(kWidth), static_cast<int>(kHeight));
-    ASSERT_NE(window_, nullptr);
-    d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_NE(d3d_, nullptr);
-    D3DPRESENT_PARAMETERS pp = d3d9_test::WindowedParameters(window_, kWidth, kHeight);
-    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &device_),
-              D3D_OK);
-    ASSERT_NE(device_, nullptr);
+    ASSERT_TRUE(rig_.Open(kWidth, kHeight));
+    window_ = rig_.window;
+    d3d_ = rig_.d3d;
+    device_ = rig_.device;
   }
 
   void TearDown() override {
-    if (device_) {
-      EXPECT_EQ(device_->Release(), 0u) << "something still holds the device";
-    }
+    EXPECT_EQ(rig_.Close(), 0u) << "something still holds the device";
     device_ = nullptr;
-    SafeRelease(d3d_);
-    if (window_) DestroyWindow(window_);
+    d3d_ = nullptr;
     window_ = nullptr;
     AutomationClearFaults();
   }
@@ -52,25 +43,11 @@ class DeviceTest : public ::testing::Test {
 
   // The whole back buffer, 0x00RRGGBB per pixel (the X byte masked off), rows top first.
   std::vector<uint32_t> ReadBackBuffer() {
-    std::vector<uint32_t> pixels(kWidth * kHeight, 0);
-    IDirect3DSurface9* surface = nullptr;
-    if (FAILED(device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface)) || !surface) {
-      ADD_FAILURE() << "GetBackBuffer failed";
-      return pixels;
+    std::vector<uint32_t> pixels = rig_.ReadBackBuffer();
+    if (pixels.empty()) {
+      ADD_FAILURE() << "the back buffer cannot be read";
+      pixels.assign(kWidth * kHeight, 0);
     }
-    D3DLOCKED_RECT locked;
-    if (FAILED(surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-      ADD_FAILURE() << "back buffer LockRect failed";
-      surface->Release();
-      return pixels;
-    }
-    for (UINT y = 0; y < kHeight; ++y) {
-      const auto* row = reinterpret_cast<const uint32_t*>(
-          static_cast<const uint8_t*>(locked.pBits) + (size_t)y * locked.Pitch);
-      for (UINT x = 0; x < kWidth; ++x) pixels[y * kWidth + x] = row[x] & 0x00FFFFFFu;
-    }
-    surface->UnlockRect();
-    surface->Release();
     return pixels;
   }
 
@@ -102,6 +79,7 @@ class DeviceTest : public ::testing::Test {
     return texture;
   }
 
+  test_support::HeadlessDevice rig_;
   HWND window_ = nullptr;
   IDirect3D9* d3d_ = nullptr;
   IDirect3DDevice9* device_ = nullptr;

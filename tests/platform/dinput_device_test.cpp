@@ -1,5 +1,5 @@
 // DirectInput 8 on SDL2 (standard formats, devices, error codes, keyboard with automation,
-// mouse motion, a virtual joystick, fault injection) and DirectSound 8's device.
+// mouse motion, a virtual joystick, fault injection).
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -11,7 +11,6 @@
 #include "automation.h"
 #include "platform/win32/com_object.h"
 #include "dinput.h"
-#include "dsound.h"
 #include "windows.h"
 
 namespace {
@@ -396,30 +395,6 @@ TEST_F(DirectInput, VirtualJoystickFillsTheJoystickState) {
   EXPECT_TRUE(FAILED(di_->CreateDevice(GUID_Joystick, &device, nullptr)));
   EXPECT_EQ(device, nullptr);
   SDL_JoystickDetachVirtual(index);
-}
-
-// --- DirectSound ---------------------------------------------------------------------------------
-
-TEST_F(DirectInput, DirectSoundCreatesAndTakesACooperativeLevel) {
-  IDirectSound8* ds = nullptr;
-  EXPECT_EQ(DirectSoundCreate8(nullptr, nullptr, nullptr), DSERR_INVALIDPARAM);
-  ASSERT_EQ(DirectSoundCreate8(nullptr, &ds, nullptr), DS_OK);
-  ASSERT_NE(ds, nullptr);
-  EXPECT_EQ(ds->SetCooperativeLevel(window_, 0), DSERR_INVALIDPARAM);
-  EXPECT_EQ(ds->SetCooperativeLevel(nullptr, DSSCL_EXCLUSIVE), DSERR_INVALIDPARAM);
-  EXPECT_EQ(ds->SetCooperativeLevel(window_, DSSCL_EXCLUSIVE), DS_OK);
-  AutomationSetFault(AutomationFault::SoundCooperativeLevel, true);
-  EXPECT_TRUE(FAILED(ds->SetCooperativeLevel(window_, DSSCL_EXCLUSIVE)));
-  AutomationSetFault(AutomationFault::SoundCooperativeLevel, false);
-  void* iface = nullptr;
-  ASSERT_EQ(ds->QueryInterface(IID_IDirectSound, &iface), S_OK);
-  static_cast<IUnknown*>(iface)->Release();
-  EXPECT_EQ(ds->QueryInterface(IID_IDirectInput8A, &iface), E_NOINTERFACE);
-  EXPECT_EQ(ds->Release(), 0u);
-
-  AutomationSetFault(AutomationFault::DirectSoundCreate, true);
-  EXPECT_TRUE(FAILED(DirectSoundCreate8(nullptr, &ds, nullptr)));
-  EXPECT_EQ(ds, nullptr);
 }
 
 }  // namespace

@@ -250,11 +250,13 @@ void VertexProcessor::ProcessSpriteFormat(const VertexSource& src, UINT count, R
 void VertexProcessor::ProcessGeneral(const VertexSource& src, UINT count, bool points,
                                      RVertex* out) {
   const VertexLayout& l = layout_;
-  const bool needEye = lighting_ || fogMode_ != 0 || pointScale_;
+  bool needEye = lighting_ || fogMode_ != 0 || pointScale_;
   bool needNormal = lighting_;
-  for (int st = 0; st < stages_; ++st)
+  for (int st = 0; st < stages_; ++st) {
+    needEye |= coords_[st].generate != 0;
     needNormal |=
         coords_[st].generate != 0 && coords_[st].generate != D3DTSS_TCI_CAMERASPACEPOSITION;
+  }
   for (UINT i = 0; i < count; ++i) {
     RVertex& v = out[i];
     float pos[4];
