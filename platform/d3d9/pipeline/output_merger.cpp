@@ -1,5 +1,6 @@
 // Output merging in Direct3D 9's order: alpha test, stencil and depth tests with their stencil
 // operations, depth write, fog, blending and the masked write.
+#include "d3d9/pipeline/colour_math.h"
 #include "d3d9/pipeline/output_merger.h"
 
 #include <cmath>
@@ -10,22 +11,6 @@
 namespace d3d9 {
 
 namespace {
-
-struct C4 {
-  int r, g, b, a;
-};
-
-inline C4 Unpack(uint32_t c) {
-  return C4{static_cast<int>((c >> 16) & 255), static_cast<int>((c >> 8) & 255),
-            static_cast<int>(c & 255), static_cast<int>(c >> 24)};
-}
-inline uint32_t Pack(const C4& c) {
-  return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
-         (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
-}
-inline int Clamp255(int v) {
-  return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
 
 float Bits(DWORD d) {
   float f;
@@ -268,7 +253,7 @@ uint32_t OutputMerger::StencilOp(DWORD op, uint32_t s) const {
 }
 
 uint32_t OutputMerger::ApplyFog(uint32_t colour, float factor) const {
-  const int f = static_cast<int>(std::lrint(std::clamp(factor, 0.f, 1.f) * 255.f));
+  const int f = RoundToInt(std::clamp(factor, 0.f, 1.f) * 255.f);
   if (f >= 255) return colour;
   const C4 c = Unpack(colour), g = Unpack(fogColour_);
   auto mix = [f](int cc, int gg) { return (cc * f + gg * (255 - f) + 127) / 255; };

@@ -298,7 +298,10 @@ void Pipeline::Validate() {
     r.eye = merger_.FogOnEye();
     r.texSlots = 0;
     for (int s = 0; s < pixel_.StageCount(); ++s)
-      if (pixel_.StageSamples(s)) r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
+      if (pixel_.StageSamples(s)) {
+        r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
+        r.texComponents[s] = static_cast<uint8_t>(pixel_.CoordinateComponents(s));
+      }
     raster_.Configure(r, this);
   }
   dirty_ = 0;

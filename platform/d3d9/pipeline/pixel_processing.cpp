@@ -1,4 +1,5 @@
 // The texture stages, as Direct3D 9's fixed-function pixel pipeline defines them.
+#include "d3d9/pipeline/colour_math.h"
 #include "d3d9/pipeline/pixel_processing.h"
 
 #include <algorithm>
@@ -8,29 +9,6 @@
 #include "d3d9/pipeline/pipeline.h"
 
 namespace d3d9 {
-
-namespace {
-
-struct C4 {
-  int r, g, b, a;
-};
-
-inline C4 Unpack(uint32_t c) {
-  return C4{static_cast<int>((c >> 16) & 255), static_cast<int>((c >> 8) & 255),
-            static_cast<int>(c & 255), static_cast<int>(c >> 24)};
-}
-inline uint32_t Pack(const C4& c) {
-  return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
-         (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
-}
-inline int Mul255(int x, int y) {
-  return (x * y + 127) / 255;
-}
-inline int Clamp255(int v) {
-  return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
-
-}  // namespace
 
 int ActiveStages(const DeviceState& s) {
   int n = 0;
@@ -88,10 +66,11 @@ void PixelProcessor::Configure(const DeviceState& s, bool fast) {
   };
   auto isTex = [](DWORD arg) { return arg == D3DTA_TEXTURE; };
   auto isDiff = [](DWORD arg) { return arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT; };
-  if (!specularAdd_ && stageCount_ == 0) {
+  // Both shortcuts add the specular colour afterwards when it is switched on, as the stages do.
+  if (stageCount_ == 0) {
     shade_ = ShadeKind::Diffuse;
-  } else if (!specularAdd_ && stageCount_ == 1 && stages_[0].unit.texture &&
-             !stages_[0].unit.cube && !stages_[0].projected && stages_[0].resultArg != D3DTA_TEMP) {
+  } else if (stageCount_ == 1 && stages_[0].unit.texture && !stages_[0].unit.cube &&
+             !stages_[0].projected && stages_[0].resultArg != D3DTA_TEMP) {
     const StageState& st = stages_[0];
     bool colourOk = st.colorOp == D3DTOP_MODULATE && plain(st.colorArg1) && plain(st.colorArg2) &&
                     isTex(st.colorArg1) != isTex(st.colorArg2);
@@ -204,6 +183,11 @@ uint32_t PixelProcessor::ShadeOne(const Fragment& f) const {
       C4 t = Unpack(f.presampled ? f.texel[0] : Sample2D(st.unit, f.tex[0][0], f.tex[0][1]));
       int a = shadeAlpha_ == 0 ? Mul255(t.a, c.a) : (shadeAlpha_ == 1 ? t.a : c.a);
       c = C4{Mul255(t.r, c.r), Mul255(t.g, c.g), Mul255(t.b, c.b), a};
+    }
+    if (specularAdd_) {
+      c.r = std::min(255, c.r + f.specular[0]);
+      c.g = std::min(255, c.g + f.specular[1]);
+      c.b = std::min(255, c.b + f.specular[2]);
     }
     return Pack(c);
   }
@@ -333,7 +317,48 @@ uint32_t PixelProcessor::ShadeOne(const Fragment& f) const {
   return Pack(cur);
 }
 
+namespace {
+
+// The specular sum after the stages: colour channels saturate, alpha is kept.
+inline void AddSpecular(const FragmentBatch& b, int lane, C4* c) {
+  c->r = std::min(255, c->r + ChannelOf(b.attr[kAttrSpecular][lane]));
+  c->g = std::min(255, c->g + ChannelOf(b.attr[kAttrSpecular + 1][lane]));
+  c->b = std::min(255, c->b + ChannelOf(b.attr[kAttrSpecular + 2][lane]));
+}
+
+}  // namespace
+
 void PixelProcessor::Shade(FragmentBatch& b) const {
+  // The shortcuts run over the batch directly, with the same arithmetic as ShadeOne.
+  if (shade_ == ShadeKind::Diffuse) {
+    for (uint64_t live = b.live; live;) {
+      const int lane = __builtin_ctzll(live);
+      live &= live - 1;
+      C4 c{ChannelOf(b.attr[kAttrDiffuse][lane]), ChannelOf(b.attr[kAttrDiffuse + 1][lane]),
+           ChannelOf(b.attr[kAttrDiffuse + 2][lane]), ChannelOf(b.attr[kAttrDiffuse + 3][lane])};
+      if (specularAdd_) AddSpecular(b, lane, &c);
+      b.colour[lane] = Pack(c);
+    }
+    return;
+  }
+  if (shade_ == ShadeKind::TextureModulate) {
+    const TextureUnit& unit = stages_[0].unit;
+    const float* u = b.attr[kAttrTex];
+    const float* v = b.attr[kAttrTex + 1];
+    for (uint64_t live = b.live; live;) {
+      const int lane = __builtin_ctzll(live);
+      live &= live - 1;
+      const C4 c{ChannelOf(b.attr[kAttrDiffuse][lane]), ChannelOf(b.attr[kAttrDiffuse + 1][lane]),
+                 ChannelOf(b.attr[kAttrDiffuse + 2][lane]),
+                 ChannelOf(b.attr[kAttrDiffuse + 3][lane])};
+      const C4 t = Unpack(Sample2D(unit, u[lane], v[lane]));
+      const int a = shadeAlpha_ == 0 ? Mul255(t.a, c.a) : (shadeAlpha_ == 1 ? t.a : c.a);
+      C4 out{Mul255(t.r, c.r), Mul255(t.g, c.g), Mul255(t.b, c.b), a};
+      if (specularAdd_) AddSpecular(b, lane, &out);
+      b.colour[lane] = Pack(out);
+    }
+    return;
+  }
   Fragment f;
   f.presampled = false;
   for (int i = 0; i < 4; ++i) f.specular[i] = 0;
@@ -341,16 +366,21 @@ void PixelProcessor::Shade(FragmentBatch& b) const {
   for (uint64_t live = b.live; live;) {
     const int lane = __builtin_ctzll(live);
     live &= live - 1;
-    for (int c = 0; c < 4; ++c)
-      f.diffuse[c] = Clamp255(static_cast<int>(std::lrint(b.attr[kAttrDiffuse + c][lane])));
+    for (int c = 0; c < 4; ++c) f.diffuse[c] = ChannelOf(b.attr[kAttrDiffuse + c][lane]);
     if (readsSpecular_)
-      for (int c = 0; c < 4; ++c)
-        f.specular[c] = Clamp255(static_cast<int>(std::lrint(b.attr[kAttrSpecular + c][lane])));
+      for (int c = 0; c < 4; ++c) f.specular[c] = ChannelOf(b.attr[kAttrSpecular + c][lane]);
     for (int s = 0; s < slots; ++s)
-      if (stages_[s].unit.texture)
-        for (int k = 0; k < 4; ++k) f.tex[s][k] = b.attr[kAttrTex + 4 * s + k][lane];
+      for (int k = 0, n = CoordinateComponents(s); k < n; ++k)
+        f.tex[s][k] = b.attr[kAttrTex + 4 * s + k][lane];
     b.colour[lane] = ShadeOne(f);
   }
+}
+
+int PixelProcessor::CoordinateComponents(int stage) const {
+  const StageState& st = stages_[stage];
+  if (!st.unit.texture) return 0;
+  if (st.projected) return 4;
+  return st.unit.cube ? 3 : 2;
 }
 
 }  // namespace d3d9

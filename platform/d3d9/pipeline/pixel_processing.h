@@ -44,12 +44,15 @@ class PixelProcessor {
   // Whether the stages read the specular colour, and which stages read coordinates.
   bool ReadsSpecular() const { return readsSpecular_; }
   bool StageSamples(int s) const { return stages_[s].unit.texture != nullptr; }
+  // How many of a stage's four coordinates sampling reads (0 when it samples nothing).
+  int CoordinateComponents(int stage) const;
 
   // Shortcuts for the common configurations, decided once per state change. They compute the
   // same values as the general code.
   enum class ShadeKind { General, Diffuse, TextureModulate };
   ShadeKind Shortcut() const { return shade_; }
   int ShortcutAlpha() const { return shadeAlpha_; }  // 0 texture * diffuse, 1 texture, 2 diffuse
+  bool SpecularAdd() const { return specularAdd_; }
 
  private:
   uint32_t SampleStage(const StageState& st, const float* t) const;

@@ -9,29 +9,12 @@
 #endif
 
 #include "d3d9/d3d9_texture.h"
+#include "d3d9/pipeline/colour_math.h"
 #include "d3d9/pipeline/pipeline.h"
 
 namespace d3d9 {
 
 namespace {
-
-struct C4 {
-  int r, g, b, a;
-};
-inline C4 Unpack(uint32_t c) {
-  return C4{static_cast<int>((c >> 16) & 255), static_cast<int>((c >> 8) & 255),
-            static_cast<int>(c & 255), static_cast<int>(c >> 24)};
-}
-inline uint32_t Pack(const C4& c) {
-  return (static_cast<uint32_t>(c.a) << 24) | (static_cast<uint32_t>(c.r) << 16) |
-         (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
-}
-inline int Mul255(int x, int y) {
-  return (x * y + 127) / 255;
-}
-inline int Clamp255(int v) {
-  return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
 
 // Rounds half to even like std::nearbyint in the default rounding mode, without the library
 // call; beyond the int range (or for NaN) it gives a value far from the input, which the callers
@@ -169,8 +152,8 @@ bool Pipeline::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
 
   Fragment frag{};
   for (int i = 0; i < 4; ++i) {
-    frag.diffuse[i] = Clamp255(static_cast<int>(std::lrint(v0.attr[kAttrDiffuse + i])));
-    frag.specular[i] = Clamp255(static_cast<int>(std::lrint(v0.attr[kAttrSpecular + i])));
+    frag.diffuse[i] = ChannelOf(v0.attr[kAttrDiffuse + i]);
+    frag.specular[i] = ChannelOf(v0.attr[kAttrSpecular + i]);
   }
   const float z = sz[0];
   if (QuadSpriteLoop(frag, u0[0], v0s[0], px0, px1, py0, py1)) return true;
@@ -199,7 +182,8 @@ bool Pipeline::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int
                               int py1) {
   if (merger_.DepthTesting() || !merger_.Target32() ||
       merger_.BlendKind() == OutputMerger::Blend::General ||
-      pixel_.Shortcut() != PixelProcessor::ShadeKind::TextureModulate || pixel_.StageCount() != 1)
+      pixel_.Shortcut() != PixelProcessor::ShadeKind::TextureModulate || pixel_.StageCount() != 1 ||
+      pixel_.SpecularAdd())
     return false;
   const TextureUnit& unit = pixel_.Stage(0).unit;
   if (!unit.texture || !unit.view.argb32) return false;

@@ -125,8 +125,10 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
     }
   }
   for (int s = 0; s < kTexSlots; ++s)
-    if (p.texSlots & (1u << s))
-      for (int k = 0; k < 4; ++k) attrs[nattr++] = kAttrTex + 4 * s + k;
+    if (p.texSlots & (1u << s)) {
+      const int n = p.texComponents[s] ? p.texComponents[s] : 4;
+      for (int k = 0; k < n; ++k) attrs[nattr++] = kAttrTex + 4 * s + k;
+    }
 
   float base[kAttrCount], ddx[kAttrCount], ddy[kAttrCount];
   float qBase = 1.f, qdx = 0.f, qdy = 0.f;
@@ -150,17 +152,30 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   batch_.backFacing = backFacing;
   FragmentBatch& bt = batch_;
   const int64_t qx0 = minX & ~int64_t{1}, qy0 = minY & ~int64_t{1};
+  // Edge values step by -dy per pixel along a row: the first quad of each row pair is evaluated,
+  // the others stepped, exactly (integers).
+  int64_t step[3];
+  for (int k = 0; k < 3; ++k) step[k] = -e[k].dy * kSub;
   for (int64_t y = qy0; y <= maxY; y += 2) {
+    int64_t w[2][3];
+    for (int r = 0; r < 2; ++r) {
+      const int64_t sy = (y + r) << kSubBits, sx = qx0 << kSubBits;
+      for (int k = 0; k < 3; ++k)
+        w[r][k] = e[k].dx * (sy - e[k].oy) - e[k].dy * (sx - e[k].ox) + e[k].bias;
+    }
+    const bool row0 = y >= minY, row1 = y + 1 <= maxY;
     for (int64_t x = qx0; x <= maxX; x += 2) {
+      const bool col0 = x >= minX, col1 = x + 1 <= maxX;
       unsigned mask = 0;
-      for (int i = 0; i < 4; ++i) {
-        const int64_t px = x + (i & 1), py = y + (i >> 1);
-        if (px < minX || px > maxX || py < minY || py > maxY) continue;
-        const int64_t sx = px << kSubBits, sy = py << kSubBits;
-        const int64_t w0 = e[0].dx * (sy - e[0].oy) - e[0].dy * (sx - e[0].ox) + e[0].bias;
-        const int64_t w1 = e[1].dx * (sy - e[1].oy) - e[1].dy * (sx - e[1].ox) + e[1].bias;
-        const int64_t w2 = e[2].dx * (sy - e[2].oy) - e[2].dy * (sx - e[2].ox) + e[2].bias;
-        if ((w0 | w1 | w2) >= 0) mask |= 1u << i;
+      if (row0 && col0 && (w[0][0] | w[0][1] | w[0][2]) >= 0) mask |= 1;
+      if (row0 && col1 && ((w[0][0] + step[0]) | (w[0][1] + step[1]) | (w[0][2] + step[2])) >= 0)
+        mask |= 2;
+      if (row1 && col0 && (w[1][0] | w[1][1] | w[1][2]) >= 0) mask |= 4;
+      if (row1 && col1 && ((w[1][0] + step[0]) | (w[1][1] + step[1]) | (w[1][2] + step[2])) >= 0)
+        mask |= 8;
+      for (int k = 0; k < 3; ++k) {
+        w[0][k] += 2 * step[k];
+        w[1][k] += 2 * step[k];
       }
       if (!mask) continue;
       const int lane0 = bt.lanes;

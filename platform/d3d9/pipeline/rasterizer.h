@@ -24,12 +24,13 @@ struct RasterSetup {
   DWORD cullMode = D3DCULL_CCW;
   DWORD fillMode = D3DFILL_SOLID;
   bool flatShade = false;
-  bool lastPixel = true;  // lines draw their last pixel
-  bool diffuse = true;    // interpolate the diffuse colour
-  bool specular = false;  // the specular colour
-  bool fog = false;       // the vertex fog factor
-  bool eye = false;       // each fragment's eye distance
-  uint8_t texSlots = 0;   // texture coordinate slots, one bit per stage
+  bool lastPixel = true;                  // lines draw their last pixel
+  bool diffuse = true;                    // interpolate the diffuse colour
+  bool specular = false;                  // the specular colour
+  bool fog = false;                       // the vertex fog factor
+  bool eye = false;                       // each fragment's eye distance
+  uint8_t texSlots = 0;                   // texture coordinate slots, one bit per stage
+  uint8_t texComponents[kTexSlots] = {};  // coordinates of each slot read (2 to 4)
 };
 
 class Rasterizer {

@@ -76,7 +76,73 @@ SamplerView ViewOf(const TextureImage* texture, int face, int level) {
                      l.format == D3DFMT_X8R8G8B8};
 }
 
+namespace {
+
+// Bilinear's arithmetic for 32-bit ARGB texels under WRAP on power-of-two sizes or CLAMP, with
+// the address mode decided once per sample rather than per texel.
+template <bool Wrap>
+__attribute__((always_inline)) inline uint32_t FastSample(const SamplerView& view, float u, float v,
+                                                          bool linear) {
+  float fu = u * static_cast<float>(view.width);
+  float fv = v * static_cast<float>(view.height);
+  if (!(std::fabs(fu) < 1e7f)) fu = 0.f;
+  if (!(std::fabs(fv) < 1e7f)) fv = 0.f;
+  const int w = view.width, h = view.height;
+  auto addr = [](int i, int n) {
+    if (Wrap) return i & (n - 1);
+    return i < 0 ? 0 : (i >= n ? n - 1 : i);
+  };
+  const uint32_t alpha = view.xrgb ? 0xFF000000u : 0u;
+  auto load = [&](int x, int y) {
+    uint32_t c;
+    std::memcpy(&c, view.bits + static_cast<size_t>(y) * view.pitch + static_cast<size_t>(x) * 4,
+                4);
+    return c | alpha;
+  };
+  if (!linear) return load(addr(FloorToInt(fu), w), addr(FloorToInt(fv), h));
+  fu -= 0.5f;
+  fv -= 0.5f;
+  int x0 = FloorToInt(fu), y0 = FloorToInt(fv);
+  int wx = static_cast<int>((fu - static_cast<float>(x0)) * 256.f + 0.5f);
+  int wy = static_cast<int>((fv - static_cast<float>(y0)) * 256.f + 0.5f);
+  if (wx >= 256) {
+    ++x0;
+    wx = 0;
+  }
+  if (wy >= 256) {
+    ++y0;
+    wy = 0;
+  }
+  if (wx <= 0) wx = 0;
+  if (wy <= 0) wy = 0;
+  const int xa = addr(x0, w), ya = addr(y0, h);
+  if (wx == 0 && wy == 0) return load(xa, ya);
+  const int xb = addr(x0 + 1, w), yb = addr(y0 + 1, h);
+  const uint32_t c00 = load(xa, ya), c10 = load(xb, ya), c01 = load(xa, yb), c11 = load(xb, yb);
+  uint32_t out = 0;
+  for (int s = 0; s < 32; s += 8) {
+    const int top =
+        static_cast<int>((c00 >> s) & 255) * (256 - wx) + static_cast<int>((c10 >> s) & 255) * wx;
+    const int bot =
+        static_cast<int>((c01 >> s) & 255) * (256 - wx) + static_cast<int>((c11 >> s) & 255) * wx;
+    out |= static_cast<uint32_t>((top * (256 - wy) + bot * wy + 32768) >> 16) << s;
+  }
+  return out;
+}
+
+bool PowerOfTwo(int n) {
+  return n > 0 && (n & (n - 1)) == 0;
+}
+
+}  // namespace
+
 uint32_t Sample2D(const TextureUnit& unit, float u, float v) {
+  const SamplerView& view = unit.view;
+  if (unit.level2 < 0 && view.argb32 && unit.addressU == unit.addressV) {
+    if (unit.addressU == D3DTADDRESS_CLAMP) return FastSample<false>(view, u, v, unit.linear);
+    if (unit.addressU == D3DTADDRESS_WRAP && PowerOfTwo(view.width) && PowerOfTwo(view.height))
+      return FastSample<true>(view, u, v, unit.linear);
+  }
   const uint32_t c = Bilinear(unit.view, unit, u, v, unit.addressU, unit.addressV, unit.linear);
   if (unit.level2 < 0) return c;
   return Mix(c, Bilinear(unit.view2, unit, u, v, unit.addressU, unit.addressV, unit.linear),
