@@ -7,3 +7,4 @@
 #include "d3dx9tex.h"
 #include "d3dx9shader.h"
 #include "d3dx9mesh.h"
+#include "d3dx9anim.h"

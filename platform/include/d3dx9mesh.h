@@ -188,3 +188,103 @@ HRESULT WINAPI D3DXCreatePolygon(LPDIRECT3DDEVICE9 pDevice, FLOAT Length, UINT S
 // The Utah teapot, lid up along +y, spout towards +x.
 HRESULT WINAPI D3DXCreateTeapot(LPDIRECT3DDEVICE9 pDevice, LPD3DXMESH* ppMesh,
                                 LPD3DXBUFFER* ppAdjacency);
+
+// --- Materials and effect instances as .x files carry them --------------------------------------
+typedef struct _D3DXMATERIAL {
+  D3DMATERIAL9 MatD3D;
+  LPSTR pTextureFilename;
+} D3DXMATERIAL, *LPD3DXMATERIAL;
+
+typedef enum _D3DXEFFECTDEFAULTTYPE {
+  D3DXEDT_STRING = 0x1,  // pValue points to a null-terminated string
+  D3DXEDT_FLOATS = 0x2,  // pValue points to NumBytes / 4 floats
+  D3DXEDT_DWORD = 0x3,   // pValue points to one DWORD
+  D3DXEDT_FORCEDWORD = 0x7fffffff
+} D3DXEFFECTDEFAULTTYPE;
+
+typedef struct _D3DXEFFECTDEFAULT {
+  LPSTR pParamName;
+  D3DXEFFECTDEFAULTTYPE Type;
+  DWORD NumBytes;
+  LPVOID pValue;
+} D3DXEFFECTDEFAULT, *LPD3DXEFFECTDEFAULT;
+
+typedef struct _D3DXEFFECTINSTANCE {
+  LPSTR pEffectFilename;
+  DWORD NumDefaults;
+  LPD3DXEFFECTDEFAULT pDefaults;
+} D3DXEFFECTINSTANCE, *LPD3DXEFFECTINSTANCE;
+
+// --- ID3DXSkinInfo ------------------------------------------------------------------------------
+extern const IID IID_ID3DXSkinInfo;
+typedef struct ID3DXSkinInfo* LPD3DXSKININFO;
+
+typedef struct _D3DXBONECOMBINATION {
+  DWORD AttribId;
+  DWORD FaceStart;
+  DWORD FaceCount;
+  DWORD VertexStart;
+  DWORD VertexCount;
+  DWORD* BoneId;
+} D3DXBONECOMBINATION, *LPD3DXBONECOMBINATION;
+
+// Which vertices each bone moves and by how much, plus the bones' names and offset matrices, and
+// software skinning of any vertex data laid out as the FVF code or declaration says.
+DECLARE_INTERFACE_(ID3DXSkinInfo, IUnknown) {
+  STDMETHOD(SetBoneInfluence)
+  (DWORD bone, DWORD numInfluences, const DWORD* vertices, const FLOAT* weights) PURE;
+  STDMETHOD(SetBoneVertexInfluence)(DWORD boneNum, DWORD influenceNum, float weight) PURE;
+  STDMETHOD_(DWORD, GetNumBoneInfluences)(DWORD bone) PURE;
+  STDMETHOD(GetBoneInfluence)(DWORD bone, DWORD * vertices, FLOAT * weights) PURE;
+  STDMETHOD(GetBoneVertexInfluence)
+  (DWORD boneNum, DWORD influenceNum, float* pWeight, DWORD* pVertexNum) PURE;
+  STDMETHOD(GetMaxVertexInfluences)(DWORD * maxVertexInfluences) PURE;
+  STDMETHOD_(DWORD, GetNumBones)() PURE;
+  STDMETHOD(FindBoneVertexInfluenceIndex)
+  (DWORD boneNum, DWORD vertexNum, DWORD * pInfluenceIndex) PURE;
+  STDMETHOD(GetMaxFaceInfluences)
+  (LPDIRECT3DINDEXBUFFER9 pIB, DWORD NumFaces, DWORD * maxFaceInfluences) PURE;
+  STDMETHOD(SetMinBoneInfluence)(FLOAT MinInfl) PURE;
+  STDMETHOD_(FLOAT, GetMinBoneInfluence)() PURE;
+  STDMETHOD(SetBoneName)(DWORD Bone, LPCSTR pName) PURE;
+  STDMETHOD_(LPCSTR, GetBoneName)(DWORD Bone) PURE;
+  STDMETHOD(SetBoneOffsetMatrix)(DWORD Bone, const D3DXMATRIX* pBoneTransform) PURE;
+  STDMETHOD_(LPD3DXMATRIX, GetBoneOffsetMatrix)(DWORD Bone) PURE;
+  STDMETHOD(Clone)(LPD3DXSKININFO * ppSkinInfo) PURE;
+  STDMETHOD(Remap)(DWORD NumVertices, DWORD * pVertexRemap) PURE;
+  STDMETHOD(SetFVF)(DWORD FVF) PURE;
+  STDMETHOD(SetDeclaration)(const D3DVERTEXELEMENT9* pDeclaration) PURE;
+  STDMETHOD_(DWORD, GetFVF)() PURE;
+  STDMETHOD(GetDeclaration)(D3DVERTEXELEMENT9 Declaration[MAX_FVF_DECL_SIZE]) PURE;
+  STDMETHOD(UpdateSkinnedMesh)
+  (const D3DXMATRIX* pBoneTransforms, const D3DXMATRIX* pBoneInvTransposeTransforms,
+   LPCVOID pVerticesSrc, PVOID pVerticesDst) PURE;
+  STDMETHOD(ConvertToBlendedMesh)
+  (LPD3DXMESH pMesh, DWORD Options, const DWORD* pAdjacencyIn, LPDWORD pAdjacencyOut,
+   DWORD* pFaceRemap, LPD3DXBUFFER* ppVertexRemap, DWORD* pMaxFaceInfl, DWORD* pNumBoneCombinations,
+   LPD3DXBUFFER* ppBoneCombinationTable, LPD3DXMESH* ppMesh) PURE;
+  STDMETHOD(ConvertToIndexedBlendedMesh)
+  (LPD3DXMESH pMesh, DWORD Options, DWORD paletteSize, const DWORD* pAdjacencyIn,
+   LPDWORD pAdjacencyOut, DWORD* pFaceRemap, LPD3DXBUFFER* ppVertexRemap, DWORD* pMaxVertexInfl,
+   DWORD* pNumBoneCombinations, LPD3DXBUFFER* ppBoneCombinationTable, LPD3DXMESH* ppMesh) PURE;
+};
+
+HRESULT WINAPI D3DXCreateSkinInfo(DWORD NumVertices, const D3DVERTEXELEMENT9* pDeclaration,
+                                  DWORD NumBones, LPD3DXSKININFO* ppSkinInfo);
+HRESULT WINAPI D3DXCreateSkinInfoFVF(DWORD NumVertices, DWORD FVF, DWORD NumBones,
+                                     LPD3DXSKININFO* ppSkinInfo);
+
+// --- Meshes from .x files -----------------------------------------------------------------------
+// Every mesh of the file, placed by its frames' matrices, as one mesh of D3DFVF_XYZ plus NORMAL,
+// DIFFUSE and TEX1 as the file has them; faces sorted by material. ppMaterials receives
+// D3DXMATERIAL records followed by their texture file names, ppEffectInstances one
+// D3DXEFFECTINSTANCE per material. Text, binary and MSZip-compressed files are read; a file
+// that breaks the format fails with D3DXERR_INVALIDDATA, one without meshes with E_FAIL.
+HRESULT WINAPI D3DXLoadMeshFromXA(LPCSTR pFilename, DWORD Options, LPDIRECT3DDEVICE9 pD3DDevice,
+                                  LPD3DXBUFFER* ppAdjacency, LPD3DXBUFFER* ppMaterials,
+                                  LPD3DXBUFFER* ppEffectInstances, DWORD* pNumMaterials,
+                                  LPD3DXMESH* ppMesh);
+HRESULT WINAPI D3DXLoadMeshFromXInMemory(LPCVOID Memory, DWORD SizeOfMemory, DWORD Options,
+                                         LPDIRECT3DDEVICE9 pD3DDevice, LPD3DXBUFFER* ppAdjacency,
+                                         LPD3DXBUFFER* ppMaterials, LPD3DXBUFFER* ppEffectInstances,
+                                         DWORD* pNumMaterials, LPD3DXMESH* ppMesh);
