@@ -149,7 +149,7 @@ struct AnimatedMesh {
   ID3DXAnimationController* Controller;
   float TimeScale;
   MeshContainer* SkinnedContainer;
-  D3DMATRIX* BoneMatrices;
+  D3DXMATRIX* BoneMatrices;  // one per bone: scratch output of the skinning
 };
 
 // A queued command of ScreenPrimitiveQueue, drawn by the CPU into the locked back buffer.

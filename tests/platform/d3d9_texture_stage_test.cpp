@@ -217,7 +217,11 @@ TEST_F(StageTest, DeclarationsReadPositionsAndColoursFromSeparateStreams) {
     ASSERT_EQ(device_->CreateVertexBuffer(64, 0, 0, D3DPOOL_MANAGED, &vb[s], nullptr), D3D_OK);
     void* p = nullptr;
     ASSERT_EQ(vb[s]->Lock(0, 0, &p, 0), D3D_OK);
-    std::memcpy(p, s == 0 ? static_cast<const void*>(positions) : colours, 64);
+    if (s == 0) {
+      std::memcpy(p, positions, sizeof(positions));
+    } else {
+      std::memcpy(p, colours, sizeof(colours));
+    }
     vb[s]->Unlock();
   }
   ASSERT_EQ(device_->SetVertexDeclaration(decl), D3D_OK);

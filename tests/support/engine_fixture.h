@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,103 @@ inline IDirect3DTexture9* MakeSolidTexture(IDirect3DDevice9* device, uint32_t ar
   }
   texture->UnlockRect(0);
   return texture;
+}
+
+// Device state of the engine's device, read back as the passes left it.
+inline DWORD RenderState(D3DRENDERSTATETYPE state) {
+  DWORD value = 0xDEADBEEF;
+  Engine.Device->GetRenderState(state, &value);
+  return value;
+}
+inline DWORD StageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
+  DWORD value = 0xDEADBEEF;
+  Engine.Device->GetTextureStageState(stage, type, &value);
+  return value;
+}
+inline DWORD SamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type) {
+  DWORD value = 0xDEADBEEF;
+  Engine.Device->GetSamplerState(sampler, type, &value);
+  return value;
+}
+inline D3DMATRIX WorldTransform() {
+  D3DMATRIX world{};
+  Engine.Device->GetTransform(D3DTS_WORLD, &world);
+  return world;
+}
+// The texture bound to a stage, without keeping a reference.
+inline IDirect3DBaseTexture9* BoundTexture(DWORD stage) {
+  IDirect3DBaseTexture9* texture = nullptr;
+  Engine.Device->GetTexture(stage, &texture);
+  if (texture != nullptr) texture->Release();
+  return texture;
+}
+inline DWORD FloatBits(float value) {
+  DWORD bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  return bits;
+}
+
+// Sets the device's view and projection: the eye at the origin looking along +z, a 90 degree
+// vertical field of view with a square aspect, near plane 1, far plane 100. On the 640 x 640
+// screen a point (x, y, z) lands at (320 + 320 x / z, 320 - 320 y / z).
+inline void LookAlongZ() {
+  D3DXMATRIX view, projection;
+  D3DXMatrixIdentity(&view);
+  D3DXMatrixPerspectiveFovLH(&projection, D3DX_PI / 2, 1.0f, 1.0f, 100.0f);
+  Engine.Device->SetTransform(D3DTS_VIEW, &view);
+  Engine.Device->SetTransform(D3DTS_PROJECTION, &projection);
+}
+
+// The engine's back buffer as it stands: 0x00RRGGBB per pixel for 32-bit formats, the raw value
+// for 16-bit ones. Empty when it cannot be locked.
+struct BackBufferImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0xDEADBEEF;
+    return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+  // How many pixels of the rectangle [x0, x1) x [y0, y1) hold `value`.
+  int Count(int x0, int y0, int x1, int y1, uint32_t value) const {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += At(x, y) == value;
+    return n;
+  }
+};
+inline BackBufferImage ReadBackBuffer() {
+  BackBufferImage image;
+  IDirect3DSurface9* surface = nullptr;
+  if (FAILED(Engine.Device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface))) return image;
+  D3DSURFACE_DESC desc{};
+  surface->GetDesc(&desc);
+  const bool wide = desc.Format == D3DFMT_X8R8G8B8 || desc.Format == D3DFMT_A8R8G8B8;
+  D3DLOCKED_RECT locked{};
+  if (SUCCEEDED(surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+    image.width = static_cast<int>(desc.Width);
+    image.height = static_cast<int>(desc.Height);
+    image.pixels.resize(static_cast<size_t>(desc.Width) * desc.Height);
+    for (UINT y = 0; y < desc.Height; ++y) {
+      const auto* row = static_cast<const uint8_t*>(locked.pBits) +
+                        static_cast<size_t>(y) * static_cast<size_t>(locked.Pitch);
+      for (UINT x = 0; x < desc.Width; ++x) {
+        uint32_t value = 0;
+        if (wide) {
+          std::memcpy(&value, row + 4 * static_cast<size_t>(x), 4);
+          value &= 0x00FFFFFFu;
+        } else {
+          uint16_t packed;
+          std::memcpy(&packed, row + 2 * static_cast<size_t>(x), 2);
+          value = packed;
+        }
+        image.pixels[static_cast<size_t>(y) * desc.Width + x] = value;
+      }
+    }
+    surface->UnlockRect();
+  }
+  surface->Release();
+  return image;
 }
 
 // Records the passes RenderWorld runs, in order.
