@@ -35,6 +35,9 @@ enum CommandOp : uint32_t {
   kOpColorFill,
   kOpPresentCopy,
   kOpFastPaths,
+  kOpVertexShader,
+  kOpPixelShader,
+  kOpShaderConstants,
 };
 
 // Every command starts with its header; `size` covers the header, the payload and what follows
@@ -109,6 +112,18 @@ struct CmdDraw {
   bool indexed;
   bool i32;
 };
+
+// Shader constants: `count` registers from `start` follow, 16 bytes each (4 for booleans).
+enum class ConstantFile : uint32_t { kVertexF, kVertexI, kVertexB, kPixelF, kPixelI, kPixelB };
+struct CmdConstants {
+  ConstantFile file;
+  UINT start;
+  UINT count;
+};
+struct ShaderRegisters;
+// Copies registers into a file; ignores a range outside it.
+void WriteConstants(ShaderRegisters& r, ConstantFile file, UINT start, UINT count,
+                    const void* data);
 
 struct CmdClear {
   DWORD count;  // rectangles that follow

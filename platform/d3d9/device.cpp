@@ -10,6 +10,7 @@
 #include "d3d9/d3d9_index_buffer.h"
 #include "d3d9/d3d9_texture.h"
 #include "d3d9/d3d9_vertex_buffer.h"
+#include "d3d9/d3d9_shader.h"
 #include "d3d9/d3d9_vertex_declaration.h"
 #include "d3d9/pixel_format.h"
 #include "win32/win32_internal.h"
@@ -76,6 +77,8 @@ Device::~Device() {
 void Device::ReleaseBindings() {
   for (auto& t : api_.textures) SafeRelease(t);
   SafeRelease(api_.declaration);
+  SafeRelease(api_.vertexShader);
+  SafeRelease(api_.pixelShader);
   for (auto& s : api_.streams) {
     if (s.buffer) s.buffer->Release();
     s = StreamBinding{};

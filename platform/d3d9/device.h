@@ -232,6 +232,8 @@ class Device final : public ComObject<IDirect3DDevice9> {
   }
   void SetDefaultState();
   void ReleaseBindings();
+  HRESULT SetConstants(ConstantFile file, UINT start, const void* data, UINT count);
+  HRESULT GetConstants(ConstantFile file, UINT start, void* data, UINT count);
   HRESULT CreateImplicitSurfaces(const D3DPRESENT_PARAMETERS& pp);
   bool ResolvePresentParameters(D3DPRESENT_PARAMETERS* pp);
   HRESULT ValidateDraw() const;

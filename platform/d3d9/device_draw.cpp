@@ -5,6 +5,7 @@
 #include "d3d9/commands.h"
 #include "d3d9/d3d9_index_buffer.h"
 #include "d3d9/d3d9_vertex_buffer.h"
+#include "d3d9/d3d9_shader.h"
 #include "d3d9/device.h"
 
 namespace d3d9 {
@@ -72,7 +73,15 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
 
 HRESULT Device::ValidateDraw() const {
   if (!inScene_) return D3DERR_INVALIDCALL;
-  if (!api_.layout.valid) return D3DERR_INVALIDCALL;
+  const bool transformed = api_.layout.pretransformed;
+  const VertexShader* vs = transformed ? nullptr : api_.vertexShader;
+  // A vertex shader may take its position from any element; fixed function needs one.
+  if (vs ? api_.layout.semanticCount == 0 : !api_.layout.valid) return D3DERR_INVALIDCALL;
+  // Shader model 3 runs only in pairs: a vs_3_0 with a ps_3_0, and a ps_3_0 after a vs_3_0 or
+  // on transformed vertices.
+  const bool vs3 = vs && vs->Major() >= 3;
+  const bool ps3 = api_.pixelShader && api_.pixelShader->Major() >= 3;
+  if (vs3 != ps3 && !(ps3 && transformed)) return D3DERR_INVALIDCALL;
   return D3D_OK;
 }
 

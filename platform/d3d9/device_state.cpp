@@ -241,30 +241,30 @@ HRESULT Device::GetClipStatus(D3DCLIPSTATUS9* s) {
   return D3D_OK;
 }
 
-HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** out) {
-  if (!out || stage >= kMaxStages) return D3DERR_INVALIDCALL;
-  *out = api_.textures[stage];
+// Samplers 0 .. 15 serve pixel shaders (0 .. 7 also the texture stages); the displacement-map
+// sampler is accepted and never read; the four vertex-texture samplers serve vertex shaders.
+HRESULT Device::GetTexture(DWORD sampler, IDirect3DBaseTexture9** out) {
+  const int slot = SamplerSlot(sampler);
+  if (!out || slot < 0) return D3DERR_INVALIDCALL;
+  *out = api_.textures[slot];
   if (*out) (*out)->AddRef();
   return D3D_OK;
 }
 
-HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* t) {
-  if (stage >= kMaxStages) {
-    // Displacement-map and vertex-texture samplers exist in the interface but sample nothing here.
-    return stage >= D3DDMAPSAMPLER && stage <= D3DVERTEXTEXTURESAMPLER3 ? D3D_OK
-                                                                        : D3DERR_INVALIDCALL;
-  }
+HRESULT Device::SetTexture(DWORD sampler, IDirect3DBaseTexture9* t) {
+  const int slot = SamplerSlot(sampler);
+  if (slot < 0) return D3DERR_INVALIDCALL;
   // Rebinding the bound texture (the sprite pass does it per quad) needs no type check: it
   // passed one when it was bound.
-  if (api_.textures[stage] == t) return D3D_OK;
+  if (api_.textures[slot] == t) return D3D_OK;
   TextureImage* image = t ? AsTextureImage(t) : nullptr;
   if (t && !image) return D3DERR_INVALIDCALL;
   if (t) t->AddRef();
-  SafeRelease(api_.textures[stage]);
-  api_.textures[stage] = t;
+  SafeRelease(api_.textures[slot]);
+  api_.textures[slot] = t;
   if (image) image->Pins()->Pin();
   auto* c = Record<CmdBind>(kOpTexture);
-  c->slot = stage;
+  c->slot = static_cast<DWORD>(slot);
   c->object = t;
   return D3D_OK;
 }
@@ -284,20 +284,19 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (!value || static_cast<DWORD>(type) >= 14) return D3DERR_INVALIDCALL;
-  if (sampler >= D3DDMAPSAMPLER) sampler = sampler - D3DDMAPSAMPLER + 8;
-  if (sampler >= 16) return D3DERR_INVALIDCALL;
-  *value = api_.samp[sampler][type];
+  const int slot = SamplerSlot(sampler);
+  if (!value || static_cast<DWORD>(type) >= 14 || slot < 0) return D3DERR_INVALIDCALL;
+  *value = api_.samp[slot][type];
   return D3D_OK;
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (static_cast<DWORD>(type) >= 14) return D3DERR_INVALIDCALL;
-  if (sampler >= D3DDMAPSAMPLER) sampler = sampler - D3DDMAPSAMPLER + 8;
-  if (sampler >= 16) return D3DERR_INVALIDCALL;
-  if (api_.samp[sampler][type] == value) return D3D_OK;
-  api_.samp[sampler][type] = value;
-  *Record<CmdState>(kOpSamplerState) = CmdState{sampler, static_cast<DWORD>(type), value};
+  const int slot = SamplerSlot(sampler);
+  if (static_cast<DWORD>(type) >= 14 || slot < 0) return D3DERR_INVALIDCALL;
+  if (api_.samp[slot][type] == value) return D3D_OK;
+  api_.samp[slot][type] = value;
+  *Record<CmdState>(kOpSamplerState) =
+      CmdState{static_cast<DWORD>(slot), static_cast<DWORD>(type), value};
   return D3D_OK;
 }
 
@@ -472,66 +471,6 @@ HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** out) {
   *out = api_.declaration;
   if (*out) (*out)->AddRef();
   return D3D_OK;
-}
-HRESULT Device::CreateVertexShader(const DWORD*, IDirect3DVertexShader9** o) {
-  if (o) *o = nullptr;
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetVertexShader(IDirect3DVertexShader9* s) {
-  return s ? D3DERR_INVALIDCALL : D3D_OK;
-}
-HRESULT Device::GetVertexShader(IDirect3DVertexShader9** s) {
-  if (!s) return D3DERR_INVALIDCALL;
-  *s = nullptr;
-  return D3D_OK;
-}
-HRESULT Device::SetVertexShaderConstantF(UINT, const float*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetVertexShaderConstantF(UINT, float*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetVertexShaderConstantI(UINT, const int*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetVertexShaderConstantI(UINT, int*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetVertexShaderConstantB(UINT, const BOOL*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetVertexShaderConstantB(UINT, BOOL*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::CreatePixelShader(const DWORD*, IDirect3DPixelShader9** o) {
-  if (o) *o = nullptr;
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetPixelShader(IDirect3DPixelShader9* s) {
-  return s ? D3DERR_INVALIDCALL : D3D_OK;
-}
-HRESULT Device::GetPixelShader(IDirect3DPixelShader9** s) {
-  if (!s) return D3DERR_INVALIDCALL;
-  *s = nullptr;
-  return D3D_OK;
-}
-HRESULT Device::SetPixelShaderConstantF(UINT, const float*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetPixelShaderConstantF(UINT, float*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetPixelShaderConstantI(UINT, const int*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetPixelShaderConstantI(UINT, int*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::SetPixelShaderConstantB(UINT, const BOOL*, UINT) {
-  return D3DERR_INVALIDCALL;
-}
-HRESULT Device::GetPixelShaderConstantB(UINT, BOOL*, UINT) {
-  return D3DERR_INVALIDCALL;
 }
 HRESULT Device::DrawRectPatch(UINT, const float*, const D3DRECTPATCH_INFO*) {
   return D3DERR_INVALIDCALL;

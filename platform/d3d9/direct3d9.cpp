@@ -254,8 +254,29 @@ void Direct3D::FillCaps(D3DCAPS9* c) {
   c->DeclTypes = D3DDTCAPS_UBYTE4 | D3DDTCAPS_UBYTE4N | D3DDTCAPS_SHORT2N | D3DDTCAPS_SHORT4N |
                  D3DDTCAPS_USHORT2N | D3DDTCAPS_USHORT4N | D3DDTCAPS_UDEC3 | D3DDTCAPS_DEC3N |
                  D3DDTCAPS_FLOAT16_2 | D3DDTCAPS_FLOAT16_4;
-  c->VertexShaderVersion = D3DVS_VERSION(0, 0);
-  c->PixelShaderVersion = D3DPS_VERSION(0, 0);
+  // Shader models 2 and 3, as the shader executor runs them.
+  c->VertexShaderVersion = D3DVS_VERSION(3, 0);
+  c->PixelShaderVersion = D3DPS_VERSION(3, 0);
+  c->MaxVertexShaderConst = kVertexFloatConstants;
+  c->PixelShader1xMaxValue = 3.402823466e38f;
+  c->DevCaps2 = 0x00000001;       // D3DDEVCAPS2_STREAMOFFSET
+  c->VS20Caps.Caps = 0x00000001;  // D3DVS20CAPS_PREDICATION
+  c->VS20Caps.DynamicFlowControlDepth = 24;
+  c->VS20Caps.NumTemps = 32;
+  c->VS20Caps.StaticFlowControlDepth = 4;
+  // Arbitrary swizzles, gradient instructions, predication, no dependent-read or texture
+  // instruction limits.
+  c->PS20Caps.Caps = 0x0000001F;
+  c->PS20Caps.DynamicFlowControlDepth = 24;
+  c->PS20Caps.NumTemps = 32;
+  c->PS20Caps.StaticFlowControlDepth = 4;
+  c->PS20Caps.NumInstructionSlots = 512;
+  c->VertexTextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
+                               D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  c->MaxVShaderInstructionsExecuted = 65535;
+  c->MaxPShaderInstructionsExecuted = 65535;
+  c->MaxVertexShader30InstructionSlots = 32768;
+  c->MaxPixelShader30InstructionSlots = 32768;
   c->MasterAdapterOrdinal = 0;
   c->AdapterOrdinalInGroup = 0;
   c->NumberOfAdaptersInGroup = 1;

@@ -11,6 +11,7 @@
 #include "d3dx9/shader_ast.h"
 #include "d3dx9/shader_bytecode.h"
 #include "d3dx9/shader_compiler.h"
+#include "d3dx9/shader_sm.h"
 
 namespace vexa::shader {
 
@@ -125,6 +126,8 @@ class Gen {
     // Globals first: registers [0, globals), initialised by the init section.
     code_ = &prog_.init;
     for (Node* g : u_.globals) {
+      RequirePlain(g->type, g);
+      if (!g->reg.empty()) Fail(g, "X3000", "register bindings are not supported by tx_1_0");
       uint16_t reg = Alloc(g);
       uint32_t mark = next_reg_;
       if (!g->kids.empty()) {
@@ -197,6 +200,13 @@ class Gen {
     std::snprintf(buf, sizeof buf, "memory(%d,%d): warning %s: %s\n", n->line, n->col, code, text);
     if (warnings_.size() < 64 * 1024 && warnings_.find(buf) == std::string::npos) warnings_ += buf;
   }
+
+  // The texture-shader language has scalars and vectors of bool, int and float only.
+  void RequirePlain(Type t, int line, int col) {
+    if (t.IsPlain() || t.base == Base::kVoid) return;
+    Fail(line, col, "X3000", "'" + TypeName(t) + "': type is not supported by tx_1_0");
+  }
+  void RequirePlain(Type t, const Node* at) { RequirePlain(t, at->line, at->col); }
 
   uint16_t Alloc(const Node* at) {
     if (next_reg_ >= kMaxRegisters) Fail(at, "X3507", "shader needs too many registers");
@@ -492,12 +502,16 @@ class Gen {
         Expr(n->kids[0]);
         return Expr(n->kids[1]);
       case N::kCast: {
+        RequirePlain(n->type, n);
         Value v = Expr(n->kids[0]);
         RequireValue(v, n);
         return Convert(v, n->type, n, false);
       }
       case N::kCtor:
+        RequirePlain(n->type, n);
         return Constructor(n);
+      case N::kInitList:
+        Fail(n, "X3000", "initializer lists are not supported by tx_1_0");
       case N::kCall:
         return Call(n);
       default:
@@ -801,6 +815,12 @@ class Gen {
 
   // Generates a function body in a fresh scope holding only globals and the parameters.
   void Body(const Function& f, Frame& fr, const std::vector<Var>& params) {
+    RequirePlain(f.ret, f.line, f.col);
+    for (const Param& p : f.params) {
+      RequirePlain(p.type, p.line, p.col);
+      if (p.is_uniform)
+        Fail(p.line, p.col, "X3000", "uniform parameters are not supported by tx_1_0");
+    }
     if (f.ret.base != Base::kVoid && !AlwaysReturns(f.body))
       Fail(f.line, f.col, "X3080", "'" + std::string(f.name) + "': function must return a value");
     std::vector<std::vector<Var>> saved(scopes_.begin() + 1, scopes_.end());
@@ -909,6 +929,7 @@ class Gen {
         return;
       case N::kDeclGroup:
         for (Node* d : n->kids) {
+          RequirePlain(d->type, d);
           if (d->is_const && d->kids.empty())
             Fail(d, "X3012", "'" + std::string(d->text) + "': missing initial value");
           uint16_t reg = Alloc(d);
@@ -1056,23 +1077,32 @@ std::string Format(const CompileError& e) {
 }  // namespace
 
 CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile,
-                      const std::vector<MacroDefinition>& defines) {
+                      const std::vector<MacroDefinition>& defines, uint32_t flags) {
   CompileOutput out;
   std::string warnings;
   try {
-    if (profile != "tx_1_0")
+    sm::Target target;
+    const bool tx = profile == "tx_1_0";
+    if (!tx && !sm::TargetOf(profile, &target))
       throw CompileError{0, 0, "X3523",
                          "'" + std::string(profile.substr(0, 64)) +
-                             "': invalid target profile; only tx_1_0 is supported"};
+                             "': invalid target profile; tx_1_0, vs_2_0, vs_3_0, ps_2_0 and "
+                             "ps_3_0 are supported"};
     if (src.size() > kMaxSourceBytes) throw CompileError{1, 1, "X3000", "source is too large"};
     std::vector<Define> macros;
     for (const MacroDefinition& d : defines) macros.push_back(Define{d.name, d.body});
     std::vector<Token> toks = Lex(src, macros);
     Unit unit;
     Parse(toks, &unit);
-    Gen gen(unit, warnings);
-    Program p = gen.Run(entry.substr(0, 256));
-    out.code = Encode(p);
+    if (tx) {
+      Gen gen(unit, warnings);
+      Program p = gen.Run(entry.substr(0, 256));
+      out.code = Encode(p);
+    } else {
+      sm::Program p;
+      sm::Generate(unit, entry.substr(0, 256), target, flags, warnings, &p);
+      out.code = sm::Finish(p);
+    }
     out.ok = true;
     out.messages = warnings;
   } catch (const CompileError& e) {

@@ -1,4 +1,6 @@
-// The tx_1_0 texture-shader compiler, independent of any device: source text in, program out.
+// The HLSL compiler, independent of any device: source text in, program out. tx_1_0 produces
+// our texture-shader program (shader_bytecode.h); vs_2_0, vs_3_0, ps_2_0 and ps_3_0 produce
+// Direct3D 9 shader tokens with a CTAB constant table.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +25,9 @@ struct MacroDefinition {
   std::string_view body;
 };
 
-// Compiles `entry` in `src` for `profile` (only "tx_1_0" is accepted), with object-like macros
-// predefined. Never throws.
+// Compiles `entry` in `src` for `profile`, with object-like macros predefined and D3DXSHADER_*
+// `flags` (matrix packing). Never throws.
 CompileOutput Compile(std::string_view src, std::string_view entry, std::string_view profile,
-                      const std::vector<MacroDefinition>& defines = {});
+                      const std::vector<MacroDefinition>& defines = {}, uint32_t flags = 0);
 
 }  // namespace vexa::shader

@@ -1,5 +1,7 @@
-// D3DXCompileShader (tx_1_0), D3DXCreateTextureShader, ID3DXTextureShader, D3DXFillTextureTX.
+// D3DXCompileShader, D3DXCompileShaderFromFileA, D3DXCreateTextureShader, ID3DXTextureShader,
+// D3DXFillTextureTX.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -10,6 +12,7 @@
 #include "d3d9/pixel_format.h"
 #include "d3dx9/shader_bytecode.h"
 #include "d3dx9/shader_compiler.h"
+#include "d3dx9/shader_lexer.h"
 #include "d3dx9/shader_vm.h"
 #include "d3dx9core.h"
 #include "d3dx9shader.h"
@@ -215,22 +218,34 @@ inline uint32_t Channel(float v) {
 
 }  // namespace
 
-HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMACRO* pDefines,
-                                 LPD3DXINCLUDE pInclude, LPCSTR pFunctionName, LPCSTR pProfile,
-                                 DWORD Flags, LPD3DXBUFFER* ppShader, LPD3DXBUFFER* ppErrorMsgs,
-                                 LPD3DXCONSTANTTABLE* ppConstantTable) {
-  if (ppShader) *ppShader = nullptr;
-  if (ppErrorMsgs) *ppErrorMsgs = nullptr;
-  if (ppConstantTable) *ppConstantTable = nullptr;
-  if ((!pSrcData && SrcDataLen) || !pFunctionName || !pProfile) return D3DERR_INVALIDCALL;
+namespace {
+
+// Shared by the in-memory and the file variants; `origin` replaces "memory" in messages.
+HRESULT CompileShader(std::string_view src, const D3DXMACRO* pDefines, LPCSTR pFunctionName,
+                      LPCSTR pProfile, DWORD Flags, const std::string& origin,
+                      LPD3DXBUFFER* ppShader, LPD3DXBUFFER* ppErrorMsgs,
+                      LPD3DXCONSTANTTABLE* ppConstantTable) {
   vexa::shader::CompileOutput out;
   try {
     // Macros come as a list ended by a NULL name; a NULL definition is an empty one.
     std::vector<vexa::shader::MacroDefinition> macros;
     for (const D3DXMACRO* m = pDefines; m && m->Name && macros.size() < 4096; ++m)
       macros.push_back({m->Name, m->Definition ? m->Definition : ""});
-    out = vexa::shader::Compile(std::string_view(pSrcData ? pSrcData : "", SrcDataLen),
-                                pFunctionName, pProfile, macros);
+    out = vexa::shader::Compile(src, pFunctionName, pProfile, macros, Flags);
+    if (origin != "memory") {
+      std::string renamed;
+      size_t at = 0;
+      for (;;) {
+        const size_t m = out.messages.find("memory(", at);
+        if (m == std::string::npos || (m != 0 && out.messages[m - 1] != '\n')) {
+          renamed += out.messages.substr(at);
+          break;
+        }
+        renamed += out.messages.substr(at, m - at) + origin;
+        at = m + 6;
+      }
+      out.messages = renamed;
+    }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -247,7 +262,68 @@ HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMAC
       return hr;
     }
   }
+  if (ppConstantTable && std::string_view(pProfile) != "tx_1_0") {
+    HRESULT hr = D3DXGetShaderConstantTableEx(reinterpret_cast<const DWORD*>(out.code.data()),
+                                              Flags, ppConstantTable);
+    if (FAILED(hr)) {
+      if (ppShader) SafeRelease(*ppShader);
+      if (ppErrorMsgs) SafeRelease(*ppErrorMsgs);
+      return hr;
+    }
+  }
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMACRO* pDefines,
+                                 LPD3DXINCLUDE pInclude, LPCSTR pFunctionName, LPCSTR pProfile,
+                                 DWORD Flags, LPD3DXBUFFER* ppShader, LPD3DXBUFFER* ppErrorMsgs,
+                                 LPD3DXCONSTANTTABLE* ppConstantTable) {
+  if (ppShader) *ppShader = nullptr;
+  if (ppErrorMsgs) *ppErrorMsgs = nullptr;
+  if (ppConstantTable) *ppConstantTable = nullptr;
+  if ((!pSrcData && SrcDataLen) || !pFunctionName || !pProfile) return D3DERR_INVALIDCALL;
+  return CompileShader(std::string_view(pSrcData ? pSrcData : "", SrcDataLen), pDefines,
+                       pFunctionName, pProfile, Flags, "memory", ppShader, ppErrorMsgs,
+                       ppConstantTable);
+}
+
+HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR pSrcFile, const D3DXMACRO* pDefines,
+                                          LPD3DXINCLUDE pInclude, LPCSTR pFunctionName,
+                                          LPCSTR pProfile, DWORD Flags, LPD3DXBUFFER* ppShader,
+                                          LPD3DXBUFFER* ppErrorMsgs,
+                                          LPD3DXCONSTANTTABLE* ppConstantTable) {
+  if (ppShader) *ppShader = nullptr;
+  if (ppErrorMsgs) *ppErrorMsgs = nullptr;
+  if (ppConstantTable) *ppConstantTable = nullptr;
+  if (!pSrcFile || !pFunctionName || !pProfile) return D3DERR_INVALIDCALL;
+  std::string src;
+  try {
+    FILE* f = std::fopen(pSrcFile, "rb");
+    bool ok = f != nullptr;
+    if (f) {
+      char buf[65536];
+      size_t n;
+      while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        src.append(buf, n);
+        // One byte over the compiler's limit is enough for it to refuse the source.
+        if (src.size() > vexa::shader::kMaxSourceBytes) break;
+      }
+      ok = !std::ferror(f);
+      std::fclose(f);
+    }
+    if (!ok) {
+      const std::string msg =
+          "error X1507: failed to open source file: '" + std::string(pSrcFile) + "'\n";
+      if (ppErrorMsgs) MakeBuffer(msg.c_str(), msg.size() + 1, ppErrorMsgs);
+      return E_FAIL;
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return CompileShader(src, pDefines, pFunctionName, pProfile, Flags, pSrcFile, ppShader,
+                       ppErrorMsgs, ppConstantTable);
 }
 
 HRESULT WINAPI D3DXCreateTextureShader(const DWORD* pFunction,

@@ -1,4 +1,4 @@
-// HLSL lexer: identifiers, numbers with suffixes and exponents, every operator, comments.
+// HLSL lexer: identifiers, numbers with suffixes and exponents, strings, every operator, comments.
 #include "d3dx9/shader_lexer.h"
 
 #include <algorithm>
@@ -68,6 +68,16 @@ class Scanner {
  private:
   std::vector<std::string_view> active_;
   void Directive(std::string_view text, int line, int col);
+  // #ifdef / #ifndef nesting: whether each level's current branch is taken, and whether an
+  // #else was seen.
+  struct Cond {
+    bool taken;
+    bool parent;
+    bool seen_else;
+    int line, col;
+  };
+  std::vector<Cond> conds_;
+  bool Active() const { return conds_.empty() || (conds_.back().taken && conds_.back().parent); }
 };
 
 void Scanner::Directive(std::string_view text, int line, int col) {
@@ -82,6 +92,29 @@ void Scanner::Directive(std::string_view text, int line, int col) {
   };
   blanks();
   std::string_view name = ident();
+  if (name == "ifdef" || name == "ifndef") {
+    blanks();
+    std::string_view macro = ident();
+    if (macro.empty()) Fail(line, col, "#" + std::string(name) + " needs a macro name");
+    if (conds_.size() >= 64) Fail(line, col, "conditional directives nested too deeply");
+    const bool defined = macros.count(macro) != 0;
+    conds_.push_back(Cond{name == "ifdef" ? defined : !defined, Active(), false, line, col});
+    return;
+  }
+  if (name == "else" || name == "endif") {
+    if (conds_.empty()) Fail(line, col, "#" + std::string(name) + " without #ifdef");
+    if (name == "endif") {
+      conds_.pop_back();
+    } else {
+      if (conds_.back().seen_else) Fail(line, col, "#else after #else");
+      conds_.back().seen_else = true;
+      conds_.back().taken = !conds_.back().taken;
+    }
+    return;
+  }
+  if (!Active()) return;  // other directives of a branch not taken are skipped
+  if (name == "if" || name == "elif")
+    Fail(line, col, "#" + std::string(name) + " is not supported (use #ifdef / #ifndef)");
   if (name == "pragma" || name.empty()) return;
   if (name == "define" || name == "undef") {
     blanks();
@@ -109,6 +142,7 @@ void Scanner::Directive(std::string_view text, int line, int col) {
 
 void Scanner::Scan(std::string_view src, bool main, std::vector<Token>* raw) {
   auto emit = [&](const Token& t) {
+    if (main && !Active()) return;
     if (main) {
       Push(t, 0);
     } else {
@@ -247,6 +281,17 @@ void Scanner::Scan(std::string_view src, bool main, std::vector<Token>* raw) {
       emit(t);
       continue;
     }
+    if (c == '"') {  // string literal, on one line, with \" and \\ escapes
+      size_t j = i + 1;
+      while (j < src.size() && src[j] != '"' && src[j] != '\n')
+        j += (src[j] == '\\' && j + 1 < src.size() && src[j + 1] != '\n') ? 2 : 1;
+      if (j >= src.size() || src[j] != '"') Fail(line, col, "unterminated string");
+      t.kind = Tok::kString;
+      t.text = src.substr(start, j + 1 - start);
+      advance(j + 1 - i);
+      emit(t);
+      continue;
+    }
     bool matched = false;
     for (const char* p : kPuncts) {
       std::string_view ps(p);
@@ -269,6 +314,7 @@ void Scanner::Scan(std::string_view src, bool main, std::vector<Token>* raw) {
       Fail(line, col, buf);
     }
   }
+  if (main && !conds_.empty()) Fail(conds_.back().line, conds_.back().col, "#ifdef without #endif");
   if (main) {
     Token end;
     end.kind = Tok::kEnd;

@@ -1,4 +1,4 @@
-// Tokens of HLSL texture-shader source.
+// Tokens of HLSL source.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +8,11 @@
 
 namespace vexa::shader {
 
-enum class Tok : uint8_t { kIdent, kInt, kFloat, kPunct, kEnd };
+enum class Tok : uint8_t { kIdent, kInt, kFloat, kPunct, kString, kEnd };
 
 struct Token {
   Tok kind = Tok::kEnd;
-  std::string_view text;  // points into the source
+  std::string_view text;  // points into the source (strings: with their quotes)
   int line = 1;
   int col = 1;
   int64_t ival = 0;
@@ -37,7 +37,8 @@ struct Define {
 };
 
 // Splits src into tokens, ending with one kEnd token. Object-like macros (#define, #undef, and
-// `defines`) are expanded; #pragma lines are ignored; other directives are refused. Throws
+// `defines`) are expanded; #ifdef, #ifndef, #else and #endif select lines; #pragma lines are
+// ignored; other directives are refused. Throws
 // CompileError on a bad character, an unterminated comment or too many tokens.
 std::vector<Token> Lex(std::string_view src, const std::vector<Define>& defines = {});
 

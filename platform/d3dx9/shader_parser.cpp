@@ -1,18 +1,50 @@
 // Recursive-descent HLSL parser with bounded nesting, node count and tree depth.
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "d3dx9/shader_ast.h"
 
 namespace vexa::shader {
 
 std::string TypeName(Type t) {
-  const char* b = t.base == Base::kFloat  ? "float"
-                  : t.base == Base::kInt  ? "int"
-                  : t.base == Base::kBool ? "bool"
-                                          : "void";
-  std::string s = b;
-  if (t.base != Base::kVoid && t.dim > 1) s += char('0' + t.dim);
+  std::string s;
+  switch (t.base) {
+    case Base::kFloat:
+      s = "float";
+      break;
+    case Base::kInt:
+      s = "int";
+      break;
+    case Base::kBool:
+      s = "bool";
+      break;
+    case Base::kVoid:
+      s = "void";
+      break;
+    case Base::kTexture:
+      s = "texture";
+      break;
+    case Base::kStruct:
+      s = "struct";
+      break;
+    case Base::kSampler: {
+      static const char* const kinds[] = {"sampler", "sampler1D", "sampler2D", "sampler3D",
+                                          "samplerCUBE"};
+      s = kinds[t.sampler < 5 ? t.sampler : 0];
+      break;
+    }
+  }
+  if (t.base == Base::kBool || t.base == Base::kInt || t.base == Base::kFloat) {
+    if (t.rows) {
+      s += char('0' + t.rows);
+      s += 'x';
+      s += char('0' + t.dim);
+    } else if (t.dim > 1) {
+      s += char('0' + t.dim);
+    }
+  }
+  if (t.array) s += "[" + std::to_string(t.array) + "]";
   return s;
 }
 
@@ -20,7 +52,8 @@ namespace {
 
 class Parser {
  public:
-  Parser(const std::vector<Token>& toks, Unit* unit) : t_(toks), u_(unit) {}
+  Parser(const std::vector<Token>& toks, Unit* unit, bool effect)
+      : t_(toks), u_(unit), effect_(effect) {}
 
   void Run() {
     while (Peek().kind != Tok::kEnd) TopLevel();
@@ -29,8 +62,10 @@ class Parser {
  private:
   const std::vector<Token>& t_;
   Unit* u_;
+  const bool effect_;
   size_t p_ = 0;
   int nesting_ = 0;
+  std::unordered_map<std::string_view, Type> typedefs_;
 
   struct Guard {
     Parser* p;
@@ -75,11 +110,13 @@ class Parser {
   }
 
   static bool IsKeyword(std::string_view s) {
-    static const char* const kw[] = {"if",    "else",     "for",    "while",   "do",
-                                     "break", "continue", "return", "discard", "static",
-                                     "const", "uniform",  "extern", "in",      "out",
-                                     "inout", "true",     "false",  "struct",  "typedef",
-                                     "void",  "inline",   "switch", "case",    "default"};
+    static const char* const kw[] = {
+        "if",       "else",      "for",         "while",     "do",           "break",
+        "continue", "return",    "discard",     "static",    "const",        "uniform",
+        "extern",   "in",        "out",         "inout",     "true",         "false",
+        "struct",   "typedef",   "void",        "inline",    "switch",       "case",
+        "default",  "shared",    "volatile",    "row_major", "column_major", "sampler_state",
+        "register", "technique", "technique10", "pass",      "compile",      "packoffset"};
     for (const char* k : kw)
       if (s == k) return true;
     return false;
@@ -103,12 +140,63 @@ class Parser {
     return parent;
   }
 
-  // Type names: void, bool, int, uint, dword, half, float, double, with 1..4 suffixes.
-  bool TypeAt(size_t k, Type* out, bool* matrix = nullptr) const {
+  // --- types ---------------------------------------------------------------------------------
+
+  // A type name at token k, without consuming it; *ntok receives its length in tokens.
+  bool TypeAt(size_t k, Type* out, size_t* ntok = nullptr) const {
     const Token& tk = Peek(k);
     if (tk.kind != Tok::kIdent) return false;
+    size_t used = 1;
     std::string_view s = tk.text;
-    if (s == "void") return *out = Type{Base::kVoid, 1}, true;
+    Type t;
+    auto done = [&](Type r) {
+      *out = r;
+      if (ntok) *ntok = used;
+      return true;
+    };
+    if (s == "void") return done(Type{Base::kVoid, 1});
+    if (s == "matrix" || s == "vector") {
+      t = s == "matrix" ? Type{Base::kFloat, 4, 4} : Type{Base::kFloat, 4};
+      // matrix<float, 4, 4>, vector<float, 3>
+      if (Peek(k + 1).kind == Tok::kPunct && Peek(k + 1).text == "<") {
+        Type elem;
+        if (!TypeAt(k + 2, &elem) || !elem.IsPlain() || elem.dim != 1) return false;
+        size_t at = k + 3;
+        int dims[2] = {0, 0};
+        const int want = s == "matrix" ? 2 : 1;
+        for (int i = 0; i < want; ++i) {
+          if (!(Peek(at).kind == Tok::kPunct && Peek(at).text == ",")) return false;
+          const Token& n = Peek(at + 1);
+          if (n.kind != Tok::kInt || n.ival < 1 || n.ival > 4) return false;
+          dims[i] = int(n.ival);
+          at += 2;
+        }
+        if (!(Peek(at).kind == Tok::kPunct && Peek(at).text == ">")) return false;
+        used = at + 1 - k;
+        t.base = elem.base;
+        if (want == 2) {
+          t.rows = uint8_t(dims[0]);
+          t.dim = uint8_t(dims[1]);
+        } else {
+          t.dim = uint8_t(dims[0]);
+        }
+      }
+      return done(t);
+    }
+    static const std::pair<const char*, SamplerKind> samplers[] = {
+        {"sampler", SamplerKind::kGeneric},  {"sampler1D", SamplerKind::k1D},
+        {"sampler2D", SamplerKind::k2D},     {"sampler3D", SamplerKind::k3D},
+        {"samplerCUBE", SamplerKind::kCube}, {"sampler_state", SamplerKind::kGeneric}};
+    for (auto& [name, kind] : samplers) {
+      if (s == name && s != "sampler_state") {
+        t.base = Base::kSampler;
+        t.sampler = uint8_t(kind);
+        return done(t);
+      }
+    }
+    if (s == "texture" || s == "texture1D" || s == "texture2D" || s == "texture3D" ||
+        s == "textureCUBE" || s == "Texture")
+      return done(Type{Base::kTexture, 1});
     static const std::pair<const char*, Base> bases[] = {
         {"float", Base::kFloat}, {"half", Base::kFloat}, {"double", Base::kFloat},
         {"int", Base::kInt},     {"uint", Base::kInt},   {"dword", Base::kInt},
@@ -117,28 +205,69 @@ class Parser {
       std::string_view n(name);
       if (s.substr(0, n.size()) != n) continue;
       std::string_view rest = s.substr(n.size());
-      if (rest.empty()) return *out = Type{base, 1}, true;
+      if (rest.empty()) return done(Type{base, 1});
       if (rest.size() == 1 && rest[0] >= '1' && rest[0] <= '4')
-        return *out = Type{base, uint8_t(rest[0] - '0')}, true;
+        return done(Type{base, uint8_t(rest[0] - '0')});
       if (rest.size() == 3 && rest[0] >= '1' && rest[0] <= '4' && rest[1] == 'x' &&
-          rest[2] >= '1' && rest[2] <= '4') {
-        if (matrix) *matrix = true;
-        return true;
+          rest[2] >= '1' && rest[2] <= '4')
+        return done(Type{base, uint8_t(rest[2] - '0'), uint8_t(rest[0] - '0')});
+    }
+    for (size_t i = 0; i < u_->structs.size(); ++i) {
+      if (u_->structs[i].name == s) {
+        t.base = Base::kStruct;
+        t.strct = int16_t(i);
+        return done(t);
       }
     }
+    auto it = typedefs_.find(s);
+    if (it != typedefs_.end()) return done(it->second);
     return false;
   }
   Type ParseType() {
     Type t;
-    bool matrix = false;
-    if (!TypeAt(0, &t, &matrix)) Unexpected();
-    if (matrix) ErrorAt(Peek(), "X3000", "matrix types are not supported by tx_1_0");
-    Next();
+    size_t n = 0;
+    if (!TypeAt(0, &t, &n)) Unexpected();
+    for (size_t i = 0; i < n; ++i) Next();
     return t;
   }
   bool AtType() const {
     Type t;
     return TypeAt(0, &t);
+  }
+
+  // [N] after a declarator: a constant integer expression.
+  Type ArraySuffix(Type t) {
+    if (!IsP("[")) return t;
+    const Token& at = Peek();
+    if (t.array) ErrorAt(at, "X3000", "arrays of arrays are not supported");
+    Next();
+    Node* e = Expression();
+    ExpectP("]");
+    int64_t n = 0;
+    if (!ConstInt(e, &n))
+      ErrorAt(at, "X3058", "array dimensions must be literal scalar expressions");
+    if (n < 1 || n > kMaxArray) ErrorAt(at, "X3059", "array dimension is out of range");
+    t.array = uint16_t(n);
+    if (IsP("[")) ErrorAt(Peek(), "X3000", "arrays of arrays are not supported");
+    return t;
+  }
+  static bool ConstInt(const Node* e, int64_t* out) {
+    if (e->kind == N::kIntLit) return *out = e->ival, true;
+    if (e->kind == N::kUnary && e->text == "-") {
+      if (!ConstInt(e->kids[0], out)) return false;
+      *out = -*out;
+      return true;
+    }
+    if (e->kind == N::kBinary) {
+      int64_t a, b;
+      if (!ConstInt(e->kids[0], &a) || !ConstInt(e->kids[1], &b)) return false;
+      if (a < -(1 << 24) || a > (1 << 24) || b < -(1 << 24) || b > (1 << 24)) return false;
+      if (e->text == "+") return *out = a + b, true;
+      if (e->text == "-") return *out = a - b, true;
+      if (e->text == "*") return *out = a * b, true;
+      if (e->text == "/" && b != 0) return *out = a / b, true;
+    }
+    return false;
   }
 
   // Skips statement attributes such as [unroll], [loop], [unroll(4)].
@@ -154,23 +283,154 @@ class Parser {
     }
   }
 
-  void TopLevel() {
-    if (AcceptP(";")) return;
-    const Token& start = Peek();
-    if (IsId("struct") || IsId("typedef")) ErrorAt(start, "X3000", "structures are not supported");
+  // Skips a balanced { ... } block (sampler states, techniques).
+  void SkipBraces() {
+    const Token& open = Peek();
+    ExpectP("{");
+    int depth = 1;
+    while (depth > 0) {
+      if (Peek().kind == Tok::kEnd) ErrorAt(open, "X3000", "syntax error: unexpected end of file");
+      if (IsP("{")) ++depth;
+      if (IsP("}")) --depth;
+      Next();
+    }
+  }
+  // Annotations: < type name = value; ... >, skipped.
+  void SkipAnnotations() {
+    if (!IsP("<")) return;
+    const Token& open = Next();
+    while (!IsP(">")) {
+      if (Peek().kind == Tok::kEnd) ErrorAt(open, "X3000", "syntax error: unexpected end of file");
+      Next();
+    }
+    Next();
+  }
+
+  // ": SEMANTIC", ": register(c4)" and ": register(vs_3_0, c4)" after a declarator.
+  void Bindings(Node* d, std::string_view* semantic) {
+    while (IsP(":")) {
+      Next();
+      if (IsId("register")) {
+        const Token& at = Next();
+        ExpectP("(");
+        std::string_view reg = ExpectIdent();
+        if (AcceptP(",")) reg = ExpectIdent();  // a profile first: the binding applies to all
+        if (IsP("[")) ErrorAt(Peek(), "X3000", "register subcomponents are not supported");
+        ExpectP(")");
+        if (!d) ErrorAt(at, "X3000", "register bindings are allowed on globals only");
+        d->reg = reg;
+      } else if (IsId("packoffset")) {
+        ErrorAt(Peek(), "X3000", "packoffset is not supported in shader model 2 or 3");
+      } else {
+        std::string_view s = ExpectIdent();
+        if (semantic) *semantic = s;
+        if (d) d->semantic = s;
+      }
+    }
+  }
+
+  // Modifiers before a declaration.
+  struct Mods {
     bool is_static = false, is_const = false, uniform = false;
+    uint8_t packing = 0;
+  };
+  Mods Modifiers() {
+    Mods m;
     for (;;) {
       if (IsId("static"))
-        is_static = true;
+        m.is_static = true;
       else if (IsId("const"))
-        is_const = true;
+        m.is_const = true;
       else if (IsId("uniform") || IsId("extern"))
-        uniform = true;
-      else if (!IsId("inline"))
+        m.uniform = true;
+      else if (IsId("row_major"))
+        m.packing = kRowMajor;
+      else if (IsId("column_major"))
+        m.packing = kColumnMajor;
+      else if (!IsId("inline") && !IsId("shared") && !IsId("volatile"))
         break;
       Next();
     }
-    if (is_static && uniform) ErrorAt(start, "X3000", "'static' and 'uniform' cannot be combined");
+    return m;
+  }
+
+  void StructDecl() {
+    const Token& at = Next();  // struct
+    StructDef def;
+    def.line = at.line;
+    def.col = at.col;
+    def.name = ExpectIdent();
+    for (const StructDef& s : u_->structs)
+      if (s.name == def.name) ErrorAt(at, "X3003", "'" + std::string(def.name) + "': redefinition");
+    ExpectP("{");
+    while (!AcceptP("}")) {
+      if (Peek().kind == Tok::kEnd) Unexpected();
+      Mods m = Modifiers();
+      if (m.is_static || m.uniform)
+        ErrorAt(Peek(), "X3000", "struct members cannot be static or uniform");
+      Type type = ParseType();
+      if (type.base == Base::kVoid) ErrorAt(Peek(), "X3000", "struct members cannot be void");
+      for (;;) {
+        Member mem;
+        mem.line = Peek().line;
+        mem.col = Peek().col;
+        mem.name = ExpectIdent();
+        mem.type = ArraySuffix(type);
+        mem.packing = m.packing;
+        Bindings(nullptr, &mem.semantic);
+        for (const Member& o : def.members)
+          if (o.name == mem.name)
+            throw CompileError{mem.line, mem.col, "X3003",
+                               "'" + std::string(mem.name) + "': redefinition"};
+        if (def.members.size() >= 1024) ErrorAt(at, "X3000", "struct has too many members");
+        def.members.push_back(mem);
+        if (!AcceptP(",")) break;
+      }
+      ExpectP(";");
+    }
+    if (def.members.empty()) ErrorAt(at, "X3000", "structs need at least one member");
+    u_->structs.push_back(def);
+  }
+
+  void TopLevel() {
+    if (AcceptP(";")) return;
+    const Token& start = Peek();
+    if (effect_ && IsId("technique10"))
+      ErrorAt(start, "X3000", "technique10 blocks are not supported; use technique");
+    if (effect_ && IsId("technique")) {
+      Technique();
+      return;
+    }
+    if (IsId("technique") || IsId("technique10")) {
+      Next();
+      if (Peek().kind == Tok::kIdent) Next();
+      SkipAnnotations();
+      SkipBraces();
+      return;
+    }
+    if (IsId("typedef")) {
+      Next();
+      Modifiers();
+      Type type = ParseType();
+      std::string_view name = ExpectIdent();
+      type = ArraySuffix(type);
+      typedefs_[name] = type;
+      ExpectP(";");
+      return;
+    }
+    if (IsId("struct") && Peek(1).kind == Tok::kIdent && IsP("{", 2)) {
+      StructDecl();
+      if (AcceptP(";")) return;
+      // struct S { ... } variable;
+      Mods none;
+      Type t{Base::kStruct, 1};
+      t.strct = int16_t(u_->structs.size() - 1);
+      Globals(start, t, none, u_->structs.back().name);
+      return;
+    }
+    Mods m = Modifiers();
+    if (m.is_static && m.uniform)
+      ErrorAt(start, "X3000", "'static' and 'uniform' cannot be combined");
     const Token& type_tok = Peek();
     Type type = ParseType();
     const Token& name_tok = Peek();
@@ -186,20 +446,189 @@ class Parser {
       return;
     }
     if (type.base == Base::kVoid) ErrorAt(type_tok, "X3000", "variables cannot be of type void");
+    p_ = size_t(&name_tok - t_.data());  // back to the first declarator
+    Globals(start, type, m, type_tok.text);
+  }
+
+  // One or more global declarators of `type`, up to the ';'.
+  void Globals(const Token& start, Type type, const Mods& m, std::string_view type_name) {
+    (void)start;
     for (;;) {
+      const Token& name_tok = Peek();
       Node* d = Make(N::kVarDecl, name_tok);
-      d->text = name;
-      d->type = type;
-      d->is_const = is_const || uniform || !is_static;  // uniforms are read-only
-      d->is_static = is_static;
-      if (IsP("[")) ErrorAt(Peek(), "X3000", "arrays are not supported");
-      if (AcceptP(":")) ExpectIdent();  // register or semantic annotations are ignored
-      if (AcceptP("=")) Add(d, Assignment());
+      d->text = ExpectIdent();
+      d->type = ArraySuffix(type);
+      d->is_const = m.is_const || m.uniform || !m.is_static;  // uniforms are read-only
+      d->is_static = m.is_static;
+      d->is_uniform = !m.is_static;
+      d->packing = m.packing;
+      Bindings(d, nullptr);
+      EffectGlobal* fx = nullptr;
+      if (effect_) {
+        fx = &u_->effect_globals.emplace_back();
+        fx->decl = d;
+        fx->type_name = type_name;
+        Annotations(&fx->annotations);
+      } else {
+        SkipAnnotations();
+      }
+      if (AcceptP("=")) {
+        if (IsId("sampler_state")) {
+          const Token& at = Next();
+          if (fx) {
+            if (d->type.base != Base::kSampler || d->type.IsArray())
+              ErrorAt(at, "X3000", "sampler_state initialises single samplers only");
+            fx->has_sampler_state = true;
+            States(&fx->states);
+          } else {
+            SkipBraces();
+          }
+        } else if (IsId("compile")) {
+          ErrorAt(Peek(), "X3000", "compile expressions belong to effects");
+        } else {
+          Add(d, Initializer());
+        }
+      }
       u_->globals.push_back(d);
       if (!AcceptP(",")) break;
-      name = ExpectIdent();
     }
     ExpectP(";");
+  }
+
+  // --- effects -------------------------------------------------------------------------------
+
+  // < type name = value; ... >
+  void Annotations(std::vector<Annotation>* out) {
+    if (!AcceptP("<")) return;
+    while (!AcceptP(">")) {
+      Annotation a;
+      a.line = Peek().line;
+      a.col = Peek().col;
+      if (IsId("string")) {
+        Next();
+        a.is_string = true;
+      } else {
+        a.type = ParseType();
+        if (!a.type.IsNumeric() || a.type.IsArray())
+          ErrorAt(Peek(), "X3000", "annotations hold strings, scalars, vectors and matrices only");
+      }
+      a.name = ExpectIdent();
+      ExpectP("=");
+      if (a.is_string) {
+        if (Peek().kind != Tok::kString) Unexpected();
+        a.str = Next().text;
+      } else {
+        a.value = Initializer();
+      }
+      ExpectP(";");
+      if (out->size() >= 4096) ErrorAt(Peek(), "X3000", "too many annotations");
+      out->push_back(a);
+    }
+  }
+
+  // { Name = value; Name[index] = value; ... }
+  void States(std::vector<StateAssignment>* out) {
+    ExpectP("{");
+    while (!AcceptP("}")) {
+      StateAssignment st;
+      const Token& at = Peek();
+      if (at.kind != Tok::kIdent) Unexpected();
+      st.line = at.line;
+      st.col = at.col;
+      st.name = Next().text;
+      if (AcceptP("[")) {
+        const Token& it = Peek();
+        Node* e = Expression();
+        ExpectP("]");
+        int64_t n = 0;
+        if (!ConstInt(e, &n)) ErrorAt(it, "X3000", "state indices must be literal integers");
+        if (n < 0 || n > 255) ErrorAt(it, "X3000", "state index is out of range");
+        st.index = int(n);
+      }
+      ExpectP("=");
+      st.value = StateValue();
+      ExpectP(";");
+      if (out->size() >= 4096) ErrorAt(at, "X3000", "too many state assignments");
+      out->push_back(std::move(st));
+    }
+  }
+
+  EffectValue StateValue() {
+    EffectValue v;
+    const Token& at = Peek();
+    v.line = at.line;
+    v.col = at.col;
+    if (IsId("asm")) ErrorAt(at, "X3000", "assembly shaders are not supported; use compile");
+    if (IsId("compile")) {
+      Next();
+      v.kind = EffectValue::kCompile;
+      if (Peek().kind != Tok::kIdent) Unexpected();
+      v.profile = Next().text;
+      v.name = ExpectIdent();
+      ExpectP("(");
+      if (!AcceptP(")")) {
+        for (;;) {
+          v.args.push_back(Assignment());
+          if (v.args.size() > 256) ErrorAt(at, "X3000", "too many arguments");
+          if (AcceptP(")")) break;
+          ExpectP(",");
+        }
+      }
+      return v;
+    }
+    if (AcceptP("<")) {
+      v.kind = EffectValue::kRef;
+      v.name = ExpectIdent();
+      ExpectP(">");
+      return v;
+    }
+    // A lone word is a value keyword even where it spells a type ("ColorArg1 = Texture;").
+    if (at.kind == Tok::kIdent && IsP(";", 1) && !IsId("true") && !IsId("false")) {
+      Node* n = Make(N::kIdent, at);
+      n->text = Next().text;
+      v.expr = n;
+      return v;
+    }
+    v.expr = Initializer();
+    return v;
+  }
+
+  void Technique() {
+    const Token& at = Next();  // technique
+    TechniqueDef t;
+    t.line = at.line;
+    t.col = at.col;
+    if (Peek().kind == Tok::kIdent) t.name = ExpectIdent();
+    Annotations(&t.annotations);
+    ExpectP("{");
+    while (!AcceptP("}")) {
+      if (!IsId("pass")) Unexpected();
+      const Token& pt = Next();
+      PassDef p;
+      p.line = pt.line;
+      p.col = pt.col;
+      if (Peek().kind == Tok::kIdent) p.name = ExpectIdent();
+      Annotations(&p.annotations);
+      States(&p.states);
+      if (t.passes.size() >= 1024) ErrorAt(pt, "X3000", "too many passes");
+      t.passes.push_back(std::move(p));
+    }
+    if (u_->techniques.size() >= 1024) ErrorAt(at, "X3000", "too many techniques");
+    u_->techniques.push_back(std::move(t));
+  }
+
+  Node* Initializer() {
+    if (!IsP("{")) return Assignment();
+    Guard g(this);
+    const Token& at = Next();
+    Node* list = Make(N::kInitList, at);
+    while (!IsP("}")) {
+      Add(list, Initializer());
+      if (!AcceptP(",")) break;
+    }
+    ExpectP("}");
+    if (list->kids.empty()) ErrorAt(at, "X3000", "syntax error: empty initializer list");
+    return list;
   }
 
   void ParseFunction(Function* f) {
@@ -208,22 +637,35 @@ class Parser {
     if (!IsP(")")) {
       for (;;) {
         Param p;
-        if (IsId("in"))
-          Next();
-        else if (IsId("out"))
-          Next(), p.qual = Qual::kOut;
-        else if (IsId("inout"))
-          Next(), p.qual = Qual::kInOut;
-        else if (IsId("uniform"))
-          ErrorAt(Peek(), "X3000", "uniform parameters are not supported");
-        if (IsId("const")) Next();
+        for (;;) {
+          if (IsId("in"))
+            Next();
+          else if (IsId("out"))
+            Next(), p.qual = Qual::kOut;
+          else if (IsId("inout"))
+            Next(), p.qual = Qual::kInOut;
+          else if (IsId("uniform"))
+            Next(), p.is_uniform = true;
+          else if (IsId("const") || IsId("centroid") || IsId("linear") || IsId("nointerpolation"))
+            Next();
+          else if (IsId("row_major"))
+            Next(), p.packing = kRowMajor;
+          else if (IsId("column_major"))
+            Next(), p.packing = kColumnMajor;
+          else
+            break;
+        }
+        if (p.is_uniform && p.qual != Qual::kIn)
+          ErrorAt(Peek(), "X3000", "uniform parameters cannot be out or inout");
         p.line = Peek().line;
         p.col = Peek().col;
         p.type = ParseType();
         if (p.type.base == Base::kVoid) ErrorAt(Peek(), "X3000", "parameters cannot be void");
         p.name = ExpectIdent();
-        if (AcceptP(":")) p.semantic = ExpectIdent();
+        p.type = ArraySuffix(p.type);
+        Bindings(nullptr, &p.semantic);
         if (IsP("=") || IsP("[")) Unexpected();
+        if (f->params.size() >= 256) Unexpected();
         f->params.push_back(p);
         if (!AcceptP(",")) break;
       }
@@ -316,6 +758,8 @@ class Parser {
       }
       if (w == "switch") ErrorAt(at, "X3000", "switch statements are not supported");
       if (w == "else") Unexpected();
+      if (w == "struct" || w == "typedef")
+        ErrorAt(at, "X3000", "types must be declared outside functions");
     }
     return SimpleStatement();
   }
@@ -324,14 +768,27 @@ class Parser {
   Node* SimpleStatement() {
     const Token& at = Peek();
     bool is_const = false, is_static = false;
-    while (IsId("const") || IsId("static")) {
+    uint8_t packing = 0;
+    for (;;) {
       if (IsId("const"))
         is_const = true;
-      else
+      else if (IsId("static"))
         is_static = true;
+      else if (IsId("row_major"))
+        packing = kRowMajor;
+      else if (IsId("column_major"))
+        packing = kColumnMajor;
+      else if (IsId("uniform") || IsId("extern"))
+        ErrorAt(Peek(), "X3000", "local variables cannot be uniform");
+      else
+        break;
       Next();
     }
-    if (is_const || is_static || (AtType() && Peek(1).kind == Tok::kIdent)) {
+    size_t ntok = 0;
+    Type probe;
+    const bool decl =
+        TypeAt(0, &probe, &ntok) && Peek(ntok).kind == Tok::kIdent && !IsKeyword(Peek(ntok).text);
+    if (is_const || is_static || packing || decl) {
       Type type = ParseType();
       if (type.base == Base::kVoid) ErrorAt(at, "X3000", "variables cannot be of type void");
       Node* group = Make(N::kDeclGroup, at);
@@ -339,11 +796,12 @@ class Parser {
         const Token& nt = Peek();
         Node* d = Make(N::kVarDecl, nt);
         d->text = ExpectIdent();
-        d->type = type;
+        d->type = ArraySuffix(type);
         d->is_const = is_const;
         d->is_static = is_static;
-        if (IsP("[")) ErrorAt(Peek(), "X3000", "arrays are not supported");
-        if (AcceptP("=")) Add(d, Assignment());
+        d->packing = packing;
+        if (IsP(":")) ErrorAt(Peek(), "X3000", "local variables cannot have semantics");
+        if (AcceptP("=")) Add(d, Initializer());
         Add(group, d);
         if (!AcceptP(",")) break;
       }
@@ -452,11 +910,13 @@ class Parser {
       Add(n, Unary());
       return n;
     }
-    // Cast: '(' type ')' unary
+    // Cast: '(' type [dims] ')' unary
     Type t;
-    if (IsP("(") && TypeAt(1, &t) && IsP(")", 2)) {
+    size_t ntok = 0;
+    if (IsP("(") && TypeAt(1, &t, &ntok) && (IsP(")", 1 + ntok) || IsP("[", 1 + ntok))) {
       Next();
       t = ParseType();
+      t = ArraySuffix(t);
       if (t.base == Base::kVoid) ErrorAt(at, "X3000", "cannot cast to void");
       ExpectP(")");
       Node* n = Make(N::kCast, at);
@@ -523,12 +983,11 @@ class Parser {
         return n;
       }
       Type t;
-      bool matrix = false;
-      if (TypeAt(0, &t, &matrix)) {
-        if (matrix) ErrorAt(at, "X3000", "matrix types are not supported by tx_1_0");
+      size_t ntok = 0;
+      if (TypeAt(0, &t, &ntok)) {
         if (t.base == Base::kVoid) Unexpected();
-        Next();
-        if (!IsP("(")) Unexpected();
+        if (!IsP("(", ntok)) Unexpected();
+        for (size_t i = 0; i < ntok; ++i) Next();
         Node* n = Make(N::kCtor, at);
         n->type = t;
         Arguments(n);
@@ -562,8 +1021,8 @@ class Parser {
 
 }  // namespace
 
-void Parse(const std::vector<Token>& toks, Unit* unit) {
-  Parser(toks, unit).Run();
+void Parse(const std::vector<Token>& toks, Unit* unit, bool effect) {
+  Parser(toks, unit, effect).Run();
 }
 
 }  // namespace vexa::shader

@@ -1,4 +1,4 @@
-// D3DX 9: math, sprites, fonts, buffers, textures and image files, texture shaders.
+// D3DX 9: math, sprites, fonts, buffers, textures and image files, shaders, meshes and animation.
 #pragma once
 
 #include "d3d9.h"

@@ -1,8 +1,9 @@
-// D3DX 9 shaders: the HLSL compiler entry point and texture shaders.
+// D3DX 9 shaders: the HLSL compiler, constant tables and texture shaders.
 //
-// Only the "tx_1_0" profile exists here: D3DXCompileShader turns a texture-shader function into
-// our own compact program, D3DXCreateTextureShader validates such a program (it may come from
-// anywhere) and D3DXFillTextureTX evaluates it on the CPU once per texel of every mip level.
+// D3DXCompileShader accepts the profiles vs_2_0, vs_3_0, ps_2_0 and ps_3_0, which produce
+// Direct3D 9 shader tokens with a "CTAB" constant table, and tx_1_0, which produces our own
+// compact texture-shader program: D3DXCreateTextureShader validates such a program (it may come
+// from anywhere) and D3DXFillTextureTX evaluates it on the CPU once per texel of every mip level.
 //
 // Loops are bounded at fill time, not at compile time: every backward jump charges the length of
 // the loop body against a budget of 1 << 20 instructions per texel and 1 << 30 per fill. A shader
@@ -41,6 +42,8 @@ typedef IDirect3DTexture9* LPDIRECT3DTEXTURE9;
 #define D3DXSHADER_OPTIMIZATION_LEVEL2 ((1 << 14) | (1 << 15))
 #define D3DXSHADER_OPTIMIZATION_LEVEL3 (1 << 15)
 #define D3DXSHADER_USE_LEGACY_D3DX9_31_DLL (1 << 16)
+
+#define D3DXCONSTTABLE_LARGEADDRESSAWARE (1 << 17)
 
 // Version token of texture-shader programs.
 #define D3DXTX_VERSION(major, minor) (('T' << 24) | ('X' << 16) | ((major) << 8) | (minor))
@@ -126,6 +129,48 @@ typedef struct _D3DXCONSTANT_DESC {
   LPCVOID DefaultValue;
 } D3DXCONSTANT_DESC, *LPD3DXCONSTANT_DESC;
 
+// The constant table of compiled shaders: a comment block whose first DWORD is the FOURCC
+// "CTAB", followed by this header. Offsets count bytes from the header's first byte.
+typedef struct _D3DXSHADER_CONSTANTTABLE {
+  DWORD Size;          // sizeof(D3DXSHADER_CONSTANTTABLE)
+  DWORD Creator;       // offset of the creator's name
+  DWORD Version;       // the shader's version token
+  DWORD Constants;     // number of D3DXSHADER_CONSTANTINFO entries
+  DWORD ConstantInfo;  // offset of D3DXSHADER_CONSTANTINFO[Constants]
+  DWORD Flags;         // the flags the shader was compiled with
+  DWORD Target;        // offset of the profile name
+} D3DXSHADER_CONSTANTTABLE, *LPD3DXSHADER_CONSTANTTABLE;
+
+typedef struct _D3DXSHADER_CONSTANTINFO {
+  DWORD Name;  // offset of the name
+  WORD RegisterSet;
+  WORD RegisterIndex;
+  WORD RegisterCount;
+  WORD Reserved;
+  DWORD TypeInfo;      // offset of a D3DXSHADER_TYPEINFO
+  DWORD DefaultValue;  // offset of RegisterCount registers of initial values, or 0
+} D3DXSHADER_CONSTANTINFO, *LPD3DXSHADER_CONSTANTINFO;
+
+typedef struct _D3DXSHADER_TYPEINFO {
+  WORD Class;
+  WORD Type;
+  WORD Rows;
+  WORD Columns;
+  WORD Elements;
+  WORD StructMembers;
+  DWORD StructMemberInfo;  // offset of D3DXSHADER_STRUCTMEMBERINFO[StructMembers]
+} D3DXSHADER_TYPEINFO, *LPD3DXSHADER_TYPEINFO;
+
+typedef struct _D3DXSHADER_STRUCTMEMBERINFO {
+  DWORD Name;
+  DWORD TypeInfo;
+} D3DXSHADER_STRUCTMEMBERINFO, *LPD3DXSHADER_STRUCTMEMBERINFO;
+
+typedef struct _D3DXSEMANTIC {
+  UINT Usage;
+  UINT UsageIndex;
+} D3DXSEMANTIC, *LPD3DXSEMANTIC;
+
 // Include handler: accepted by the compiler and never called (sources cannot include files).
 struct ID3DXInclude {
   STDMETHOD(Open)
@@ -141,7 +186,12 @@ typedef ID3DXInclude* LPD3DXINCLUDE;
 extern const IID IID_ID3DXConstantTable;
 extern const IID IID_ID3DXTextureShader;
 
-// Constant table of a compiled shader. The tx_1_0 compiler produces none (it returns NULL).
+// Constant table of a compiled vertex or pixel shader (see D3DXGetShaderConstantTable). Handles
+// are pointers the table hands out; a constant's name ("light.colour", "bones[3]") may be given
+// in place of a handle. The Set... methods convert the values to the constant's type and write
+// whole registers through the device's Set{Vertex,Pixel}ShaderConstant{F,I,B}: matrices by rows
+// or by columns as the constant was packed, as many registers as the table gives the constant.
+// The tx_1_0 compiler produces no constant table (it returns NULL).
 struct ID3DXConstantTable : public IUnknown {
   STDMETHOD_(LPVOID, GetBufferPointer)() PURE;
   STDMETHOD_(DWORD, GetBufferSize)() PURE;
@@ -218,13 +268,43 @@ struct ID3DXTextureShader : public IUnknown {
 };
 typedef ID3DXTextureShader* LPD3DXTEXTURESHADER;
 
-// Compiles pFunctionName in pSrcData (SrcDataLen bytes) for pProfile ("tx_1_0" only). On failure
-// *ppShader is left NULL and *ppErrorMsgs (when asked for) holds zero-terminated messages, one
-// per line: "memory(LINE,COL): error XNNNN: text\n". Warnings may be returned on success.
+// Compiles pFunctionName in pSrcData (SrcDataLen bytes) for pProfile (vs_2_0, vs_3_0, ps_2_0,
+// ps_3_0 or tx_1_0). On failure *ppShader is left NULL and *ppErrorMsgs (when asked for) holds
+// zero-terminated messages, one per line: "memory(LINE,COL): error XNNNN: text\n". Warnings may
+// be returned on success. D3DXSHADER_PACKMATRIX_ROWMAJOR changes the default matrix packing.
 HRESULT WINAPI D3DXCompileShader(LPCSTR pSrcData, UINT SrcDataLen, const D3DXMACRO* pDefines,
                                  LPD3DXINCLUDE pInclude, LPCSTR pFunctionName, LPCSTR pProfile,
                                  DWORD Flags, LPD3DXBUFFER* ppShader, LPD3DXBUFFER* ppErrorMsgs,
                                  LPD3DXCONSTANTTABLE* ppConstantTable);
+
+// As D3DXCompileShader, with the source read from a file; messages name the file in place of
+// "memory". A file that cannot be read fails with E_FAIL and an "error X1507" message.
+HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR pSrcFile, const D3DXMACRO* pDefines,
+                                          LPD3DXINCLUDE pInclude, LPCSTR pFunctionName,
+                                          LPCSTR pProfile, DWORD Flags, LPD3DXBUFFER* ppShader,
+                                          LPD3DXBUFFER* ppErrorMsgs,
+                                          LPD3DXCONSTANTTABLE* ppConstantTable);
+
+// The version token of shader code, or 0 when pFunction is NULL or is not shader code.
+DWORD WINAPI D3DXGetShaderVersion(const DWORD* pFunction);
+// The size in bytes of shader model 2 / 3 code up to and including its end token, or 0. The
+// stream is walked by the instruction lengths and never past 1 << 20 DWORDs.
+UINT WINAPI D3DXGetShaderSize(const DWORD* pFunction);
+
+// The constant table of shader model 2 / 3 code, read from its CTAB comment. Every offset of the
+// table is checked; a missing or malformed table fails with D3DXERR_INVALIDDATA (0x88760B59),
+// null arguments with D3DERR_INVALIDCALL.
+HRESULT WINAPI D3DXGetShaderConstantTable(const DWORD* pFunction,
+                                          LPD3DXCONSTANTTABLE* ppConstantTable);
+HRESULT WINAPI D3DXGetShaderConstantTableEx(const DWORD* pFunction, DWORD Flags,
+                                            LPD3DXCONSTANTTABLE* ppConstantTable);
+
+// The declared inputs and outputs of validated shader code: *pCount receives their number and
+// pSemantics, when not NULL, the semantics (MAXD3DDECLLENGTH entries suffice).
+HRESULT WINAPI D3DXGetShaderInputSemantics(const DWORD* pFunction, D3DXSEMANTIC* pSemantics,
+                                           UINT* pCount);
+HRESULT WINAPI D3DXGetShaderOutputSemantics(const DWORD* pFunction, D3DXSEMANTIC* pSemantics,
+                                            UINT* pCount);
 
 HRESULT WINAPI D3DXCreateTextureShader(const DWORD* pFunction,
                                        LPD3DXTEXTURESHADER* ppTextureShader);

@@ -331,10 +331,10 @@ TEST(ShaderApi, CompileReportsErrorsInZeroTerminatedBuffers) {
   ASSERT_NE(errors, nullptr);
   EXPECT_GT(errors->GetBufferSize(), 1u);
   errors->Release();
-  EXPECT_TRUE(FAILED(D3DXCompileShader(src, sizeof src - 1, nullptr, nullptr, "main", "ps_2_0", 0,
+  EXPECT_TRUE(FAILED(D3DXCompileShader(src, sizeof src - 1, nullptr, nullptr, "main", "ps_4_0", 0,
                                        &code, &errors, nullptr)));
   ASSERT_NE(errors, nullptr);
-  EXPECT_NE(std::string(static_cast<const char*>(errors->GetBufferPointer())).find("ps_2_0"),
+  EXPECT_NE(std::string(static_cast<const char*>(errors->GetBufferPointer())).find("ps_4_0"),
             std::string::npos);
   errors->Release();
   // The source length is honoured: bytes past it are not compiled.

@@ -116,6 +116,7 @@ void OutputMerger::Configure(const DeviceState& s, bool vertexFog) {
   colorPitch_ = rt.pitch;
   colorFormat_ = rt.format;
   color32_ = rt.format == D3DFMT_A8R8G8B8 || rt.format == D3DFMT_X8R8G8B8;
+  colorFloat_ = FormatIsFloat(rt.format);
   clipX0_ = static_cast<int>(s.viewport.X);
   clipY0_ = static_cast<int>(s.viewport.Y);
   clipX1_ = std::min(static_cast<int>(s.viewport.X + s.viewport.Width), static_cast<int>(rt.width));
@@ -309,8 +310,96 @@ void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
         factor = b.attr[kAttrFog][lane];
       colour = ApplyFog(colour, factor);
     }
-    WriteColour(x, y, colour);
+    if (b.floatColour && colorFloat_) {
+      const float c[4] = {b.colourF[0][lane], b.colourF[1][lane], b.colourF[2][lane],
+                          b.colourF[3][lane]};
+      WriteColourFloat(x, y, c);
+    } else {
+      WriteColour(x, y, colour);
+    }
   }
+}
+
+namespace {
+
+float BlendFactorF(DWORD f, int channel, const float* s, const float* d, const float* k) {
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return 0.f;
+    case D3DBLEND_SRCCOLOR:
+      return s[channel];
+    case D3DBLEND_INVSRCCOLOR:
+      return 1.f - s[channel];
+    case D3DBLEND_SRCALPHA:
+      return s[3];
+    case D3DBLEND_INVSRCALPHA:
+      return 1.f - s[3];
+    case D3DBLEND_DESTALPHA:
+      return d[3];
+    case D3DBLEND_INVDESTALPHA:
+      return 1.f - d[3];
+    case D3DBLEND_DESTCOLOR:
+      return d[channel];
+    case D3DBLEND_INVDESTCOLOR:
+      return 1.f - d[channel];
+    case D3DBLEND_SRCALPHASAT:
+      return channel == 3 ? 1.f : std::min(s[3], 1.f - d[3]);
+    case D3DBLEND_BLENDFACTOR:
+      return k[channel];
+    case D3DBLEND_INVBLENDFACTOR:
+      return 1.f - k[channel];
+    default:  // ONE
+      return 1.f;
+  }
+}
+
+float BlendChannelF(DWORD op, float s, float fs, float d, float fd) {
+  switch (op) {
+    case D3DBLENDOP_SUBTRACT:
+      return s * fs - d * fd;
+    case D3DBLENDOP_REVSUBTRACT:
+      return d * fd - s * fs;
+    case D3DBLENDOP_MIN:
+      return std::min(s, d);
+    case D3DBLENDOP_MAX:
+      return std::max(s, d);
+    default:
+      return s * fs + d * fd;
+  }
+}
+
+}  // namespace
+
+void OutputMerger::WriteColourFloat(int x, int y, const float src[4]) const {
+  uint8_t* px = color_ + static_cast<size_t>(y) * colorPitch_ +
+                static_cast<size_t>(x) * FormatBytesPerPixel(colorFormat_);
+  float dst[4];
+  ReadPixelFloat4(colorFormat_, px, dst);
+  float out[4] = {src[0], src[1], src[2], src[3]};
+  if (blend_) {
+    const float k[4] = {((blendFactor_ >> 16) & 255) / 255.f, ((blendFactor_ >> 8) & 255) / 255.f,
+                        (blendFactor_ & 255) / 255.f, (blendFactor_ >> 24) / 255.f};
+    DWORD sbf = srcBlend_, dbf = dstBlend_;
+    if (sbf == D3DBLEND_BOTHSRCALPHA) {
+      sbf = D3DBLEND_SRCALPHA;
+      dbf = D3DBLEND_INVSRCALPHA;
+    } else if (sbf == D3DBLEND_BOTHINVSRCALPHA) {
+      sbf = D3DBLEND_INVSRCALPHA;
+      dbf = D3DBLEND_SRCALPHA;
+    }
+    for (int c = 0; c < 4; ++c) {
+      const bool alpha = c == 3 && separateAlpha_;
+      const DWORD fs = alpha ? srcBlendAlpha_ : sbf, fd = alpha ? dstBlendAlpha_ : dbf;
+      out[c] =
+          BlendChannelF(alpha ? blendOpAlpha_ : blendOp_, src[c], BlendFactorF(fs, c, src, dst, k),
+                        dst[c], BlendFactorF(fd, c, src, dst, k));
+    }
+  }
+  // The write mask's bytes, red, green, blue, alpha.
+  const uint32_t shifts[4] = {16, 8, 0, 24};
+  for (int c = 0; c < 4; ++c)
+    if (!((writeMask_ >> shifts[c]) & 0xFF)) out[c] = dst[c];
+  WritePixelFloat4(colorFormat_, px, out);
 }
 
 void OutputMerger::WriteColour(int x, int y, uint32_t src) const {

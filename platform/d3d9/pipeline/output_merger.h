@@ -88,6 +88,13 @@ class OutputMerger {
     if (zWrite_) StoreDepth(d);
   }
   void WriteColour(int x, int y, uint32_t src) const;
+  // A pixel shader's unclamped colour into a floating-point target, blended in floating point.
+  void WriteColourFloat(int x, int y, const float src[4]) const;
+  // Pixel shaders of model 3 do their own fog.
+  void DisableFog() {
+    fog_ = false;
+    if (writeMask_ == 0xFFFFFFFFu && !blend_) blendKind_ = Blend::None;
+  }
 
   bool AlphaTesting() const { return alphaTest_; }
   DWORD AlphaFunc() const { return alphaFunc_; }
@@ -112,6 +119,7 @@ class OutputMerger {
   int colorPitch_ = 0;
   D3DFORMAT colorFormat_ = D3DFMT_UNKNOWN;
   bool color32_ = false;  // A8R8G8B8 / X8R8G8B8
+  bool colorFloat_ = false;
   uint8_t* depth_ = nullptr;
   int depthPitch_ = 0;
   DepthStore depthStore_ = DepthStore::None;

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "d3d9/d3d9_index_buffer.h"
+#include "d3d9/d3d9_shader.h"
 #include "d3d9/d3d9_surface.h"
 #include "d3d9/d3d9_texture.h"
 #include "d3d9/d3d9_vertex_buffer.h"
@@ -64,6 +65,8 @@ void Pipeline::Reset(const DeviceState* state) {
   if (ex_.declaration) ex_.declaration->Unpin();
   if (ex_.renderTarget) ex_.renderTarget->Unpin();
   if (ex_.depthStencil) ex_.depthStencil->Unpin();
+  if (ex_.vertexShader) ex_.vertexShader->Unpin();
+  if (ex_.pixelShader) ex_.pixelShader->Unpin();
   ex_ = DeviceState{};
   if (state) {
     ex_ = *state;
@@ -75,6 +78,8 @@ void Pipeline::Reset(const DeviceState* state) {
     if (ex_.declaration) ex_.declaration->Pin();
     if (ex_.renderTarget) ex_.renderTarget->Pin();
     if (ex_.depthStencil) ex_.depthStencil->Pin();
+    if (ex_.vertexShader) ex_.vertexShader->Pin();
+    if (ex_.pixelShader) ex_.pixelShader->Pin();
   }
   dirty_ = kAll;
 }
@@ -220,6 +225,24 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
       case kOpPresentCopy:
         PresentCopy(*reinterpret_cast<const CmdPresent*>(payload));
         break;
+      case kOpVertexShader:
+        queue_->Release(ex_.vertexShader);
+        ex_.vertexShader =
+            static_cast<VertexShader*>(reinterpret_cast<const CmdBind*>(payload)->object);
+        dirty_ |= kShaders | kVertex | kAssembly | kPixel | kMerge | kRaster;
+        break;
+      case kOpPixelShader:
+        queue_->Release(ex_.pixelShader);
+        ex_.pixelShader =
+            static_cast<PixelShader*>(reinterpret_cast<const CmdBind*>(payload)->object);
+        dirty_ |= kShaders | kVertex | kPixel | kMerge | kRaster;
+        break;
+      case kOpShaderConstants: {
+        auto* c = reinterpret_cast<const CmdConstants*>(payload);
+        WriteConstants(ex_.constants, c->file, c->start, c->count, c + 1);
+        dirty_ |= kConstants;
+        break;
+      }
       case kOpFastPaths:
         fast_ = reinterpret_cast<const CmdBind*>(payload)->value != 0;
         dirty_ = kAll;
@@ -253,6 +276,9 @@ bool Pipeline::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
       case kOpDeclaration:
       case kOpStream:
       case kOpIndices:
+      case kOpVertexShader:
+      case kOpPixelShader:
+      case kOpShaderConstants:
         continue;  // state only
       case kOpStretchRect: {
         auto* c = reinterpret_cast<const CmdStretch*>(payload);
@@ -270,19 +296,38 @@ bool Pipeline::TargetOverwrittenNext(const uint8_t* bytes, size_t size) const {
 
 void Pipeline::Validate() {
   if (!dirty_) return;
-  if (dirty_ & (kVertex | kAssembly | kPixel | kRaster)) stages_ = ActiveStages(ex_);
-  if (dirty_ & kVertex) vertex_.Configure(ex_, stages_, fast_);
-  if (dirty_ & kAssembly) assembly_.Configure(ex_, stages_);
-  if (dirty_ & kPixel) pixel_.Configure(ex_, fast_);
-  if (dirty_ & (kMerge | kVertex)) {
-    merger_.Configure(ex_, vertex_.VertexFog());
+  vertexShader_ = ex_.vertexShader && !ex_.layout.pretransformed;
+  pixelShader_ = ex_.pixelShader != nullptr;
+  // A pixel shader reads the coordinates of every stage, whatever the stages' operations.
+  if (dirty_ & (kVertex | kAssembly | kPixel | kRaster | kShaders))
+    stages_ = pixelShader_ ? kMaxStages : ActiveStages(ex_);
+  if (dirty_ & (kVertex | kShaders)) vertex_.Configure(ex_, stages_, fast_);
+  if (dirty_ & (kAssembly | kShaders)) assembly_.Configure(ex_, stages_, vertexShader_);
+  if (dirty_ & (kPixel | kShaders)) pixel_.Configure(ex_, fast_);
+  if (dirty_ & (kPixel | kShaders)) shaderSampler_.Configure(ex_);
+  if ((vertexShader_ || pixelShader_) && (dirty_ & (kVertex | kPixel | kShaders))) {
+    uint8_t coordinates[kTexSlots] = {};
+    for (int s = 0; s < pixel_.StageCount(); ++s)
+      if (pixel_.StageSamples(s))
+        coordinates[s] = static_cast<uint8_t>(pixel_.CoordinateComponents(s));
+    linkage_.Link(vertexShader_ ? ex_.vertexShader : nullptr, ex_.pixelShader, pixel_.StageCount(),
+                  pixel_.ReadsSpecular(), coordinates);
+  }
+  if (vertexShader_ && (dirty_ & (kVertex | kPixel | kShaders | kConstants)))
+    vertexShaderStage_.Configure(ex_, linkage_, !pixelShader_, &shaderSampler_);
+  if (pixelShader_ && (dirty_ & (kVertex | kPixel | kShaders | kConstants)))
+    pixelShaderStage_.Configure(ex_, linkage_, !vertexShader_, &shaderSampler_);
+  if (dirty_ & (kMerge | kVertex | kShaders)) {
+    // A vertex shader's fog output is the vertex fog factor (1 when it writes none).
+    merger_.Configure(ex_, vertexShader_ || vertex_.VertexFog());
+    if (pixelShader_ && ex_.pixelShader->Major() >= 3) merger_.DisableFog();
     // Pixel fog runs on the eye distance when the projection is a perspective one (its w is the
     // eye depth) and on pre-transformed vertices (whose rhw is 1 / w); on depth otherwise.
     const D3DMATRIX& p = ex_.proj;
     const bool affine = p._14 == 0.f && p._24 == 0.f && p._34 == 0.f && p._44 == 1.f;
     merger_.SetFogOnW(ex_.layout.pretransformed || !affine);
   }
-  if (dirty_ & (kRaster | kMerge | kPixel | kVertex)) {
+  if (dirty_ & (kRaster | kMerge | kPixel | kVertex | kShaders)) {
     RasterSetup r;
     r.clipX0 = merger_.ClipX0();
     r.clipY0 = merger_.ClipY0();
@@ -297,24 +342,42 @@ void Pipeline::Validate() {
     r.fog = merger_.FogFromVertices();
     r.eye = merger_.FogOnEye();
     r.texSlots = 0;
-    for (int s = 0; s < pixel_.StageCount(); ++s)
-      if (pixel_.StageSamples(s)) {
-        r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
-        r.texComponents[s] = static_cast<uint8_t>(pixel_.CoordinateComponents(s));
-      }
+    if (pixelShader_) {
+      r.diffuse = (linkage_.varyings & 1) != 0;
+      r.specular = (linkage_.varyings & 2) != 0;
+      for (int s = 0; s < kTexSlots; ++s)
+        if (linkage_.varyings & (1u << (2 + s))) {
+          r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
+          r.texComponents[s] = linkage_.components[2 + s];
+        }
+      r.helperLanes = true;
+    } else {
+      for (int s = 0; s < pixel_.StageCount(); ++s)
+        if (pixel_.StageSamples(s)) {
+          r.texSlots = static_cast<uint8_t>(r.texSlots | (1u << s));
+          r.texComponents[s] = static_cast<uint8_t>(pixel_.CoordinateComponents(s));
+        }
+    }
     raster_.Configure(r, this);
   }
   dirty_ = 0;
 }
 
 void Pipeline::BeginTriangle(const float* x, const float* y, const RVertex* const* v) {
-  pixel_.ChooseLevels(x, y, v);
+  if (!pixelShader_) pixel_.ChooseLevels(x, y, v);
 }
 
 void Pipeline::Flush(FragmentBatch& b) {
-  const bool early = merger_.EarlyDepth(b);
+  // A shader that writes depth is tested on the depth it writes.
+  const bool early = !(pixelShader_ && pixelShaderStage_.WritesDepth()) && merger_.EarlyDepth(b);
   if (!b.live) return;
-  pixel_.Shade(b);
+  if (pixelShader_) {
+    pixelShaderStage_.Shade(b);
+    if (!b.live) return;
+  } else {
+    b.floatColour = false;
+    pixel_.Shade(b);
+  }
   merger_.Merge(b, early);
 }
 
@@ -340,9 +403,12 @@ void Pipeline::Draw(const CmdDraw& c, const uint8_t* payload) {
   }
   if (scratch_.size() < c.vertexCount) scratch_.resize(c.vertexCount);
   RVertex* v = scratch_.data();
-  vertex_.Process(src, c.vertexCount, c.type == D3DPT_POINTLIST, v);
+  if (vertexShader_)
+    vertexShaderStage_.Process(src, c.vertexCount, c.type == D3DPT_POINTLIST, v);
+  else
+    vertex_.Process(src, c.vertexCount, c.type == D3DPT_POINTLIST, v);
 
-  if (fast_ && !indices && c.prims == 2) {
+  if (fast_ && !indices && c.prims == 2 && !vertexShader_ && !pixelShader_) {
     static const uint16_t kList[6] = {0, 1, 2, 3, 4, 5};
     static const uint16_t kStrip[6] = {0, 1, 2, 2, 1, 3};
     static const uint16_t kFan[6] = {0, 1, 2, 0, 2, 3};

@@ -14,6 +14,7 @@
 #include "d3d9/pipeline/pixel_processing.h"
 #include "d3d9/pipeline/primitive_assembly.h"
 #include "d3d9/pipeline/rasterizer.h"
+#include "d3d9/pipeline/shader_stage.h"
 #include "d3d9/pipeline/vertex_processing.h"
 
 namespace d3d9 {
@@ -46,7 +47,9 @@ class Pipeline final : public CommandExecutor, private FragmentSink {
     kPixel = 4,
     kMerge = 8,
     kRaster = 16,
-    kAll = 31,
+    kShaders = 32,    // the bound shaders
+    kConstants = 64,  // shader constants
+    kAll = 127,
   };
   void Validate();
   void Draw(const CmdDraw& c, const uint8_t* payload);
@@ -74,6 +77,13 @@ class Pipeline final : public CommandExecutor, private FragmentSink {
   int stages_ = 0;
 
   VertexProcessor vertex_;
+  // Shaders, when bound: a vertex shader runs unless the vertices are transformed already.
+  bool vertexShader_ = false;
+  bool pixelShader_ = false;
+  ShaderLinkage linkage_;
+  ShaderTextureSampler shaderSampler_;
+  VertexShaderStage vertexShaderStage_;
+  PixelShaderStage pixelShaderStage_;
   PrimitiveAssembler assembly_;
   Rasterizer raster_;
   PixelProcessor pixel_;

@@ -13,10 +13,39 @@ class Surface;
 class VertexBuffer;
 class IndexBuffer;
 class VertexDeclaration;
+template <class I>
+class Shader;
+using VertexShader = Shader<IDirect3DVertexShader9>;
+using PixelShader = Shader<IDirect3DPixelShader9>;
 
 constexpr int kMaxStages = 8;     // fixed-function texture stages
-constexpr int kMaxSamplers = 16;  // texture slots (pixel-shader samplers)
+constexpr int kMaxSamplers = 16;  // pixel-shader samplers
+// Texture and sampler-state slots: the pixel samplers, then the displacement-map sampler and the
+// four vertex-texture samplers (D3DDMAPSAMPLER .. D3DVERTEXTEXTURESAMPLER3).
+constexpr int kSamplerSlots = kMaxSamplers + 5;
+constexpr int kVertexSamplerSlot = kMaxSamplers + 1;
+// The slot of a sampler number of the interface, -1 for none.
+inline int SamplerSlot(DWORD sampler) {
+  if (sampler < kMaxSamplers) return static_cast<int>(sampler);
+  if (sampler >= D3DDMAPSAMPLER && sampler <= D3DVERTEXTEXTURESAMPLER3)
+    return kMaxSamplers + static_cast<int>(sampler - D3DDMAPSAMPLER);
+  return -1;
+}
 constexpr int kMaxStreams = 16;
+constexpr int kVertexFloatConstants = 256;
+constexpr int kPixelFloatConstants = 224;
+constexpr int kIntConstants = 16;
+constexpr int kBoolConstants = 16;
+
+// Shader constant registers as SetVertexShaderConstant* and SetPixelShaderConstant* leave them.
+struct ShaderRegisters {
+  float vsF[kVertexFloatConstants][4] = {};
+  INT vsI[kIntConstants][4] = {};
+  BOOL vsB[kBoolConstants] = {};
+  float psF[kPixelFloatConstants][4] = {};
+  INT psI[kIntConstants][4] = {};
+  BOOL psB[kBoolConstants] = {};
+};
 
 struct StreamBinding {
   VertexBuffer* buffer = nullptr;
@@ -52,6 +81,19 @@ struct VertexLayout {
   UINT need[kMaxStreams];  // bytes of one vertex read from each stream
   // The FVF's vertex size in stream 0 (0 for a declaration).
   UINT stride = 0;
+  // Every element by its usage and usage index, for vertex shaders.
+  struct Semantic {
+    uint8_t usage = 0;
+    uint8_t index = 0;
+    ElementRef ref;
+  };
+  Semantic semantics[MAXD3DDECLLENGTH];
+  uint8_t semanticCount = 0;
+  ElementRef Find(int usage, int index) const {
+    for (int i = 0; i < semanticCount; ++i)
+      if (semantics[i].usage == usage && semantics[i].index == index) return semantics[i].ref;
+    return ElementRef{};
+  }
 
   static VertexLayout FromFvf(DWORD fvf);
   static VertexLayout FromElements(const D3DVERTEXELEMENT9* elements, size_t count);
@@ -69,7 +111,7 @@ void ReadElement(uint8_t type, const uint8_t* p, float out[4]);
 struct DeviceState {
   DWORD rs[256];
   DWORD tss[kMaxStages][33];
-  DWORD samp[kMaxSamplers][14];
+  DWORD samp[kSamplerSlots][14];
   D3DMATRIX world, view, proj;
   D3DMATRIX texTransform[kMaxStages];
   D3DVIEWPORT9 viewport{};
@@ -77,7 +119,7 @@ struct DeviceState {
   std::vector<LightSlot> lights;
   float clipPlanes[6][4] = {};
   RECT scissor{};
-  IDirect3DBaseTexture9* textures[kMaxSamplers] = {};
+  IDirect3DBaseTexture9* textures[kSamplerSlots] = {};
   StreamBinding streams[kMaxStreams];
   IndexBuffer* indices = nullptr;
   DWORD fvf = 0;
@@ -85,17 +127,25 @@ struct DeviceState {
   VertexLayout layout;  // of the declaration when one is set, else of the FVF
   Surface* renderTarget = nullptr;
   Surface* depthStencil = nullptr;
+  VertexShader* vertexShader = nullptr;
+  PixelShader* pixelShader = nullptr;
+  ShaderRegisters constants;
 };
 
 // --- Vertices after vertex processing ------------------------------------------------------------
 // Clip-space position (x, y, z, w), or screen position with w = 1 / rhw once mapped to the
-// viewport; then the attributes the rasteriser interpolates.
-constexpr int kAttrDiffuse = 0;   // r, g, b, a in 0..255
-constexpr int kAttrSpecular = 4;  // r, g, b, a in 0..255
-constexpr int kAttrFog = 8;       // vertex fog factor, 1 = no fog
-constexpr int kAttrTex = 9;       // per texture stage: u, v, w, q
+// viewport; then the attributes the rasteriser interpolates: ten four-component varyings and the
+// fog factor. Fixed function fills varying 0 with the diffuse colour, 1 with the specular colour
+// and 2 + s with stage s's coordinates, which is also where pixel shaders find their colour and
+// texture-coordinate inputs.
+constexpr int kVaryings = 10;
+constexpr int kAttrDiffuse = 0;          // r, g, b, a in 0..255 (fixed function), 0..1 (shaders)
+constexpr int kAttrSpecular = 4;         // r, g, b, a, the same
+constexpr int kAttrTex = 8;              // per texture stage: u, v, w, q
+constexpr int kAttrFog = 4 * kVaryings;  // vertex fog factor, 1 = no fog
 constexpr int kTexSlots = kMaxStages;
-constexpr int kAttrCount = kAttrTex + 4 * kTexSlots;
+constexpr int kAttrCount = kAttrFog + 1;
+static_assert(kAttrTex + 4 * kTexSlots == kAttrFog);
 
 struct RVertex {
   float x, y, z, w;
@@ -122,6 +172,10 @@ struct FragmentBatch {
   // Interpolated attributes, one row per attribute; only the rows the draw needs are written.
   float attr[kAttrCount][kBatchLanes];
   uint32_t colour[kBatchLanes];  // the pixel stage's result, A8R8G8B8
+  // A pixel shader's result before it is clamped and rounded (r, g, b, a rows), which
+  // floating-point targets store; valid when floatColour is set.
+  bool floatColour = false;
+  float colourF[4][kBatchLanes];
 };
 
 }  // namespace d3d9

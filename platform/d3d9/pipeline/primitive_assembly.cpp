@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "d3d9/pipeline/texture_sampler.h"
 
@@ -78,14 +79,17 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
 
 }  // namespace
 
-void PrimitiveAssembler::Configure(const DeviceState& s, int stages) {
+void PrimitiveAssembler::Configure(const DeviceState& s, int stages, bool shaderPlanes) {
   viewport_ = s.viewport;
   pretransformed_ = s.layout.pretransformed;
   pointSprites_ = s.rs[D3DRS_POINTSPRITEENABLE] != 0;
   stages_ = stages;
   planes_ = 6;
   const DWORD enabled = s.rs[D3DRS_CLIPPING] ? s.rs[D3DRS_CLIPPLANEENABLE] & 0x3F : 0;
-  if (enabled && !pretransformed_) {
+  if (enabled && shaderPlanes && !pretransformed_) {
+    for (int i = 0; i < 6; ++i)
+      if (enabled & (1u << i)) std::memcpy(userPlanes_[planes_++ - 6], s.clipPlanes[i], 16);
+  } else if (enabled && !pretransformed_) {
     // The planes are given in world space; a world point is a clip-space point times the
     // inverse of view x projection, so the plane in clip space is that inverse times the plane.
     float inv[4][4];

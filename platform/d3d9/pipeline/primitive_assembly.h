@@ -11,7 +11,8 @@ namespace d3d9 {
 class PrimitiveAssembler {
  public:
   // `stages`: texture coordinate slots point sprites spread over the square.
-  void Configure(const DeviceState& s, int stages);
+  // `shaderPlanes`: a vertex shader runs, and the user's clip planes are in clip space already.
+  void Configure(const DeviceState& s, int stages, bool shaderPlanes);
   // Assembles `prims` primitives from the transformed vertices [0, count) and hands them to the
   // rasteriser. Indices (if any) are relative to `minIndex`; an index outside the vertices drops
   // its primitive.

@@ -183,7 +183,7 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
         const int lane = lane0 + i;
         bt.x[lane] = static_cast<int16_t>(x + (i & 1));
         bt.y[lane] = static_cast<int16_t>(y + (i >> 1));
-        if (!(mask & (1u << i))) continue;
+        if (!(mask & (1u << i)) && !p.helperLanes) continue;
         const float rx = static_cast<float>(bt.x[lane]) - fx0;
         const float ry = static_cast<float>(bt.y[lane]) - fy0;
         bt.z[lane] = a->z + zdx * rx + zdy * ry;

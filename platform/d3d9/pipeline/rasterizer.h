@@ -31,6 +31,8 @@ struct RasterSetup {
   bool eye = false;                       // each fragment's eye distance
   uint8_t texSlots = 0;                   // texture coordinate slots, one bit per stage
   uint8_t texComponents[kTexSlots] = {};  // coordinates of each slot read (2 to 4)
+  // Lanes of a quad outside the primitive get attributes too (pixel shaders difference them).
+  bool helperLanes = false;
 };
 
 class Rasterizer {

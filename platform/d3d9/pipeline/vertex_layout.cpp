@@ -242,6 +242,19 @@ VertexLayout VertexLayout::FromFvf(DWORD fvf) {
   l.need[0] = off;
   l.streams = 1;
   l.valid = true;
+  auto add = [&l](int usage, int index, const ElementRef& r) {
+    if (r.present())
+      l.semantics[l.semanticCount++] = {static_cast<uint8_t>(usage), static_cast<uint8_t>(index),
+                                        r};
+  };
+  add(l.pretransformed ? D3DDECLUSAGE_POSITIONT : D3DDECLUSAGE_POSITION, 0, l.position);
+  add(D3DDECLUSAGE_BLENDWEIGHT, 0, l.blendWeight);
+  add(D3DDECLUSAGE_BLENDINDICES, 0, l.blendIndices);
+  add(D3DDECLUSAGE_NORMAL, 0, l.normal);
+  add(D3DDECLUSAGE_PSIZE, 0, l.psize);
+  add(D3DDECLUSAGE_COLOR, 0, l.diffuse);
+  add(D3DDECLUSAGE_COLOR, 1, l.specular);
+  for (int i = 0; i < sets; ++i) add(D3DDECLUSAGE_TEXCOORD, i, l.tex[i]);
   return l;
 }
 
@@ -256,6 +269,7 @@ VertexLayout VertexLayout::FromElements(const D3DVERTEXELEMENT9* e, size_t count
     l.need[el.Stream] = std::max(l.need[el.Stream], end);
     l.streams = static_cast<uint16_t>(l.streams | (1u << el.Stream));
     const ElementRef r = Ref(el.Stream, el.Type, el.Offset);
+    l.semantics[l.semanticCount++] = {el.Usage, el.UsageIndex, r};
     // The fixed-function pipeline reads usage index 0 of each usage (texture coordinates and
     // colours by index); other elements are for vertex shaders.
     switch (el.Usage) {
@@ -291,6 +305,7 @@ VertexLayout VertexLayout::FromElements(const D3DVERTEXELEMENT9* e, size_t count
         break;
     }
   }
+  // Without a position only a vertex shader can draw (it may take its position from anything).
   l.valid = position;
   return l;
 }

@@ -236,11 +236,11 @@ void VertexProcessor::ProcessSpriteFormat(const VertexSource& src, UINT count, R
     }
     std::memcpy(&v.attr[kAttrTex], p + tex, 8);
     if (i >= plain) {
-      for (int k = kAttrSpecular; k < kAttrFog; ++k) v.attr[k] = 0.f;
-      v.attr[kAttrFog] = 1.f;
+      for (int k = kAttrSpecular; k < kAttrSpecular + 4; ++k) v.attr[k] = 0.f;
       v.attr[kAttrTex + 2] = 0.f;
       v.attr[kAttrTex + 3] = 1.f;
-      for (int k = kAttrTex + 4; k < kAttrCount; ++k) v.attr[k] = 0.f;
+      for (int k = kAttrTex + 4; k < kAttrFog; ++k) v.attr[k] = 0.f;
+      v.attr[kAttrFog] = 1.f;
       v.psize = 1.f;
     }
   }

@@ -1,0 +1,533 @@
+// Vertex and pixel shaders in the pipeline, and their texture reads.
+#include "d3d9/pipeline/shader_stage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "d3d9/d3d9_shader.h"
+#include "d3d9/d3d9_texture.h"
+
+namespace d3d9 {
+
+namespace {
+
+using vexa::kShaderLanes;
+
+// The varying a colour or texture-coordinate semantic always takes; -1 for other semantics.
+int FixedVarying(int usage, int index) {
+  if (usage == D3DDECLUSAGE_COLOR && index < 2) return index;
+  if (usage == D3DDECLUSAGE_TEXCOORD && index < kTexSlots) return 2 + index;
+  return -1;
+}
+
+int ComponentsOf(uint8_t mask) {
+  return mask & 8 ? 4 : mask & 4 ? 3 : mask & 2 ? 2 : 1;
+}
+
+float Saturate(float v) {
+  return v > 0.f ? (v < 1.f ? v : 1.f) : 0.f;  // NaN becomes 0
+}
+
+uint32_t ToArgb(float r, float g, float b, float a) {
+  auto byte = [](float v) { return static_cast<uint32_t>(Saturate(v) * 255.f + 0.5f); };
+  return byte(a) << 24 | byte(r) << 16 | byte(g) << 8 | byte(b);
+}
+
+float BitsToFloat(DWORD d) {
+  float f;
+  std::memcpy(&f, &d, 4);
+  return f;
+}
+
+}  // namespace
+
+// --- Linkage -------------------------------------------------------------------------------------
+
+void ShaderLinkage::Link(const VertexShader* vs, const PixelShader* ps, int fixedStages,
+                         bool fixedReadsSpecular, const uint8_t* fixedCoordinates) {
+  *this = ShaderLinkage{};
+  // Semantics without a fixed varying, and the varying each was given.
+  struct Extra {
+    uint8_t usage, index, varying;
+  } extra[kVaryings];
+  int extraCount = 0;
+  auto varyingOf = [&](int usage, int index) {
+    const int fixed = FixedVarying(usage, index);
+    if (fixed >= 0) return fixed;
+    for (int i = 0; i < extraCount; ++i)
+      if (extra[i].usage == usage && extra[i].index == index) return int{extra[i].varying};
+    return -1;
+  };
+  if (ps) {
+    const auto& inputs = ps->Program().inputs();
+    uint16_t taken = 0;
+    for (const vexa::ShaderSemantic& in : inputs) {
+      const int fixed = FixedVarying(in.usage, in.usage_index);
+      if (fixed >= 0) taken = static_cast<uint16_t>(taken | (1u << fixed));
+    }
+    for (const vexa::ShaderSemantic& in : inputs) {
+      int v = varyingOf(in.usage, in.usage_index);
+      if (v < 0) {
+        // The highest free varying, so that colours and low coordinates stay where they are.
+        for (int k = kVaryings - 1; k >= 0 && v < 0; --k)
+          if (!(taken & (1u << k))) v = k;
+        if (v < 0 || extraCount == kVaryings) continue;  // more inputs than varyings: reads 0
+        taken = static_cast<uint16_t>(taken | (1u << v));
+        extra[extraCount++] = {in.usage, in.usage_index, static_cast<uint8_t>(v)};
+      }
+      if (pixelInCount == vexa::kPixelInputSlots) break;
+      pixelIn[pixelInCount++] = {in.slot, static_cast<uint8_t>(v), in.mask,
+                                 in.usage == D3DDECLUSAGE_COLOR};
+      varyings = static_cast<uint16_t>(varyings | (1u << v));
+      components[v] = static_cast<uint8_t>(std::max<int>(components[v], ComponentsOf(in.mask)));
+    }
+  } else {
+    varyings = 1;
+    components[0] = 4;
+    if (fixedReadsSpecular) {
+      varyings |= 2;
+      components[1] = 4;
+    }
+    for (int s = 0; s < fixedStages && s < kTexSlots; ++s)
+      if (fixedCoordinates[s]) {
+        varyings = static_cast<uint16_t>(varyings | (1u << (2 + s)));
+        components[2 + s] = fixedCoordinates[s];
+      }
+  }
+  if (!vs) return;
+  for (const vexa::ShaderSemantic& out : vs->Program().outputs()) {
+    if (out.usage == D3DDECLUSAGE_POSITION && out.usage_index == 0) {
+      positionSlot = out.slot;
+      continue;
+    }
+    if (out.usage == D3DDECLUSAGE_FOG) {
+      fogSlot = out.slot;
+      continue;
+    }
+    if (out.usage == D3DDECLUSAGE_PSIZE) {
+      pointSizeSlot = out.slot;
+      continue;
+    }
+    const int v = varyingOf(out.usage, out.usage_index);
+    if (v < 0 || !(varyings & (1u << v))) continue;
+    if (vertexOutCount == static_cast<int>(std::size(vertexOut))) break;
+    vertexOut[vertexOutCount++] = {out.slot, static_cast<uint8_t>(v), out.mask,
+                                   out.usage == D3DDECLUSAGE_COLOR};
+  }
+}
+
+// --- Texture reads -------------------------------------------------------------------------------
+
+void ShaderTextureSampler::Configure(const DeviceState& s) {
+  for (int i = 0; i < kSamplerSlots; ++i) {
+    Unit& u = units_[i];
+    u = Unit{};
+    IDirect3DBaseTexture9* t = s.textures[i];
+    u.texture = t ? AsTextureImage(t) : nullptr;
+    if (!u.texture || u.texture->LevelCount() == 0) {
+      u.texture = nullptr;
+      continue;
+    }
+    const DWORD* sm = s.samp[i];
+    u.levels = static_cast<int>(std::min<UINT>(u.texture->LevelCount(), 16));
+    u.firstLevel = static_cast<int>(std::min<DWORD>(sm[D3DSAMP_MAXMIPLEVEL], u.levels - 1));
+    u.address[0] = sm[D3DSAMP_ADDRESSU];
+    u.address[1] = sm[D3DSAMP_ADDRESSV];
+    u.address[2] = sm[D3DSAMP_ADDRESSW];
+    const D3DCOLOR b = sm[D3DSAMP_BORDERCOLOR];
+    u.border[0] = ((b >> 16) & 255) / 255.f;
+    u.border[1] = ((b >> 8) & 255) / 255.f;
+    u.border[2] = (b & 255) / 255.f;
+    u.border[3] = (b >> 24) / 255.f;
+    u.magFilter = sm[D3DSAMP_MAGFILTER];
+    u.minFilter = sm[D3DSAMP_MINFILTER];
+    u.mipFilter = sm[D3DSAMP_MIPFILTER];
+    u.lodBias = BitsToFloat(sm[D3DSAMP_MIPMAPLODBIAS]);
+    if (!std::isfinite(u.lodBias)) u.lodBias = 0.f;
+    for (int l = 0; l < u.levels; ++l) u.views[l] = ViewOf(u.texture, 0, l);
+  }
+}
+
+namespace {
+
+void Texel(const SamplerView& view, const float border[4], int x, int y, float out[4]) {
+  if (x < 0 || y < 0) {
+    std::memcpy(out, border, 4 * sizeof(float));
+    return;
+  }
+  const uint8_t* p = view.bits + static_cast<size_t>(y) * static_cast<size_t>(view.pitch);
+  if (view.argb32) {
+    const uint8_t* c = p + static_cast<size_t>(x) * 4;
+    constexpr float k = 1.f / 255.f;
+    out[0] = c[2] * k;
+    out[1] = c[1] * k;
+    out[2] = c[0] * k;
+    out[3] = view.xrgb ? 1.f : c[3] * k;
+    return;
+  }
+  ReadPixelFloat4(view.format, p + static_cast<size_t>(x) * FormatBytesPerPixel(view.format), out);
+}
+
+// One level, point or bilinear, at normalised coordinates.
+void Filter(const SamplerView& view, const float border[4], DWORD au, DWORD av, float u, float v,
+            bool linear, float out[4]) {
+  float fu = u * static_cast<float>(view.width);
+  float fv = v * static_cast<float>(view.height);
+  if (!(std::fabs(fu) < 1e7f)) fu = 0.f;
+  if (!(std::fabs(fv) < 1e7f)) fv = 0.f;
+  if (!linear) {
+    Texel(view, border, Address(FloorToInt(fu), view.width, au),
+          Address(FloorToInt(fv), view.height, av), out);
+    return;
+  }
+  fu -= 0.5f;
+  fv -= 0.5f;
+  const int x0 = FloorToInt(fu), y0 = FloorToInt(fv);
+  const float wx = fu - static_cast<float>(x0), wy = fv - static_cast<float>(y0);
+  const int xa = Address(x0, view.width, au), xb = Address(x0 + 1, view.width, au);
+  const int ya = Address(y0, view.height, av), yb = Address(y0 + 1, view.height, av);
+  float c00[4], c10[4], c01[4], c11[4];
+  Texel(view, border, xa, ya, c00);
+  Texel(view, border, xb, ya, c10);
+  Texel(view, border, xa, yb, c01);
+  Texel(view, border, xb, yb, c11);
+  for (int k = 0; k < 4; ++k) {
+    const float top = c00[k] + (c10[k] - c00[k]) * wx;
+    const float bottom = c01[k] + (c11[k] - c01[k]) * wx;
+    out[k] = top + (bottom - top) * wy;
+  }
+}
+
+// The cube face a direction points at, and the coordinates on it (Direct3D's layout).
+int CubeFace(float x, float y, float z, float* u, float* v) {
+  const float ax = std::fabs(x), ay = std::fabs(y), az = std::fabs(z);
+  int face;
+  float sc, tc, ma;
+  if (ax >= ay && ax >= az) {
+    face = x >= 0.f ? 0 : 1;
+    ma = ax;
+    sc = x >= 0.f ? -z : z;
+    tc = -y;
+  } else if (ay >= az) {
+    face = y >= 0.f ? 2 : 3;
+    ma = ay;
+    sc = x;
+    tc = y >= 0.f ? z : -z;
+  } else {
+    face = z >= 0.f ? 4 : 5;
+    ma = az;
+    sc = z >= 0.f ? x : -x;
+    tc = -y;
+  }
+  if (!(ma > 0.f)) {
+    *u = *v = 0.5f;
+    return face;
+  }
+  *u = 0.5f * (sc / ma + 1.f);
+  *v = 0.5f * (tc / ma + 1.f);
+  return face;
+}
+
+// log2 of the larger footprint of the two screen directions, in texels.
+float LodOf(float dudx, float dvdx, float dudy, float dvdy) {
+  const float rho2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+  if (!(rho2 > 0.f)) return -100.f;  // no footprint (or NaN): magnified
+  return 0.5f * std::log2(rho2);
+}
+
+}  // namespace
+
+void ShaderTextureSampler::SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane,
+                                      float lod, float out[4]) const {
+  const bool cube = unit.texture->IsCube() || r.type == D3DSTT_CUBE;
+  const bool magnified = !(lod > 0.f);
+  const bool linear = (magnified ? unit.magFilter : unit.minFilter) >= D3DTEXF_LINEAR;
+  int level = unit.firstLevel, level2 = -1;
+  float blend = 0.f;
+  if (!magnified && unit.mipFilter != D3DTEXF_NONE && unit.levels > 1) {
+    const float l = std::min(lod, 15.f);
+    if (unit.mipFilter == D3DTEXF_POINT) {
+      level += static_cast<int>(l + 0.5f);
+    } else {
+      const int whole = static_cast<int>(l);
+      level += whole;
+      blend = l - static_cast<float>(whole);
+      if (blend > 0.f) level2 = level + 1;
+    }
+    if (level >= unit.levels) level = unit.levels - 1;
+    if (level2 >= unit.levels) level2 = -1;
+  }
+  float u = r.u[lane], v = r.v ? r.v[lane] : 0.f;
+  int face = 0;
+  DWORD au = unit.address[0], av = unit.address[1];
+  if (cube && r.w) {
+    face = CubeFace(u, v, r.w[lane], &u, &v);
+    au = av = D3DTADDRESS_CLAMP;  // faces meet at their edges
+  }
+  const SamplerView first = face == 0 ? unit.views[level] : ViewOf(unit.texture, face, level);
+  Filter(first, unit.border, au, av, u, v, linear, out);
+  if (level2 < 0) return;
+  const SamplerView second = face == 0 ? unit.views[level2] : ViewOf(unit.texture, face, level2);
+  float next[4];
+  Filter(second, unit.border, au, av, u, v, linear, next);
+  for (int k = 0; k < 4; ++k) out[k] += (next[k] - out[k]) * blend;
+}
+
+void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
+  const int slot =
+      r.stage == vexa::ShaderType::kVertex ? kVertexSamplerSlot + r.sampler : r.sampler;
+  const Unit* unit = slot >= 0 && slot < kSamplerSlots && r.u ? &units_[slot] : nullptr;
+  if (!unit || !unit->texture) {
+    // No texture: opaque black.
+    for (int lane = 0; lane < kShaderLanes; ++lane) {
+      rgba[lane] = rgba[kShaderLanes + lane] = rgba[2 * kShaderLanes + lane] = 0.f;
+      rgba[3 * kShaderLanes + lane] = 1.f;
+    }
+    return;
+  }
+  const bool cube = unit->texture->IsCube() || r.type == D3DSTT_CUBE;
+  const SamplerView& top = unit->views[unit->firstLevel];
+  const float width = static_cast<float>(top.width), height = static_cast<float>(top.height);
+  for (int q = 0; q < kShaderLanes / 4; ++q) {
+    const uint32_t quadLanes = (r.active >> (4 * q)) & 0xF;
+    if (!quadLanes) continue;
+    const int l0 = 4 * q;
+    // The quad's footprint: differences to the right and downward neighbours.
+    float quadLod = 0.f;
+    if (r.mode == vexa::SampleMode::kImplicit || r.mode == vexa::SampleMode::kBias) {
+      if (r.stage == vexa::ShaderType::kVertex) {
+        quadLod = 0.f;
+      } else if (cube && r.w) {
+        // Neighbours on another face give no usable difference: the top level then.
+        float u[3], v[3];
+        int faces[3];
+        for (int k = 0; k < 3; ++k)
+          faces[k] = CubeFace(r.u[l0 + k], r.v[l0 + k], r.w[l0 + k], &u[k], &v[k]);
+        if (faces[1] == faces[0] && faces[2] == faces[0])
+          quadLod = LodOf((u[1] - u[0]) * width, (v[1] - v[0]) * height, (u[2] - u[0]) * width,
+                          (v[2] - v[0]) * height);
+      } else {
+        const float* v = r.v;
+        const float dudx = (r.u[l0 + 1] - r.u[l0]) * width;
+        const float dudy = (r.u[l0 + 2] - r.u[l0]) * width;
+        const float dvdx = v ? (v[l0 + 1] - v[l0]) * height : 0.f;
+        const float dvdy = v ? (v[l0 + 2] - v[l0]) * height : 0.f;
+        quadLod = LodOf(dudx, dvdx, dudy, dvdy);
+      }
+    }
+    for (int k = 0; k < 4; ++k) {
+      if (!(quadLanes & (1u << k))) continue;
+      const int lane = l0 + k;
+      float lod = quadLod;
+      switch (r.mode) {
+        case vexa::SampleMode::kBias:
+          lod += r.lod ? r.lod[lane] : 0.f;
+          break;
+        case vexa::SampleMode::kLod:
+          lod = r.lod ? r.lod[lane] : 0.f;
+          break;
+        case vexa::SampleMode::kGrad: {
+          const float dudx = r.ddx[0] ? r.ddx[0][lane] * width : 0.f;
+          const float dvdx = r.ddx[1] ? r.ddx[1][lane] * height : 0.f;
+          const float dudy = r.ddy[0] ? r.ddy[0][lane] * width : 0.f;
+          const float dvdy = r.ddy[1] ? r.ddy[1][lane] * height : 0.f;
+          lod = LodOf(dudx, dvdx, dudy, dvdy);
+          break;
+        }
+        default:
+          break;
+      }
+      lod += unit->lodBias;
+      if (!std::isfinite(lod)) lod = 0.f;
+      float c[4];
+      SampleLane(*unit, r, lane, lod, c);
+      for (int ch = 0; ch < 4; ++ch) rgba[ch * kShaderLanes + lane] = c[ch];
+    }
+  }
+}
+
+// --- Vertex shaders ------------------------------------------------------------------------------
+
+VertexShaderStage::VertexShaderStage() : executor_(std::make_unique<vexa::ShaderExecutor>()) {}
+
+void VertexShaderStage::Configure(const DeviceState& s, const ShaderLinkage& link, bool fixedPixels,
+                                  ShaderTextureSampler* sampler) {
+  const vexa::ShaderProgram& program = s.vertexShader->Program();
+  vexa::ShaderConstants constants;
+  constants.f = &s.constants.vsF[0][0];
+  constants.f_count = kVertexFloatConstants;
+  constants.i = &s.constants.vsI[0][0];
+  constants.b = s.constants.vsB;
+  executor_->Bind(program, constants, sampler);
+  link_ = &link;
+  fixedPixels_ = fixedPixels;
+  clampColours_ = s.vertexShader->Major() < 3;
+  inputCount_ = 0;
+  for (const vexa::ShaderSemantic& in : program.inputs()) {
+    if (inputCount_ == vexa::kVertexInputRegisters) break;
+    inputs_[inputCount_++] = {in.slot, s.layout.Find(in.usage, in.usage_index)};
+  }
+  pointSize_ = BitsToFloat(s.rs[D3DRS_POINTSIZE]);
+  pointMin_ = BitsToFloat(s.rs[D3DRS_POINTSIZE_MIN]);
+  pointMax_ = std::min(BitsToFloat(s.rs[D3DRS_POINTSIZE_MAX]), kMaxPointSize);
+}
+
+void VertexShaderStage::Process(const VertexSource& src, UINT count, bool points, RVertex* out) {
+  const ShaderLinkage& link = *link_;
+  vexa::VertexBatch& batch = executor_->vertices();
+  for (UINT base = 0; base < count; base += kShaderLanes) {
+    const int n = static_cast<int>(std::min<UINT>(kShaderLanes, count - base));
+    for (int i = 0; i < inputCount_; ++i) {
+      const Input& in = inputs_[i];
+      vexa::ShaderVec4& reg = batch.input[in.slot];
+      if (!in.element.present() || !src.base[in.element.stream]) {
+        for (int lane = 0; lane < n; ++lane) {
+          reg.c[0].v[lane] = reg.c[1].v[lane] = reg.c[2].v[lane] = 0.f;
+          reg.c[3].v[lane] = 1.f;
+        }
+        continue;
+      }
+      const uint8_t* p = src.base[in.element.stream] + in.element.offset +
+                         static_cast<size_t>(base) * src.stride[in.element.stream];
+      const UINT stride = src.stride[in.element.stream];
+      for (int lane = 0; lane < n; ++lane, p += stride) {
+        float value[4];
+        ReadElement(in.element.type, p, value);
+        for (int k = 0; k < 4; ++k) reg.c[k].v[lane] = value[k];
+      }
+    }
+    const bool ran = executor_->RunVertices(n);
+    for (int lane = 0; lane < n; ++lane) {
+      RVertex& v = out[base + lane];
+      if (!ran || link.positionSlot < 0) {
+        // A run that never finished, or a shader without a position: outside every plane.
+        v.x = v.y = v.z = 0.f;
+        v.w = -1.f;
+      } else {
+        const vexa::ShaderVec4& pos = batch.output[link.positionSlot];
+        v.x = pos.c[0].v[lane];
+        v.y = pos.c[1].v[lane];
+        v.z = pos.c[2].v[lane];
+        v.w = pos.c[3].v[lane];
+      }
+      for (int k = 0; k < kAttrCount; ++k) v.attr[k] = (k & 3) == 3 ? 1.f : 0.f;
+      for (int r = 0; r < link.vertexOutCount; ++r) {
+        const ShaderLinkage::Route& route = link.vertexOut[r];
+        const vexa::ShaderVec4& o = batch.output[route.slot];
+        float* dst = &v.attr[4 * route.varying];
+        for (int k = 0; k < 4; ++k) {
+          if (!(route.mask & (1u << k))) continue;
+          float value = o.c[k].v[lane];
+          if (route.colour && (clampColours_ || fixedPixels_)) value = Saturate(value);
+          if (route.colour && fixedPixels_) value = std::nearbyint(value * 255.f);
+          dst[k] = value;
+        }
+      }
+      v.attr[kAttrFog] =
+          link.fogSlot >= 0 ? Saturate(batch.output[link.fogSlot].c[0].v[lane]) : 1.f;
+      if (points) {
+        const float size =
+            link.pointSizeSlot >= 0 ? batch.output[link.pointSizeSlot].c[0].v[lane] : pointSize_;
+        v.psize = std::clamp(std::isfinite(size) ? size : 1.f, std::max(pointMin_, 0.f),
+                             std::max(pointMax_, 0.f));
+      } else {
+        v.psize = 1.f;
+      }
+    }
+  }
+}
+
+// --- Pixel shaders -------------------------------------------------------------------------------
+
+PixelShaderStage::PixelShaderStage() : executor_(std::make_unique<vexa::ShaderExecutor>()) {}
+
+void PixelShaderStage::Configure(const DeviceState& s, const ShaderLinkage& link,
+                                 bool fixedVertices, ShaderTextureSampler* sampler) {
+  const vexa::ShaderProgram& program = s.pixelShader->Program();
+  vexa::ShaderConstants constants;
+  constants.f = &s.constants.psF[0][0];
+  constants.f_count = kPixelFloatConstants;
+  constants.i = &s.constants.psI[0][0];
+  constants.b = s.constants.psB;
+  executor_->Bind(program, constants, sampler);
+  link_ = &link;
+  fixedVertices_ = fixedVertices;
+  writesDepth_ = program.writes_depth();
+  mayKill_ = program.may_kill();
+  usesFace_ = program.uses_face();
+  usesPosition_ = program.uses_position();
+}
+
+// Fills the executor's 16 lanes from batch lanes and writes back the results. Quads: lanes
+// [first, first + 16). Single pixels (lines, points): each of `lanes[0 .. quads)` fills a whole
+// quad of its own, so its derivatives are zero.
+void PixelShaderStage::Run(FragmentBatch& b, int first, const int* lanes, int quads) {
+  const ShaderLinkage& link = *link_;
+  vexa::PixelBatch& pb = executor_->pixels();
+  auto source = [&](int i) { return lanes ? lanes[std::min(i / 4, quads - 1)] : first + i; };
+  for (int r = 0; r < link.pixelInCount; ++r) {
+    const ShaderLinkage::Route& route = link.pixelIn[r];
+    vexa::ShaderVec4& reg = pb.input[route.slot];
+    const float scale = route.colour && fixedVertices_ ? 1.f / 255.f : 1.f;
+    for (int k = 0; k < 4; ++k) {
+      const float* row = b.attr[4 * route.varying + k];
+      for (int i = 0; i < kShaderLanes; ++i) reg.c[k].v[i] = row[source(i)] * scale;
+    }
+  }
+  if (usesPosition_) {
+    for (int i = 0; i < kShaderLanes; ++i) {
+      pb.position[0].v[i] = b.x[source(i)];
+      pb.position[1].v[i] = b.y[source(i)];
+    }
+  }
+  if (usesFace_) {
+    const float face = b.backFacing ? -1.f : 1.f;
+    for (int i = 0; i < kShaderLanes; ++i) pb.face.v[i] = face;
+  }
+  uint32_t coverage = 0;
+  if (lanes) {
+    for (int q = 0; q < quads; ++q) coverage |= 1u << (4 * q);
+  } else {
+    coverage = static_cast<uint32_t>((b.live >> first) & 0xFFFFu);
+  }
+  const uint32_t survivors = executor_->RunPixels(coverage);
+  for (int i = 0; i < kShaderLanes; ++i) {
+    if (!(coverage & (1u << i))) continue;
+    const int lane = source(i);
+    if (!(survivors & (1u << i))) {
+      b.live &= ~(uint64_t{1} << lane);
+      continue;
+    }
+    const float r = pb.color[0].c[0].v[i], g = pb.color[0].c[1].v[i];
+    const float bl = pb.color[0].c[2].v[i], a = pb.color[0].c[3].v[i];
+    b.colourF[0][lane] = r;
+    b.colourF[1][lane] = g;
+    b.colourF[2][lane] = bl;
+    b.colourF[3][lane] = a;
+    b.colour[lane] = ToArgb(r, g, bl, a);
+    if (writesDepth_) b.z[lane] = Saturate(pb.depth.v[i]);
+  }
+}
+
+void PixelShaderStage::Shade(FragmentBatch& b) {
+  b.floatColour = true;
+  if (b.quads) {
+    for (int first = 0; first < b.lanes; first += kShaderLanes)
+      if ((b.live >> first) & 0xFFFFu) Run(b, first, nullptr, 0);
+    return;
+  }
+  int pending[4];
+  int count = 0;
+  for (int lane = 0; lane < b.lanes; ++lane) {
+    if (!(b.live & (uint64_t{1} << lane))) continue;
+    pending[count++] = lane;
+    if (count == 4) {
+      Run(b, 0, pending, count);
+      count = 0;
+    }
+  }
+  if (count) Run(b, 0, pending, count);
+}
+
+}  // namespace d3d9
