@@ -2,8 +2,13 @@
 // under three lights against the same spheres unlit; 10,000 point sprites of 8 pixels against
 // 10,000 textured quads of the same size; and a stencil pass (two-sided stencil volumes, then a
 // full-screen quad tested against them). Each iteration runs to completion on the device's worker.
+//
+// Then the engine's scene passes on the engine's own device: the particle update and draw (20
+// emitters of 500 particles), the mesh pass over 500 meshes with culling on and off, 100 primitive
+// buffers and 10,000 queued screen primitives.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -11,6 +16,7 @@
 
 #include "automation.h"
 #include "d3d9.h"
+#include "engine/vexa.h"
 #include "tests/support/headless_device.h"
 
 namespace {
@@ -348,6 +354,301 @@ void BM_StencilVolumesAndMask(benchmark::State& state) {
   depth->Release();
 }
 BENCHMARK(BM_StencilVolumesAndMask)->Unit(benchmark::kMillisecond);
+
+// --- Engine scene passes ------------------------------------------------------------------------
+
+// The engine opened once, as the demo opens it, looking along +z with a 90 degree view.
+bool EngineOpen() {
+  static const bool open = [] {
+    AutomationUseHeadless();
+    if (OpenScreen(0, 0, kSize, kSize, "scene passes", 0x00C80001) != 1) return false;
+    D3DXMATRIX view, projection;
+    D3DXMatrixIdentity(&view);
+    D3DXMatrixPerspectiveFovLH(&projection, D3DX_PI / 2, 1.0f, 1.0f, 100.0f);
+    Engine.Device->SetTransform(D3DTS_VIEW, &view);
+    Engine.Device->SetTransform(D3DTS_PROJECTION, &projection);
+    return true;
+  }();
+  return open;
+}
+
+void ClearSceneLists() {
+  Engine.ParticleEmitterList.ForEach([](ParticleEmitter& e) {
+    SafeRelease(e.VertexBuffer);
+    SafeRelease(e.BaseTexture);
+  });
+  Engine.ParticleEmitterList.Clear();
+  Engine.MeshList.ForEach([](Mesh& m) { SafeRelease(m.D3DMesh); });
+  Engine.MeshList.Clear();
+  Engine.PrimitiveBufferList.ForEach([](PrimitiveBuffer& b) { SafeRelease(b.VertexBuffer); });
+  Engine.PrimitiveBufferList.Clear();
+  Engine.ScreenPrimitiveQueue.Clear();
+  Engine.FrustumCulling = 0;
+}
+
+// 20 emitters of 500 particles each in front of the eye. With `churn` the particles live 0.2 to
+// 1 s and bursts of 100 every 0.05 s replace them; otherwise they live for ever.
+void MakeEmitters(bool churn) {
+  ClearSceneLists();
+  SeedRandom(1);
+  for (int i = 0; i < 20; ++i) {
+    ParticleEmitter* e = Engine.ParticleEmitterList.Add();
+    D3DXMatrixIdentity(reinterpret_cast<D3DXMATRIX*>(&e->World));
+    e->MaxParticles = 500;
+    e->BurstSize = churn ? 100 : 500;
+    e->BurstInterval = churn ? 0.05f : 0.0f;
+    e->LifeMin = churn ? 0.2f : 1.0e9f;
+    e->LifeMax = churn ? 1.0f : 1.0e9f;
+    e->SizeMin = 0.1f;
+    e->SizeMax = 0.3f;
+    e->ColourMax[0] = e->ColourMax[1] = e->ColourMax[2] = 64;
+    e->Origin[0] = static_cast<float>(i % 5) * 4.0f - 8.0f;
+    e->Origin[1] = static_cast<float>(i / 5) * 4.0f - 6.0f;
+    e->Origin[2] = 20.0f;
+    e->VelocitySpread = 1.0f;
+    e->ApplyGravity = 1;
+    e->Gravity[1] = -0.1f;
+    e->PullToTarget = 1;
+    e->AnimationRate = 10.0f;
+    e->LastFrame = 3;
+    Engine.Device->CreateVertexBuffer(500 * 20, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                      D3DFVF_XYZ | D3DFVF_PSIZE | D3DFVF_DIFFUSE, D3DPOOL_DEFAULT,
+                                      &e->VertexBuffer, nullptr);
+    e->BaseTexture = CheckerTexture(Engine.Device, 8);
+    for (int f = 0; f <= 3; ++f) e->FrameTextures[f] = e->BaseTexture;
+  }
+  Engine.FrameTime = 0.016f;
+  for (int i = 0; i < (churn ? 100 : 1); ++i) UpdateParticleEmitters();
+}
+
+int LiveParticles() {
+  int live = 0;
+  Engine.ParticleEmitterList.ForEach([&](ParticleEmitter& e) { live += e.Particles.Count(); });
+  return live;
+}
+
+void ParticleUpdate(benchmark::State& state, bool churn) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  MakeEmitters(churn);
+  for (auto _ : state) UpdateParticleEmitters();
+  state.counters["particles"] = LiveParticles();
+  state.counters["particles/s"] = benchmark::Counter(
+      LiveParticles() * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  Engine.ParticleEmitterList.ForEach([](ParticleEmitter& e) {
+    for (IDirect3DTexture9*& f : e.FrameTextures) f = nullptr;
+  });
+  ClearSceneLists();
+}
+
+void BM_ParticleUpdate20x500(benchmark::State& state) {
+  ParticleUpdate(state, false);
+}
+BENCHMARK(BM_ParticleUpdate20x500)->Unit(benchmark::kMicrosecond);
+
+void BM_ParticleUpdateChurn20x500(benchmark::State& state) {
+  ParticleUpdate(state, true);
+}
+BENCHMARK(BM_ParticleUpdateChurn20x500)->Unit(benchmark::kMicrosecond);
+
+// 10,000 point sprites, one draw call each, additive. Argument 1: to completion on the device's
+// worker (wall time); 0: the pass's own calls, the worker catching up off the clock.
+void BM_ParticleDraw20x500(benchmark::State& state) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  MakeEmitters(false);
+  const bool toCompletion = state.range(0) != 0;
+  IDirect3DDevice9* d = Engine.Device;
+  for (auto _ : state) {
+    state.PauseTiming();
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.f, 0);
+    d->BeginScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+    DrawParticleEmitters();
+    if (toCompletion) AutomationFinishDevice(d);
+    state.PauseTiming();
+    d->EndScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+  }
+  state.counters["sprites/s"] = benchmark::Counter(
+      LiveParticles() * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  Engine.ParticleEmitterList.ForEach([](ParticleEmitter& e) {
+    for (IDirect3DTexture9*& f : e.FrameTextures) f = nullptr;
+  });
+  ClearSceneLists();
+}
+BENCHMARK(BM_ParticleDraw20x500)->Arg(0)->Iterations(60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParticleDraw20x500)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// 500 spheres of radius 0.5 (12 x 8 segments) with sphere bounds: `inside` of them spread over
+// the view 10 to 40 units ahead, the rest as far behind the eye.
+void MakeMeshes(int inside) {
+  ClearSceneLists();
+  ID3DXMesh* sphere = nullptr;
+  D3DXCreateSphere(Engine.Device, 0.5f, 12, 8, &sphere, nullptr);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 500; ++i) {
+    Mesh* m = Engine.MeshList.Add();
+    m->D3DMesh = sphere;
+    sphere->AddRef();
+    const float z = 10.0f + static_cast<float>(rng() % 3000) / 100.0f;
+    const float x = (static_cast<float>(rng() % 1600) / 1000.0f - 0.8f) * z;
+    const float y = (static_cast<float>(rng() % 1600) / 1000.0f - 0.8f) * z;
+    D3DXMatrixTranslation(reinterpret_cast<D3DXMATRIX*>(&m->World), x, y, i < inside ? z : -z);
+    m->BoundsKind = 1;
+    m->SphereRadius = 0.5f;
+    m->OwnMaterial.Emissive = {0.5f, 0.7f, 0.9f, 1.0f};
+  }
+  sphere->Release();
+}
+
+// The mesh pass over the list. With `toCompletion` the clock runs until the device's worker has
+// drawn everything (wall time); otherwise it covers the pass's own calls only, and the worker
+// catches up off the clock. The clear and the planes, once per frame, are off the clock.
+void MeshPass(benchmark::State& state, int inside, bool culling, bool toCompletion) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  MakeMeshes(inside);
+  Engine.FrustumCulling = culling ? 1 : 0;
+  IDirect3DDevice9* d = Engine.Device;
+  for (auto _ : state) {
+    state.PauseTiming();
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.f, 0);
+    if (culling) UpdateFrustumPlanes();
+    d->BeginScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+    DrawMeshes();
+    if (toCompletion) AutomationFinishDevice(d);
+    state.PauseTiming();
+    d->EndScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+  }
+  // Time per mesh of the list, whatever became of it.
+  state.counters["per mesh"] = benchmark::Counter(
+      500, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  ClearSceneLists();
+}
+
+// Half the meshes behind the eye: the device clips them (off) or the pass culls them (on).
+void BM_Meshes500HalfOutsideCullingOff(benchmark::State& state) {
+  MeshPass(state, 250, false, true);
+}
+BENCHMARK(BM_Meshes500HalfOutsideCullingOff)->UseRealTime()->Unit(benchmark::kMillisecond);
+void BM_Meshes500HalfOutsideCullingOn(benchmark::State& state) {
+  MeshPass(state, 250, true, true);
+}
+BENCHMARK(BM_Meshes500HalfOutsideCullingOn)->UseRealTime()->Unit(benchmark::kMillisecond);
+// One culled mesh against one drawn mesh: all outside with culling on; all inside, as submitted
+// and to completion.
+// A culled mesh makes no device call, so the pass runs back to back without a scene.
+void BM_Meshes500AllCulled(benchmark::State& state) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  MakeMeshes(0);
+  Engine.FrustumCulling = 1;
+  UpdateFrustumPlanes();
+  for (auto _ : state) DrawMeshes();
+  state.counters["per mesh"] = benchmark::Counter(
+      500, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  ClearSceneLists();
+}
+BENCHMARK(BM_Meshes500AllCulled)->Unit(benchmark::kMicrosecond);
+void BM_Meshes500AllDrawnSubmitted(benchmark::State& state) {
+  MeshPass(state, 500, true, false);
+}
+BENCHMARK(BM_Meshes500AllDrawnSubmitted)->Iterations(60)->Unit(benchmark::kMicrosecond);
+void BM_Meshes500AllDrawn(benchmark::State& state) {
+  MeshPass(state, 500, true, true);
+}
+BENCHMARK(BM_Meshes500AllDrawn)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// 100 buffers of 64 coloured lines each across the view (about 200 pixels long). Argument as for
+// the particle draw.
+void BM_PrimitiveBuffers100(benchmark::State& state) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  ClearSceneLists();
+  struct LineVertex {
+    float x, y, z;
+    D3DCOLOR colour;
+  };
+  std::mt19937 rng(5);
+  auto coordinate = [&] { return static_cast<float>(rng() % 2000) / 100.0f - 10.0f; };
+  for (int i = 0; i < 100; ++i) {
+    PrimitiveBuffer* b = Engine.PrimitiveBufferList.Add();
+    D3DXMatrixTranslation(reinterpret_cast<D3DXMATRIX*>(&b->World), 0, 0, 15);
+    b->PrimitiveType = D3DPT_LINELIST;
+    b->PrimitiveCount = 64;
+    Engine.Device->CreateVertexBuffer(128 * sizeof(LineVertex), D3DUSAGE_WRITEONLY,
+                                      D3DFVF_XYZ | D3DFVF_DIFFUSE, D3DPOOL_MANAGED,
+                                      &b->VertexBuffer, nullptr);
+    void* data = nullptr;
+    b->VertexBuffer->Lock(0, 0, &data, 0);
+    auto* v = static_cast<LineVertex*>(data);
+    for (int k = 0; k < 128; ++k)
+      v[k] = {coordinate(), coordinate(), 0, static_cast<D3DCOLOR>(rng() | 0xFF000000u)};
+    b->VertexBuffer->Unlock();
+  }
+  const bool toCompletion = state.range(0) != 0;
+  IDirect3DDevice9* d = Engine.Device;
+  for (auto _ : state) {
+    state.PauseTiming();
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.f, 0);
+    d->BeginScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+    DrawPrimitiveBuffers();
+    if (toCompletion) AutomationFinishDevice(d);
+    state.PauseTiming();
+    d->EndScene();
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+  }
+  state.counters["lines/s"] = benchmark::Counter(6400.0 * static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+  ClearSceneLists();
+}
+BENCHMARK(BM_PrimitiveBuffers100)->Arg(0)->Iterations(60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrimitiveBuffers100)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// 10,000 queued pixels, lines (up to 100 pixels), circles (radius up to 50), filled circles
+// (radius up to 20) and rectangle outlines in equal shares; the argument is how many of them are
+// filled rectangles instead, each of which unlocks the back buffer for the device's fill.
+void BM_ScreenPrimitives10000(benchmark::State& state) {
+  if (!EngineOpen()) return state.SkipWithError("no engine");
+  ClearSceneLists();
+  const int fills = static_cast<int>(state.range(0));
+  std::vector<ScreenPrimitive> commands;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 10000; ++i) {
+    const int32_t x = static_cast<int32_t>(rng() % kSize), y = static_cast<int32_t>(rng() % kSize);
+    const int32_t kind = fills > 0 && i % (10000 / fills) == 0 ? 5 : i % 5;
+    int32_t x2 = x + static_cast<int32_t>(rng() % 101) - 50;
+    int32_t y2 = y + static_cast<int32_t>(rng() % 101) - 50;
+    if (kind == 2) x2 = static_cast<int32_t>(rng() % 51);
+    if (kind == 3) x2 = static_cast<int32_t>(rng() % 21);
+    if (kind == 5) {
+      x2 = std::min<int32_t>(x + 40, kSize);
+      y2 = std::min<int32_t>(y + 40, kSize);
+    }
+    commands.push_back({x, y, x2, y2, kind, static_cast<D3DCOLOR>(rng() | 0xFF000000u)});
+  }
+  IDirect3DDevice9* d = Engine.Device;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (const ScreenPrimitive& c : commands) *Engine.ScreenPrimitiveQueue.Add() = c;
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.f, 0);
+    AutomationFinishDevice(d);
+    state.ResumeTiming();
+    d->BeginScene();
+    DrawScreenPrimitives();
+    d->EndScene();
+    AutomationFinishDevice(d);
+  }
+  state.counters["primitives/s"] = benchmark::Counter(
+      10000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  ClearSceneLists();
+}
+BENCHMARK(BM_ScreenPrimitives10000)->Arg(0)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
