@@ -122,6 +122,29 @@ class ObjectList {
     return &current_->Rec();
   }
 
+  // Moves the record's element to the head of the list and makes it current. False (nothing
+  // moves) when the record is not in the list.
+  bool MoveToFront(const Record* record) {
+    Element* element = first_;
+    while (element != nullptr && &element->Rec() != record) element = element->next;
+    if (element == nullptr) return false;
+    if (element != first_) {
+      element->previous->next = element->next;
+      if (element->next != nullptr) {
+        element->next->previous = element->previous;
+      } else {
+        last_ = element->previous;
+      }
+      element->previous = nullptr;
+      element->next = first_;
+      first_->previous = element;
+      first_ = element;
+    }
+    current_ = element;
+    index_ = 0;
+    return true;
+  }
+
   // The current record, or null when the cursor stands before the first element.
   Record* Current() const { return current_ == nullptr ? nullptr : &current_->Rec(); }
   // Zero-based index of the current element; -1 before the first element.

@@ -177,13 +177,11 @@ void RestoreCamera() {
   device->SetTransform(D3DTS_VIEW, &camera->View);
 }
 
+// Every light again, enabled, as it was: its own direction is kept (overwriting it with one fixed
+// direction would turn every aimed light away from what it lit).
 void RestoreLights() {
-  const float unit = 1.0f / std::sqrt(3.0f);
   Engine.LightList.Reset();
   while (Light* light = Engine.LightList.Next()) {
-    light->D3DLight.Direction.x = unit;
-    light->D3DLight.Direction.y = unit;
-    light->D3DLight.Direction.z = unit;
     Engine.Device->SetLight(static_cast<DWORD>(light->LightIndex), &light->D3DLight);
     Engine.Device->LightEnable(static_cast<DWORD>(light->LightIndex), TRUE);
   }

@@ -1,7 +1,9 @@
 #include "engine/twod/texture.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine/core/engine_state.h"
 #include "engine/twod/lookup.h"
@@ -73,6 +75,32 @@ Texture* CreateTexture(int32_t width, int32_t height, uint32_t colour) {
     }
     texture->D3DTexture->UnlockRect(0);
   }
+  return texture;
+}
+
+Texture* LoadTexture(const char* fileName) {
+  if (Engine.Device == nullptr) return nullptr;
+  const std::string name = fileName != nullptr ? fileName : "(no file name)";
+  FILE* file = fileName != nullptr ? std::fopen(fileName, "rb") : nullptr;
+  if (file == nullptr) {
+    Engine.LastError = kEngineImageLoad;
+    Engine.LastErrorText = name + ": the file cannot be read";
+    return nullptr;
+  }
+  std::fclose(file);
+  IDirect3DTexture9* d3dTexture = nullptr;
+  if (FAILED(D3DXCreateTextureFromFileA(Engine.Device, fileName, &d3dTexture)) ||
+      d3dTexture == nullptr) {
+    Engine.LastError = kEngineImageLoad;
+    Engine.LastErrorText = name + ": not a picture file this engine reads";
+    SafeRelease(d3dTexture);
+    return nullptr;
+  }
+  Engine.TextureList.Last();
+  Texture* texture = Engine.TextureList.Add();
+  SetTextureMaterial(texture);
+  texture->D3DTexture = d3dTexture;
+  ReadLevelDescription(texture);
   return texture;
 }
 

@@ -15,6 +15,11 @@ uint32_t ComposeColour(int32_t alpha, int32_t red, int32_t green, int32_t blue);
 // cannot be made (also for sizes below 1).
 Texture* CreateTexture(int32_t width, int32_t height, uint32_t colour);
 
+// A texture read from a picture file (PNG or BMP), full mip chain, in the file's format with alpha
+// kept; its material as CreateTexture gives it. 0 without a device; 0 and LastError 18 with the
+// file and the reason in LastErrorText when the file cannot be read or decoded.
+Texture* LoadTexture(const char* fileName);
+
 // The image converted into a texture (R8G8B8 requested, no flip, full mip chain); 0 for an
 // unknown image or a failed conversion (LastError 18 when D3DX refused the file).
 Texture* CreateTextureFromImage(RuntimeId image);

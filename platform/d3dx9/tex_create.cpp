@@ -1,9 +1,11 @@
 // D3DX texture creation: parameter adjustment, empty textures, textures from BMP/PNG files in
 // memory, and mip-chain filtering.
 #include <algorithm>
+#include <vector>
 
 #include "automation.h"
 #include "d3dx9.h"
+#include "d3dx9/file_bytes.h"
 #include "d3dx9/tex_internal.h"
 
 namespace d3dx {
@@ -241,6 +243,30 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemory(LPDIRECT3DDEVICE9 pDevice, LPCV
   return D3DXCreateTextureFromFileInMemoryEx(
       pDevice, pSrcData, SrcDataSize, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
       D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, ppTexture);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile, UINT Width,
+                                            UINT Height, UINT MipLevels, DWORD Usage,
+                                            D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,
+                                            DWORD MipFilter, D3DCOLOR ColorKey,
+                                            D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
+                                            LPDIRECT3DTEXTURE9* ppTexture) {
+  if (!pDevice || !pSrcFile || !ppTexture) return D3DERR_INVALIDCALL;
+  *ppTexture = nullptr;
+  std::vector<uint8_t> bytes;
+  const HRESULT hr = vexa::ReadFileBytes(pSrcFile, &bytes);
+  if (FAILED(hr)) return hr;
+  if (bytes.empty()) return D3DXERR_INVALIDDATA;
+  return D3DXCreateTextureFromFileInMemoryEx(pDevice, bytes.data(), static_cast<UINT>(bytes.size()),
+                                             Width, Height, MipLevels, Usage, Format, Pool, Filter,
+                                             MipFilter, ColorKey, pSrcInfo, pPalette, ppTexture);
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile,
+                                          LPDIRECT3DTEXTURE9* ppTexture) {
+  return D3DXCreateTextureFromFileExA(pDevice, pSrcFile, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
+                                      0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                      D3DX_DEFAULT, 0, nullptr, nullptr, ppTexture);
 }
 
 HRESULT WINAPI D3DXFilterTexture(LPDIRECT3DBASETEXTURE9 pBaseTexture, const PALETTEENTRY* pPalette,

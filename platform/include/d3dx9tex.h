@@ -91,6 +91,17 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(LPDIRECT3DDEVICE9 pDevice, LP
                                                    PALETTEENTRY* pPalette,
                                                    LPDIRECT3DTEXTURE9* ppTexture);
 
+// As the in-memory forms, with the picture read from a file. D3DXERR_INVALIDDATA for a file that
+// cannot be read.
+HRESULT WINAPI D3DXCreateTextureFromFileA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile,
+                                          LPDIRECT3DTEXTURE9* ppTexture);
+HRESULT WINAPI D3DXCreateTextureFromFileExA(LPDIRECT3DDEVICE9 pDevice, LPCSTR pSrcFile, UINT Width,
+                                            UINT Height, UINT MipLevels, DWORD Usage,
+                                            D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,
+                                            DWORD MipFilter, D3DCOLOR ColorKey,
+                                            D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
+                                            LPDIRECT3DTEXTURE9* ppTexture);
+
 // Rebuilds every level below SrcLevel from the level above it (D3DX_DEFAULT filter = box).
 HRESULT WINAPI D3DXFilterTexture(LPDIRECT3DBASETEXTURE9 pBaseTexture, const PALETTEENTRY* pPalette,
                                  UINT SrcLevel, DWORD Filter);

@@ -310,4 +310,34 @@ TEST(ObjectListOwnership, NestedListsInRecords) {
   EXPECT_EQ(list.Count(), 0);
 }
 
+TEST(ObjectListMove, MoveToFrontRelinksBothEnds) {
+  ObjectList<Item> list;
+  Fill(list, 4);
+  Item* last = list.Last();
+  ASSERT_TRUE(list.MoveToFront(last));
+  EXPECT_EQ(list.Index(), 0);
+  EXPECT_EQ(list.Current(), last);
+  EXPECT_EQ(Ids(list), (std::vector<int>{4, 1, 2, 3}));
+  // The tail and the backward links follow: the old third is now last, and walking back from
+  // it reaches the moved record.
+  EXPECT_EQ(list.Last()->id, 3);
+  EXPECT_EQ(list.Select(0)->id, 4);
+  EXPECT_EQ(list.Select(3)->id, 3);
+  EXPECT_EQ(list.Select(1)->id, 1);
+  Item* middle = list.Select(2);
+  ASSERT_TRUE(list.MoveToFront(middle));
+  EXPECT_EQ(Ids(list), (std::vector<int>{2, 4, 1, 3}));
+  ASSERT_TRUE(list.MoveToFront(list.First()));
+  EXPECT_EQ(Ids(list), (std::vector<int>{2, 4, 1, 3}));
+  list.Add()->id = 9;  // after the current head
+  EXPECT_EQ(Ids(list), (std::vector<int>{2, 9, 4, 1, 3}));
+
+  Item stranger{};
+  list.Select(3);
+  EXPECT_FALSE(list.MoveToFront(&stranger));
+  EXPECT_FALSE(list.MoveToFront(nullptr));
+  EXPECT_EQ(list.Index(), 3) << "a refused move leaves the cursor";
+  EXPECT_EQ(Ids(list), (std::vector<int>{2, 9, 4, 1, 3}));
+}
+
 }  // namespace

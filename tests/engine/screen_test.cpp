@@ -379,7 +379,9 @@ TEST_F(ResetDeviceTest, FlaggedViewportIsSetAgain) {
   EXPECT_EQ(viewport.Height, 100u);
 }
 
-TEST_F(ResetDeviceTest, LightsAreReappliedPointingAlongOneOneOne) {
+// A reset re-applies every light and enables it, keeping its own direction: a spot light aimed
+// at the scene stays aimed at it.
+TEST_F(ResetDeviceTest, LightsAreReappliedWithTheirOwnDirection) {
   Light* light = Engine.LightList.Add();
   light->LightIndex = 3;
   light->D3DLight.Type = D3DLIGHT_DIRECTIONAL;
@@ -387,13 +389,11 @@ TEST_F(ResetDeviceTest, LightsAreReappliedPointingAlongOneOneOne) {
   light->D3DLight.Direction = D3DVECTOR{0.0f, -1.0f, 0.0f};
   ASSERT_EQ(ResetDevice(5), 0);
 
-  const float unit = 1.0f / std::sqrt(3.0f);
-  EXPECT_NEAR(light->D3DLight.Direction.x, unit, 1e-6);
-  EXPECT_NEAR(light->D3DLight.Direction.y, unit, 1e-6);
-  EXPECT_NEAR(light->D3DLight.Direction.z, unit, 1e-6);
+  EXPECT_EQ(light->D3DLight.Direction.y, -1.0f);
   D3DLIGHT9 deviceLight{};
   ASSERT_EQ(Engine.Device->GetLight(3, &deviceLight), D3D_OK);
-  EXPECT_NEAR(deviceLight.Direction.x, unit, 1e-6);
+  EXPECT_EQ(deviceLight.Direction.x, 0.0f);
+  EXPECT_EQ(deviceLight.Direction.y, -1.0f);
   EXPECT_FLOAT_EQ(deviceLight.Diffuse.g, 0.5f);
   BOOL enabled = FALSE;
   ASSERT_EQ(Engine.Device->GetLightEnable(3, &enabled), D3D_OK);

@@ -2,7 +2,9 @@
 // BMP file, and colour keys.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "support/engine_fixture.h"
@@ -205,6 +207,48 @@ TEST_F(TextureTest, ColourKeyFailureKeepsThePreviousTexture) {
   EXPECT_EQ(ApplyColourKey(reinterpret_cast<Texture*>(&previous), 0), 0);
   EXPECT_EQ(TextureWidth(nullptr), 0);
   EXPECT_EQ(TextureHeight(reinterpret_cast<Texture*>(0x10)), 0);
+}
+
+TEST_F(TextureTest, LoadTextureReadsPictureFilesAndReportsFailures) {
+  // A 4 x 2 PNG of one colour, written by D3DX from a texture of ours.
+  Texture* source = CreateTexture(4, 2, 0x80336699);
+  ASSERT_NE(source, nullptr);
+  ID3DXBuffer* png = nullptr;
+  ASSERT_EQ(D3DXSaveTextureToFileInMemory(&png, D3DXIFF_PNG, source->D3DTexture, nullptr), D3D_OK);
+  const std::string path = ::testing::TempDir() + "/vexa_load_texture.png";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(png->GetBufferPointer(), 1, png->GetBufferSize(), f);
+  std::fclose(f);
+  png->Release();
+
+  const int32_t before = Engine.TextureList.Count();
+  Texture* loaded = LoadTexture(path.c_str());
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(Engine.TextureList.Count(), before + 1);
+  EXPECT_EQ(loaded->Width, 4);
+  EXPECT_EQ(loaded->Height, 2);
+  EXPECT_EQ(loaded->Material.Diffuse.r, 1.0f) << "the material CreateTexture gives";
+  D3DLOCKED_RECT locked{};
+  ASSERT_EQ(loaded->D3DTexture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t texel;
+  std::memcpy(&texel, locked.pBits, 4);
+  loaded->D3DTexture->UnlockRect(0);
+  EXPECT_EQ(texel, 0x80336699u) << "alpha kept";
+
+  Engine.LastError = 0;
+  EXPECT_EQ(LoadTexture((::testing::TempDir() + "/vexa_no_such_picture.png").c_str()), nullptr);
+  EXPECT_EQ(Engine.LastError, kEngineImageLoad);
+  EXPECT_NE(Engine.LastErrorText.find("vexa_no_such_picture.png"), std::string::npos);
+  f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("not a picture", f);
+  std::fclose(f);
+  EXPECT_EQ(LoadTexture(path.c_str()), nullptr);
+  EXPECT_NE(Engine.LastErrorText.find("not a picture"), std::string::npos) << Engine.LastErrorText;
+  EXPECT_EQ(LoadTexture(nullptr), nullptr);
+  EXPECT_EQ(Engine.TextureList.Count(), before + 1) << "failures add no record";
+  std::remove(path.c_str());
 }
 
 }  // namespace

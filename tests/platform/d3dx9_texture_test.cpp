@@ -5,7 +5,9 @@
 // any path fails the test that leaked it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "d3dx9_test_support.h"
@@ -594,6 +596,52 @@ TEST_F(D3DXTextureTest, MalformedFilesReturnInvalidDataAndLeaveNothingBehind) {
   EXPECT_EQ(t, nullptr);
   EXPECT_EQ(D3DXCreateTextureFromFileInMemory(device_, nullptr, 10, &t), D3DERR_INVALIDCALL);
   surface->Release();
+}
+
+TEST_F(D3DXTextureTest, FilesAreReadByName) {
+  const std::string dir = ::testing::TempDir();
+  const std::string good = dir + "/vexa_texture_file.png";
+  const std::string empty = dir + "/vexa_texture_empty.png";
+  const std::string broken = dir + "/vexa_texture_broken.png";
+  const auto png = Png(Pattern(3, 2, true), true);
+  auto write = [](const std::string& path, const uint8_t* data, size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  };
+  write(good, png.data(), png.size());
+  write(empty, png.data(), 0);
+  write(broken, png.data(), png.size() / 2);
+
+  IDirect3DTexture9* t = nullptr;
+  ASSERT_EQ(D3DXCreateTextureFromFileA(device_, good.c_str(), &t), D3D_OK);
+  D3DSURFACE_DESC desc = Desc(t);
+  EXPECT_EQ(desc.Width, 4u) << "the default size rounds up to a power of two";
+  EXPECT_EQ(desc.Height, 2u);
+  EXPECT_EQ(desc.Format, D3DFMT_A8R8G8B8);
+  EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+  t->Release();
+  t = nullptr;
+  D3DXIMAGE_INFO info{};
+  ASSERT_EQ(D3DXCreateTextureFromFileExA(device_, good.c_str(), 8, 8, 1, 0, D3DFMT_UNKNOWN,
+                                         D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, &info,
+                                         nullptr, &t),
+            D3D_OK);
+  EXPECT_EQ(Desc(t).Width, 8u);
+  EXPECT_EQ(info.Width, 3u) << "the file's own size";
+  t->Release();
+
+  for (const std::string& bad : {empty, broken, dir + "/vexa_texture_missing.png", dir}) {
+    t = reinterpret_cast<IDirect3DTexture9*>(this);
+    EXPECT_EQ(D3DXCreateTextureFromFileA(device_, bad.c_str(), &t), D3DXERR_INVALIDDATA) << bad;
+    EXPECT_EQ(t, nullptr);
+  }
+  EXPECT_EQ(D3DXCreateTextureFromFileA(device_, nullptr, &t), D3DERR_INVALIDCALL);
+  EXPECT_EQ(D3DXCreateTextureFromFileA(nullptr, good.c_str(), &t), D3DERR_INVALIDCALL);
+  std::remove(good.c_str());
+  std::remove(empty.c_str());
+  std::remove(broken.c_str());
 }
 
 }  // namespace

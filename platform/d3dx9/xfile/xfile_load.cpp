@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "d3dx9.h"
+#include "d3dx9/file_bytes.h"
 #include "d3dx9/xfile/xfile_scene.h"
 
 namespace {
@@ -19,28 +20,6 @@ using xfile::Scene;
 // Loaded controllers get this many tracks and events; CloneAnimationController makes more.
 constexpr UINT kLoadedTracks = 2;
 constexpr UINT kLoadedEvents = 30;
-
-HRESULT ReadWholeFile(LPCSTR path, std::vector<uint8_t>* out) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return D3DXERR_INVALIDDATA;
-  HRESULT hr = D3D_OK;
-  try {
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-      if (out->size() + n > 0xFFFFFFFFu) {
-        hr = D3DXERR_INVALIDDATA;  // larger than the in-memory loaders can be told
-        break;
-      }
-      out->insert(out->end(), chunk, chunk + n);
-    }
-    if (std::ferror(f)) hr = D3DXERR_INVALIDDATA;
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
-  std::fclose(f);
-  return hr;
-}
 
 // Fills a block in two passes: the first measures, the second writes into the buffer.
 class Packer {
@@ -521,7 +500,7 @@ HRESULT WINAPI D3DXLoadMeshFromXA(LPCSTR pFilename, DWORD Options, LPDIRECT3DDEV
   if (ppMesh) *ppMesh = nullptr;
   if (!pFilename || !pD3DDevice || !ppMesh) return D3DERR_INVALIDCALL;
   std::vector<uint8_t> bytes;
-  const HRESULT hr = ReadWholeFile(pFilename, &bytes);
+  const HRESULT hr = vexa::ReadFileBytes(pFilename, &bytes);
   if (FAILED(hr)) return hr;
   if (bytes.empty()) return D3DXERR_INVALIDDATA;
   return D3DXLoadMeshFromXInMemory(bytes.data(), DWORD(bytes.size()), Options, pD3DDevice,
@@ -573,7 +552,7 @@ HRESULT WINAPI D3DXLoadMeshHierarchyFromXA(LPCSTR Filename, DWORD MeshOptions,
   if (ppAnimController) *ppAnimController = nullptr;
   if (!Filename || !pD3DDevice || !pAlloc || !ppFrameHierarchy) return D3DERR_INVALIDCALL;
   std::vector<uint8_t> bytes;
-  const HRESULT hr = ReadWholeFile(Filename, &bytes);
+  const HRESULT hr = vexa::ReadFileBytes(Filename, &bytes);
   if (FAILED(hr)) return hr;
   if (bytes.empty()) return D3DXERR_INVALIDDATA;
   return D3DXLoadMeshHierarchyFromXInMemory(bytes.data(), DWORD(bytes.size()), MeshOptions,
