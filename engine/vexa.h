@@ -23,6 +23,7 @@
 #include "engine/scene/particle_pass.h"
 #include "engine/scene/mesh_pass.h"
 #include "engine/scene/shadow_pass.h"
+#include "engine/scene/scene_effect.h"
 #include "engine/scene/primitive_buffer_pass.h"
 #include "engine/scene/animated_mesh_pass.h"
 #include "engine/scene/screen_primitive_pass.h"

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/core/clock.h"
+#include "engine/scene/scene_effect.h"
 #include "runtime/window_service.h"
 
 EngineState Engine;
@@ -40,6 +41,7 @@ namespace {
 // Releases the interfaces held by the records of every list and empties the lists, in the order
 // the lists are created.
 void DiscardLists() {
+  DiscardShadowMapping();
   Engine.MeshList.ForEach([](Mesh& mesh) { ReleaseSceneInterface(mesh.D3DMesh); });
   Engine.MeshList.Clear();
   Engine.PrimitiveBufferList.ForEach(

@@ -122,6 +122,10 @@ void RenderViews() {
 
 }  // namespace
 
+void ReportFramePass(const char* pass) {
+  Report(pass);
+}
+
 void SetFramePassObserver(FramePassObserver observer) {
   passObserver = observer;
 }

@@ -18,3 +18,5 @@ void SkyBoxPass();
 // before running it. For tests and tools; null (the default) costs one comparison per pass.
 using FramePassObserver = void (*)(const char* pass);
 void SetFramePassObserver(FramePassObserver observer);
+// Reports a step inside a pass (as "Pass:step") to the observer, for passes with phases.
+void ReportFramePass(const char* pass);

@@ -7,6 +7,7 @@
 
 #include "engine/core/engine_state.h"
 #include "engine/core/input.h"
+#include "engine/scene/scene_effect.h"
 #include "engine/twod/screen_image.h"
 #include "runtime/window_service.h"
 
@@ -389,6 +390,7 @@ int ResetDevice(int mode) {
 
   NotifyLost();
   ReleaseScreenImageSurfaces();
+  ShadowMapLost();
   Sleep(100);
   Engine.PresentResult = device->Reset(&pp);
 
@@ -402,7 +404,10 @@ int ResetDevice(int mode) {
   if (Engine.ViewportFlag == 1) device->SetViewport(&Engine.Viewport);
   RestoreLights();
   NotifyReset();
-  if (Engine.PresentResult == D3D_OK) RestoreScreenImageSurfaces();
+  if (Engine.PresentResult == D3D_OK) {
+    RestoreScreenImageSurfaces();
+    ShadowMapReset();
+  }
   ApplyDefaultRenderStates();
   return 0;
 }

@@ -237,6 +237,30 @@ uint32_t PackDirection(const float* direction) {
   return packed;
 }
 
+namespace {
+
+// The effect draws the mesh: every pass of its technique once per material reference, one subset
+// each. A handle that is no longer in EffectList is never followed: its record may be gone.
+void DrawWithEffect(Mesh& mesh) {
+  Engine.CurrentEffect = mesh.MeshEffect;
+  if (!Engine.EffectList.Contains(mesh.MeshEffect)) return;
+  ID3DXEffect* effect = mesh.MeshEffect->D3DEffect;
+  if (effect == nullptr) return;
+  UINT passes = 0;
+  effect->Begin(&passes, 0);  // a failed Begin leaves no passes: only End follows
+  const int32_t subsets = mesh.MaterialRefs.Count();
+  for (int32_t subset = 0; subset < subsets; ++subset) {
+    for (UINT pass = 0; pass < passes; ++pass) {
+      effect->BeginPass(pass);
+      mesh.D3DMesh->DrawSubset(static_cast<DWORD>(subset));
+      effect->EndPass();
+    }
+  }
+  effect->End();
+}
+
+}  // namespace
+
 void DrawListedMesh(Mesh& mesh) {
   IDirect3DDevice9* device = Engine.Device;
   if (device == nullptr || mesh.D3DMesh == nullptr || mesh.Hidden == 1) return;
@@ -252,8 +276,7 @@ void DrawListedMesh(Mesh& mesh) {
   }
 
   if (mesh.MeshEffect != nullptr) {
-    // The effect path goes here: the effect's passes draw one subset per material reference
-    // instead of the fixed-function paths below. Until effects exist such a mesh is skipped.
+    DrawWithEffect(mesh);
     return;
   }
 

@@ -408,6 +408,10 @@ class Parser {
       SkipBraces();
       return;
     }
+    if ((IsId("string") || IsShaderType(0)) && Peek(1).kind == Tok::kIdent) {
+      ObjectGlobal();
+      return;
+    }
     if (IsId("typedef")) {
       Next();
       Modifiers();
@@ -448,6 +452,55 @@ class Parser {
     if (type.base == Base::kVoid) ErrorAt(type_tok, "X3000", "variables cannot be of type void");
     p_ = size_t(&name_tok - t_.data());  // back to the first declarator
     Globals(start, type, m, type_tok.text);
+  }
+
+  bool IsShaderType(size_t k) const {
+    return IsId("VertexShader", k) || IsId("PixelShader", k) || IsId("vertexshader", k) ||
+           IsId("pixelshader", k);
+  }
+
+  // string name = "..."; and VertexShader / PixelShader name[N] = compile ... (or a { } list of
+  // them): effect objects, which shaders never see.
+  void ObjectGlobal() {
+    const Token& type_tok = Next();
+    const EffectGlobal::Object object = type_tok.text == "string" ? EffectGlobal::kString
+                                        : type_tok.text[0] == 'V' || type_tok.text[0] == 'v'
+                                            ? EffectGlobal::kVertexShader
+                                            : EffectGlobal::kPixelShader;
+    const Token& name_tok = Peek();
+    Node* d = Make(N::kVarDecl, name_tok);
+    d->text = ExpectIdent();
+    if (object != EffectGlobal::kString) d->type = ArraySuffix(d->type);
+    Bindings(d, nullptr);
+    EffectGlobal* fx = nullptr;
+    if (effect_) {
+      fx = &u_->effect_globals.emplace_back();
+      fx->decl = d;
+      fx->type_name = type_tok.text;
+      fx->object = object;
+      Annotations(&fx->annotations);
+    } else {
+      SkipAnnotations();
+    }
+    if (AcceptP("=")) {
+      if (object == EffectGlobal::kString) {
+        if (Peek().kind != Tok::kString) Unexpected();
+        const Token& str = Next();
+        if (fx) fx->str = str.text;
+      } else if (AcceptP("{")) {
+        for (;;) {
+          EffectValue v = StateValue();
+          if (fx) fx->shaders.push_back(std::move(v));
+          if (!AcceptP(",")) break;
+          if (fx && fx->shaders.size() > 4096) ErrorAt(Peek(), "X3000", "too many shaders");
+        }
+        ExpectP("}");
+      } else {
+        EffectValue v = StateValue();
+        if (fx) fx->shaders.push_back(std::move(v));
+      }
+    }
+    ExpectP(";");
   }
 
   // One or more global declarators of `type`, up to the ';'.

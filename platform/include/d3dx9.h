@@ -1,4 +1,5 @@
-// D3DX 9: math, sprites, fonts, buffers, textures and image files, shaders, meshes and animation.
+// D3DX 9: math, sprites, fonts, buffers, textures and image files, shaders, meshes, animation and
+// effects.
 #pragma once
 
 #include "d3d9.h"
@@ -8,3 +9,4 @@
 #include "d3dx9shader.h"
 #include "d3dx9mesh.h"
 #include "d3dx9anim.h"
+#include "d3dx9effect.h"

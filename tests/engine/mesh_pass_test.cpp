@@ -207,12 +207,13 @@ TEST_F(MeshPassTest, OwnMaterialPathStates) {
   EXPECT_EQ(RenderState(D3DRS_COLORVERTEX), 1u);
 }
 
-TEST_F(MeshPassTest, MeshWithAnEffectIsLeftToTheEffectPath) {
+TEST_F(MeshPassTest, MeshWithAnEffectSkipsTheFixedFunctionPaths) {
   Mesh* mesh = AddMesh(Box(), 0, 0, 5);
   mesh->OwnMaterial = Glowing(1, 1, 1);
   Engine.EffectList.Last();
-  mesh->MeshEffect = Engine.EffectList.Add();
+  mesh->MeshEffect = Engine.EffectList.Add();  // a record without an ID3DXEffect draws nothing
   EXPECT_EQ(Frame().At(320, 320), 0x000000u);
+  EXPECT_EQ(Engine.CurrentEffect, mesh->MeshEffect);
   // Its world transform is in place for the effect.
   EXPECT_EQ(WorldTransform()._43, 5.0f);
 }
