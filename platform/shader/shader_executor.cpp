@@ -125,6 +125,9 @@ bool ShaderProgram::may_kill() const {
 ShaderCodePath ShaderProgram::code_path() const {
   return compiled_ ? compiled_->path : ShaderCodePath::kGeneric;
 }
+int ShaderProgram::fused_operations() const {
+  return compiled_ ? compiled_->fused : 0;
+}
 
 bool CreateShaderProgram(const DWORD* tokens, size_t maxDwords, ShaderProgram* out,
                          std::string* why, ShaderCodePath path) {

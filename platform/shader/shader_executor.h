@@ -170,6 +170,8 @@ class ShaderProgram {
   bool writes_depth() const;
   bool may_kill() const;
   ShaderCodePath code_path() const;  // the path actually taken
+  // Operations that run fused with the one before them when all lanes are active.
+  int fused_operations() const;
   const sm::Compiled* compiled() const { return compiled_.get(); }
 
  private:

@@ -59,6 +59,7 @@ struct Op {
   uint8_t n = 0;            // destination channels
   uint8_t sub = 0;          // comparison (D3DSPC_*), sampling mode, ...
   uint8_t flags = 0;
+  uint8_t comps = 0;  // texture reads: colour channels the destinations take
   bool pred_not = false;
   int32_t a = 0;  // jump target, sampler, register offset ...
   int32_t b = 0;
@@ -101,7 +102,8 @@ struct State {
   ShaderSampler* sampler = nullptr;
   ShaderType stage = ShaderType::kVertex;
   int depth = 0;
-  int loop = -1;  // innermost loop or call frame
+  int loop = -1;      // innermost loop or call frame
+  SampleRequest req;  // reused by every texture read: building one per read costs a memset
   Frame frames[kMaxFrames];
 
   void SetMask(uint32_t m) {
@@ -161,6 +163,13 @@ struct KernelTable {
   // Component-wise kernels (kKMov .. kKMova) unrolled for 1 .. 4 channels: [kernel][n -
   // 1][variant]; null where there is none (setp).
   const Kernel (*cw)[kKMova + 1][4][4];
+  // nrm unrolled for 1 .. 4 destinations, each reading its own channel from s[1][j]:
+  // [n - 1][variant].
+  const Kernel (*nrm)[4][4];
+  // add d.xyz followed by nrm e.xyz of exactly d.xyz, as one kernel on all lanes:
+  // [add variant][nrm variant]. It runs both operations (the add's op, then the next) and keeps
+  // the sum in registers; masked runs take the two operations one by one.
+  const Kernel (*add_nrm3)[4][4];
 };
 const KernelTable& GenericKernels();
 const KernelTable& Avx2Kernels();
@@ -181,6 +190,7 @@ struct Compiled {
   bool writes_depth = false;
   bool may_kill = false;
   ShaderCodePath path = ShaderCodePath::kGeneric;
+  int fused = 0;  // see ShaderProgram::fused_operations
   std::vector<Op> ops;
   // Constant registers read directly, and the first of their four broadcast channels.
   std::vector<std::pair<uint16_t, uint16_t>> const_channels;

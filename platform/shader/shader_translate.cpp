@@ -231,7 +231,28 @@ class Translator {
   bool Texture(const Instruction& in);
   bool Control(const Instruction& in);
   void Describe();
+  void Fuse();
 };
+
+// Pairs of operations that run as one kernel when all lanes are active. The first operation's
+// fn becomes the fused kernel, which also runs the second and skips it; its masked path and the
+// second operation stay as they were, so partial runs, predicated operations and jumps (which
+// only ever land on control operations or just after them) see the unfused program.
+void Translator::Fuse() {
+  std::vector<Op>& ops = out_->ops;
+  for (size_t i = 0; i + 1 < ops.size(); ++i) {
+    Op& a = ops[i];
+    const Op& b = ops[i + 1];
+    if (b.s[0][0] != a.d[0] || b.s[0][1] != a.d[1] || b.s[0][2] != a.d[2]) continue;
+    int va = 0, vn = 0;
+    while (va < 4 && a.fn != (*k_.cw)[kKAdd][2][va]) ++va;
+    while (vn < 4 && b.fn != (*k_.nrm)[2][vn]) ++vn;
+    if (va == 4 || vn == 4) continue;
+    a.fn = (*k_.add_nrm3)[va][vn];
+    ++out_->fused;
+    ++i;  // the nrm is taken: it cannot start another pair
+  }
+}
 
 bool Translator::ComponentWise(const Instruction& in, uint16_t kernel, int nsrc) {
   Param src[4];
@@ -280,6 +301,15 @@ bool Translator::Vector(const Instruction& in, uint16_t kernel, int nsrc, const 
   SetDest(op, in.dst, in.dst.relative);
   SetPredicate(op, in);
   SetSourcesVec(op, src, nsrc);
+  if (kernel == kKNrm && op.n >= 1) {
+    // Each destination's own source channel, so the kernel needs no indexing by component.
+    for (int j = 0; j < op.n; ++j) op.s[1][j] = op.s[0][op.dc[j]];
+    op.mod[1][0] = op.mod[0][0];
+    op.mod[1][1] = op.mod[0][1];
+    const Kernel k = (*k_.nrm)[op.n - 1][Variant(in, in.dst.mod & 1)];
+    op.body = k;
+    if (op.fn != RunPredicated) op.fn = k;
+  }
   if (in.dst.relative) CopyFromScratch(in);
   return true;
 }
@@ -351,6 +381,8 @@ bool Translator::Texture(const Instruction& in) {
     for (int k = 0; k < 4; ++k) op.s[2 + g][k] = SourceChannel(src[2 + g], 2 + g, k);
   op.a = sampler.index;
   op.b = sampler.swizzle;
+  for (int j = 0; j < op.n; ++j)
+    op.comps |= uint8_t(1 << SwizzleComponent(sampler.swizzle, op.dc[j]));
   op.c = int32_t(out_->sampler_types[sampler.index]);
   if (in.op == D3DSIO_TEXLDL || vs_) {
     op.sub = uint8_t(SampleMode::kLod);
@@ -994,6 +1026,7 @@ bool Translator::Run(std::string* why) {
       return false;
     }
   }
+  Fuse();
   Add(CtlEnd);
   // Where a run whose lanes are all inactive resumes.
   uint32_t next = uint32_t(out_->ops.size() - 1);

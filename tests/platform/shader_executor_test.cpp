@@ -546,6 +546,113 @@ TEST(ShaderExecutor, ComponentsReadBeforeAnyIsWritten) {
   }
 }
 
+TEST(ShaderExecutor, FusedAndUnrolledKernelsMatchTheOperationsOneByOne) {
+  // An add of three channels followed by a nrm of them runs as one kernel when all 16 lanes are
+  // active; a partial run takes the operations one by one. Both must agree bit for bit, and
+  // with the definition of nrm, for modifiers, saturation, in-place and aliased registers.
+  struct Case {
+    const char* what;
+    DWORD add_dst, nrm_dst, nrm_src;
+    int fused;
+  };
+  const DWORD r1 = Src(D3DSPR_TEMP, 1);
+  const Case cases[] = {
+      {"plain", Dst(D3DSPR_TEMP, 1, 0x7), Dst(D3DSPR_TEMP, 2, 0x7), r1, 1},
+      {"saturated, negated, in place", Dst(D3DSPR_TEMP, 1, 0x7, D3DSPDM_SATURATE),
+       Dst(D3DSPR_TEMP, 1, 0x7, D3DSPDM_SATURATE), Src(D3DSPR_TEMP, 1, kXyzw, D3DSPSM_NEG), 1},
+      {"abs source, destination yzw reads r1.w", Dst(D3DSPR_TEMP, 1, 0x7), Dst(D3DSPR_TEMP, 2, 0xE),
+       Src(D3DSPR_TEMP, 1, kXyzw, D3DSPSM_ABS), 1},
+      {"swizzled length: not fused", Dst(D3DSPR_TEMP, 1, 0x7), Dst(D3DSPR_TEMP, 2, 0x7),
+       Src(D3DSPR_TEMP, 1, Swz(2, 0, 1, 3)), 0},
+      {"two destinations: not fused", Dst(D3DSPR_TEMP, 1, 0x7), Dst(D3DSPR_TEMP, 2, 0x3), r1, 0},
+  };
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> any(-4, 4);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Stream s = Vs3();
+    s.Dcl(DclUsage(D3DDECLUSAGE_TEXCOORD), Dst(D3DSPR_OUTPUT, 1));
+    s({Ins(D3DSIO_MOV, 2), Dst(D3DSPR_TEMP, 1, 0x8), Src(D3DSPR_INPUT, 0, Rep(3))});
+    s({Ins(D3DSIO_MOV, 2), Dst(D3DSPR_TEMP, 2), Src(D3DSPR_CONST, 1)});
+    s({Ins(D3DSIO_ADD, 3), c.add_dst, Src(D3DSPR_INPUT, 0),
+       Src(D3DSPR_CONST, 0, kXyzw, D3DSPSM_NEG)});
+    s({Ins(D3DSIO_NRM, 2), c.nrm_dst, c.nrm_src});
+    s({Ins(D3DSIO_MOV, 2), Dst(D3DSPR_OUTPUT, 0), Src(D3DSPR_TEMP, 1)});
+    s({Ins(D3DSIO_MOV, 2), Dst(D3DSPR_OUTPUT, 1), Src(D3DSPR_TEMP, 2)});
+    const std::vector<DWORD> t = s.End();
+    for (auto path : kPaths) {
+      vexa::ShaderProgram p;
+      std::string why;
+      ASSERT_TRUE(vexa::CreateShaderProgram(t.data(), t.size(), &p, &why, path)) << why;
+      EXPECT_EQ(p.fused_operations(), c.fused);
+      float k[256][4] = {{0.5f, -0.25f, 1.5f, 0}, {9, 9, 9, 9}};
+      vexa::ShaderConstants kc;
+      kc.f = &k[0][0];
+      kc.f_count = 256;
+      vexa::ShaderExecutor whole, apart;
+      whole.Bind(p, kc, nullptr);
+      apart.Bind(p, kc, nullptr);
+      for (int round = 0; round < 20; ++round) {
+        for (int l = 0; l < 16; ++l)
+          for (int q = 0; q < 4; ++q) {
+            const float x = round == 0 && l == 3 ? 0.f : any(rng);  // a zero length once
+            whole.vertices().input[0].c[q].v[l] = apart.vertices().input[0].c[q].v[l] =
+                q < 3 && round == 0 && l == 3 ? k[0][q] : x;
+            for (int o = 0; o < 2; ++o) apart.vertices().output[o].c[q].v[l] = -7;
+          }
+        ASSERT_TRUE(whole.RunVertices(16));
+        ASSERT_TRUE(apart.RunVertices(15));  // the masked path: one operation at a time
+        for (int l = 0; l < 16; ++l) {
+          const vexa::VertexBatch& w = whole.vertices();
+          const vexa::VertexBatch& a = apart.vertices();
+          for (int o = 0; o < 2; ++o)
+            for (int q = 0; q < 4; ++q) {
+              if (l == 15) {
+                EXPECT_EQ(a.output[o].c[q].v[l], -7) << "inactive lane written";
+              } else if (!std::isnan(w.output[o].c[q].v[l])) {
+                EXPECT_EQ(w.output[o].c[q].v[l], a.output[o].c[q].v[l])
+                    << "lane " << l << " output " << o << " component " << q;
+              } else {
+                EXPECT_TRUE(std::isnan(a.output[o].c[q].v[l]));
+              }
+            }
+          // The definition: r1.xyz = v - c0 (saturated if asked), then nrm of the source.
+          float v[4], sum[4], src[4];
+          for (int q = 0; q < 4; ++q) v[q] = w.input[0].c[q].v[l];
+          const bool sat_add = c.add_dst & D3DSPDM_SATURATE;
+          for (int q = 0; q < 3; ++q) {
+            sum[q] = v[q] - k[0][q];
+            if (sat_add) sum[q] = std::fmin(std::fmax(sum[q], 0.f), 1.f);
+          }
+          sum[3] = v[3];
+          const DWORD swz = (c.nrm_src >> 16) & 0xFF;
+          const DWORD mod = c.nrm_src & D3DSP_SRCMOD_MASK;
+          for (int q = 0; q < 4; ++q) {
+            src[q] = sum[(swz >> (2 * q)) & 3];
+            if (mod == D3DSPSM_NEG) src[q] = -src[q];
+            if (mod == D3DSPSM_ABS) src[q] = std::fabs(src[q]);
+          }
+          const float len2 = src[0] * src[0] + src[1] * src[1] + src[2] * src[2];
+          if (len2 < 1e-6f) continue;
+          const float inv = 1 / std::sqrt(len2);
+          const bool in_place = (c.nrm_dst & 0x7FF) == 1;
+          const bool sat_nrm = c.nrm_dst & D3DSPDM_SATURATE;
+          const int o = in_place ? 0 : 1;
+          for (int q = 0; q < 4; ++q) {
+            if (!((c.nrm_dst >> (16 + q)) & 1)) continue;
+            float want = src[q] * inv;
+            if (sat_nrm) want = std::fmin(std::fmax(want, 0.f), 1.f);
+            EXPECT_NEAR(w.output[o].c[q].v[l], want, 2e-6f) << "lane " << l << " component " << q;
+          }
+          if (!in_place) {
+            for (int q = 0; q < 3; ++q) EXPECT_FLOAT_EQ(w.output[0].c[q].v[l], sum[q]) << l;
+          }
+        }
+      }
+    }
+  }
+}
+
 // --- flow control
 // -------------------------------------------------------------------------------------
 
