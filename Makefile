@@ -1,13 +1,13 @@
-# Front over CMake. `make run` builds and starts the demo, `make test` builds and runs every test
-# (normal build, then address/undefined sanitizers, then bounded fuzzing). Both install what is
-# missing first.
+# Front over CMake. `make run` builds and starts the demo, `make showcase` the 3D showcase, and
+# `make test` builds and runs every test (normal build, then address/undefined sanitizers, then
+# bounded fuzzing). All install what is missing first.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 GENERATOR ?= Ninja
 export CCACHE_NOHASHDIR = 1
 
-.PHONY: all deps configure build run test format-check test-main test-asan test-fuzz bench format clean
+.PHONY: all deps configure build run showcase test format-check test-main test-asan test-fuzz bench format clean
 
 all: build
 
@@ -22,6 +22,9 @@ build: deps configure
 
 run: build
 	./$(BUILD)/tileburst
+
+showcase: build
+	./$(BUILD)/showcase
 
 test: deps format-check test-main test-asan test-fuzz
 

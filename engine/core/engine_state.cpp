@@ -5,6 +5,7 @@
 
 #include "engine/core/clock.h"
 #include "engine/scene/scene_effect.h"
+#include "engine/scene/scene_lifetime.h"
 #include "runtime/window_service.h"
 
 EngineState Engine;
@@ -42,6 +43,7 @@ namespace {
 // the lists are created.
 void DiscardLists() {
   DiscardShadowMapping();
+  DiscardSceneRecords();
   Engine.MeshList.ForEach([](Mesh& mesh) { ReleaseSceneInterface(mesh.D3DMesh); });
   Engine.MeshList.Clear();
   Engine.PrimitiveBufferList.ForEach(

@@ -8,6 +8,7 @@
 #include "engine/core/engine_state.h"
 #include "engine/core/input.h"
 #include "engine/scene/scene_effect.h"
+#include "engine/scene/scene_lifetime.h"
 #include "engine/twod/screen_image.h"
 #include "runtime/window_service.h"
 
@@ -391,6 +392,7 @@ int ResetDevice(int mode) {
   NotifyLost();
   ReleaseScreenImageSurfaces();
   ShadowMapLost();
+  ReleaseSceneDeviceResources();
   Sleep(100);
   Engine.PresentResult = device->Reset(&pp);
 
@@ -407,6 +409,7 @@ int ResetDevice(int mode) {
   if (Engine.PresentResult == D3D_OK) {
     RestoreScreenImageSurfaces();
     ShadowMapReset();
+    RestoreSceneDeviceResources();
   }
   ApplyDefaultRenderStates();
   return 0;

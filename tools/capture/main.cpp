@@ -1,12 +1,14 @@
-// capture: runs the demo exactly as the program does, headless, with scripted keys, and writes
-// chosen frames as PNG files plus one contact sheet of them.
+// capture: runs the demo (or, with --showcase, the 3D showcase) exactly as the program does,
+// headless, with scripted keys, and writes chosen frames as PNG files plus one contact sheet.
 //
-//   capture [--out DIR] [STEP...]
+//   capture [--showcase] [--out DIR] [STEP...]
 //
-// Steps run in order: a number N runs N frames; "space" holds SPACE for one frame; "esc" holds
-// ESC for one frame (the demo then ends); "shot:NAME" writes the last presented frame as
-// DIR/NAME.png. Without steps: the banner at rest, then SPACE and three frames of the smash.
-// The contact sheet DIR/contact.png shows every shot at half size, side by side.
+// Steps run in order: a number N runs N frames; a key name (space, esc, s, c, p, left, right, up,
+// down) holds that key for one frame; "hold:KEY:N" holds it for N frames; "shot:NAME" writes the
+// last presented frame as DIR/NAME.png. Without steps: for the demo, the banner at rest, then
+// SPACE and three frames of the smash; for the showcase, its scene, the camera turned, and the
+// scene without shadows. The showcase advances 1/60 s a frame, so its shots do not depend on the
+// machine's speed. The contact sheet DIR/contact.png shows every shot at half size, side by side.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "app/demo.h"
 #include "automation.h"
+#include "showcase/showcase.h"
 
 namespace {
 
@@ -23,9 +26,31 @@ struct Shot {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: capture [--out DIR] [N | space | esc | shot:NAME]...\n");
+  std::fprintf(stderr,
+               "usage: capture [--showcase] [--out DIR] [N | KEY | hold:KEY:N | shot:NAME]...\n");
   return 2;
 }
+
+// DirectInput scan codes of the keys a step may name; 0 for another word.
+int KeyCode(const std::string& name) {
+  static const struct {
+    const char* name;
+    int code;
+  } kKeys[] = {
+      {"space", kKeySpace},         {"esc", kKeyEscape},          {"s", kShowcaseKeyShadows},
+      {"c", kShowcaseKeyCulling},   {"p", kShowcaseKeyParticles}, {"left", kShowcaseKeyLeft},
+      {"right", kShowcaseKeyRight}, {"up", kShowcaseKeyUp},       {"down", kShowcaseKeyDown}};
+  for (const auto& k : kKeys)
+    if (name == k.name) return k.code;
+  return 0;
+}
+
+// The program being captured.
+struct Program {
+  int (*startup)();
+  bool (*frame)();
+  int (*shutdown)();
+};
 
 // Shots side by side at half size (2 x 2 box average), on black.
 AutomationFrame ContactSheet(const std::vector<Shot>& shots) {
@@ -60,37 +85,57 @@ AutomationFrame ContactSheet(const std::vector<Shot>& shots) {
 int main(int argc, char** argv) {
   std::string out = ".";
   std::vector<std::string> steps;
+  bool showcase = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--out") {
       if (++i >= argc) return Usage();
       out = argv[i];
+    } else if (arg == "--showcase") {
+      showcase = true;
     } else if (arg == "--help" || arg == "-h") {
       return Usage();
     } else {
       steps.push_back(arg);
     }
   }
-  if (steps.empty()) {
+  if (steps.empty() && showcase) {
+    steps = {"90", "shot:showcase",           "hold:left:40", "20", "shot:showcase-turned", "s",
+             "1",  "shot:showcase-no-shadows"};
+  } else if (steps.empty()) {
     steps = {"3",  "shot:banner",    "space", "6", "shot:smash-early", "12", "shot:smash-mid",
              "30", "shot:smash-late"};
   }
+  const Program program = showcase ? Program{ShowcaseStartup, ShowcaseFrame, ShowcaseShutdown}
+                                   : Program{DemoStartup, DemoFrame, DemoShutdown};
 
   AutomationUseHeadless();
-  int status = DemoStartup();
+  Showcase.fixedStep = true;
+  int status = program.startup();
   if (status != 0) {
-    DemoShutdown();
+    program.shutdown();
     return status;
   }
   std::vector<Shot> shots;
   bool running = true;
   for (const std::string& step : steps) {
     if (!running) break;
-    if (step == "space" || step == "esc") {
-      const int key = step == "space" ? kKeySpace : kKeyEscape;
+    if (const int key = KeyCode(step); key != 0) {
       AutomationSetKey(key, true);
-      running = DemoFrame();
+      running = program.frame();
       AutomationSetKey(key, false);
+    } else if (step.rfind("hold:", 0) == 0) {
+      const size_t colon = step.find(':', 5);
+      const int held = colon == std::string::npos ? 0 : KeyCode(step.substr(5, colon - 5));
+      char* end = nullptr;
+      const long frames = held == 0 ? -1 : std::strtol(step.c_str() + colon + 1, &end, 10);
+      if (frames < 0 || end == nullptr || *end != '\0') {
+        program.shutdown();
+        return Usage();
+      }
+      AutomationSetKey(held, true);
+      for (long f = 0; f < frames && running; ++f) running = program.frame();
+      AutomationSetKey(held, false);
     } else if (step.rfind("shot:", 0) == 0) {
       Shot shot{step.substr(5), {}};
       if (shot.name.empty() || !AutomationLastPresentedFrame(&shot.frame)) {
@@ -110,10 +155,10 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       long frames = std::strtol(step.c_str(), &end, 10);
       if (end == step.c_str() || *end != '\0' || frames < 0) {
-        DemoShutdown();
+        program.shutdown();
         return Usage();
       }
-      for (long f = 0; f < frames && running; ++f) running = DemoFrame();
+      for (long f = 0; f < frames && running; ++f) running = program.frame();
     }
   }
   if (!shots.empty()) {
@@ -124,6 +169,6 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
-  const int shutdown = DemoShutdown();
+  const int shutdown = program.shutdown();
   return status != 0 ? status : shutdown;
 }

@@ -1,0 +1,103 @@
+// The 3D showcase headless at 640 x 640, advancing 1/60 s a frame: whole frames as the program
+// runs them (the application thread preparing the next frame while the device's worker draws
+// this one), then the same frames with the worker finished after every pass, which gives each
+// pass's own cost. The figure's load is timed on its own.
+#include <benchmark/benchmark.h>
+#include <SDL.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+
+#include "automation.h"
+#include "engine/vexa.h"
+#include "showcase/showcase.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Start() {
+  AutomationUseHeadless();
+  static const bool videoHeld = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  (void)videoHeld;
+  Showcase.fixedStep = true;
+  if (ShowcaseStartup() != 0) return false;
+  for (int i = 0; i < 60; ++i) ShowcaseFrame();  // particles out, caches warm
+  AutomationFinishDevice(Engine.Device);
+  return true;
+}
+
+void BM_ShowcaseFrame(benchmark::State& state) {
+  if (!Start()) {
+    state.SkipWithError("the showcase did not start");
+    ShowcaseShutdown();
+    return;
+  }
+  Showcase.shadows = state.range(0) != 0;
+  SetShadowMapping(Showcase.shadows ? 1 : 0);
+  for (auto _ : state) ShowcaseFrame();
+  AutomationFinishDevice(Engine.Device);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  ShowcaseShutdown();
+}
+BENCHMARK(BM_ShowcaseFrame)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Per pass: the time from one reported pass to the next, with the worker finished at each report.
+std::map<std::string, double> passSeconds;
+std::string currentPass;
+Clock::time_point passStart;
+
+void ObservePass(const char* pass) {
+  AutomationFinishDevice(Engine.Device);
+  const Clock::time_point now = Clock::now();
+  if (!currentPass.empty())
+    passSeconds[currentPass] += std::chrono::duration<double>(now - passStart).count();
+  currentPass = pass;
+  passStart = now;
+}
+
+void BM_ShowcasePasses(benchmark::State& state) {
+  if (!Start()) {
+    state.SkipWithError("the showcase did not start");
+    ShowcaseShutdown();
+    return;
+  }
+  passSeconds.clear();
+  SetFramePassObserver(ObservePass);
+  for (auto _ : state) {
+    currentPass.clear();
+    ShowcaseFrame();
+    ObservePass("");  // closes the last pass (Flip)
+  }
+  SetFramePassObserver(nullptr);
+  const double frames = static_cast<double>(state.iterations());
+  for (const auto& [pass, seconds] : passSeconds)
+    state.counters[pass] = benchmark::Counter(seconds * 1000.0 / frames);
+  ShowcaseShutdown();
+}
+BENCHMARK(BM_ShowcasePasses)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(120);
+
+void BM_LoadFigure(benchmark::State& state) {
+  if (!Start()) {
+    state.SkipWithError("the showcase did not start");
+    ShowcaseShutdown();
+    return;
+  }
+  const std::string path = ShowcaseAssetDirectory() + "/figure.x";
+  for (auto _ : state) {
+    AnimatedMesh* figure = LoadAnimatedMesh(path.c_str());
+    if (figure == nullptr) {
+      state.SkipWithError("the figure did not load");
+      break;
+    }
+    ReleaseAnimatedMesh(figure);
+  }
+  ShowcaseShutdown();
+}
+BENCHMARK(BM_LoadFigure)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
