@@ -428,7 +428,7 @@ void VertexProcessor::LightVertex(const float p[3], const float n[3], const Colo
   const Colour me = source(emissiveSource_, material_.Emissive);
 
   float ambient[3] = {globalAmbient_[0], globalAmbient_[1], globalAmbient_[2]};
-  float diff[3] = {0.f, 0.f, 0.f}, spec[3] = {0.f, 0.f, 0.f};
+  float diff[3] = {0.f, 0.f, 0.f}, specSum[3] = {0.f, 0.f, 0.f};
   float toEye[3] = {0.f, 0.f, -1.f};
   if (localViewer_ && specularOn_) {
     toEye[0] = -p[0], toEye[1] = -p[1], toEye[2] = -p[2];
@@ -471,7 +471,7 @@ void VertexProcessor::LightVertex(const float p[3], const float n[3], const Colo
       const float ndoth = Dot(n, h);
       if (ndoth > 0.f) {
         const float s = std::pow(ndoth, material_.Power) * k;
-        for (int c = 0; c < 3; ++c) spec[c] += l.specular[c] * s;
+        for (int c = 0; c < 3; ++c) specSum[c] += l.specular[c] * s;
       }
     }
   }
@@ -480,9 +480,9 @@ void VertexProcessor::LightVertex(const float p[3], const float n[3], const Colo
   diffuse[2] = me.b + ma.b * ambient[2] + md.b * diff[2];
   diffuse[3] = md.a;
   if (specularOn_) {
-    specular[0] = ms.r * spec[0];
-    specular[1] = ms.g * spec[1];
-    specular[2] = ms.b * spec[2];
+    specular[0] = ms.r * specSum[0];
+    specular[1] = ms.g * specSum[1];
+    specular[2] = ms.b * specSum[2];
     specular[3] = ms.a;
   } else {
     specular[0] = specular[1] = specular[2] = 0.f;
