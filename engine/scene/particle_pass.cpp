@@ -160,17 +160,28 @@ int DrawEmitter(ParticleEmitter& emitter) {
 
   device->SetStreamSource(0, buffer, 0, kParticleStride);
   device->SetFVF(kParticleFvf);
+  device->SetTransform(D3DTS_WORLD, &emitter.World);
   const bool animated = AnyBitSet(emitter.AnimationRate);
+  // Each particle shows its own frame; neighbours on the same frame share one draw, which
+  // keeps the order of the blends and costs one call per run instead of one per particle.
   particles.Reset();
-  for (int64_t i = 0; i < drawn; ++i) {
-    const Particle* p = particles.Next();
-    // One draw per particle, so each shows its own frame.
-    IDirect3DTexture9* texture =
-        animated ? emitter.FrameTextures[std::clamp(p->FrameIndex, 0, kHighestFrame)]
-                 : emitter.BaseTexture;
-    device->SetTexture(0, texture);
-    device->SetTransform(D3DTS_WORLD, &emitter.World);
-    device->DrawPrimitive(D3DPT_POINTLIST, static_cast<UINT>(i), 1);
+  IDirect3DTexture9* runTexture = nullptr;
+  int64_t runStart = 0;
+  for (int64_t i = 0; i <= drawn; ++i) {
+    IDirect3DTexture9* texture = nullptr;
+    if (i < drawn) {
+      const Particle* p = particles.Next();
+      texture = animated ? emitter.FrameTextures[std::clamp(p->FrameIndex, 0, kHighestFrame)]
+                         : emitter.BaseTexture;
+      if (i > runStart && texture == runTexture) continue;
+    }
+    if (i > runStart) {
+      device->SetTexture(0, runTexture);
+      device->DrawPrimitive(D3DPT_POINTLIST, static_cast<UINT>(runStart),
+                            static_cast<UINT>(i - runStart));
+    }
+    runTexture = texture;
+    runStart = i;
   }
 
   device->SetRenderState(D3DRS_POINTSPRITEENABLE, FALSE);

@@ -2,6 +2,7 @@
 // that reproduces fixed-function transform and a pixel shader that reproduces a texture stage,
 // compared pixel for pixel; derivatives, clip, depth output, floating-point targets, mip levels
 // chosen from quads, linkage of arbitrary semantics, and the pairing rules of shader model 3.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -332,6 +333,113 @@ TEST_F(ShaderTest, QuadsChooseMipLevels) {
   // (Refused as a ps_3_0 after fixed-function vertices? No: these are transformed vertices.)
   EXPECT_EQ(At(ReadBackBuffer(), 10, 10), 0x0000FFu);
   texture->Release();
+}
+
+// Texture reads a quad at a time against texels computed here: wrap on negative coordinates,
+// clamp on a floating-point map (its missing channels read 1), alpha of X8R8G8B8, a blend of two
+// mip levels, and quads whose lanes land on different levels.
+TEST_F(ShaderTest, TextureReadsAddressFilterAndBlendLevels) {
+  UsePixelShader("sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s, uv); }");
+  // Pixel x samples texel (x / 2 - 16, y - 8) at a quarter texel from its edge.
+  const float u0 = -2.f + 1.f / 32, u1 = 2.f + 1.f / 32, v0 = -1.f + 1.f / 16, v1 = 1.f + 1.f / 16;
+  std::vector<uint32_t> texels(64);
+  for (int i = 0; i < 64; ++i) texels[i] = 0xFF000000u | (i % 8 * 32) << 16 | (i / 8 * 32) << 8;
+  IDirect3DTexture9* wrapped = MakeTexture(8, 8, texels);
+  ASSERT_NE(wrapped, nullptr);
+  device_->SetTexture(0, wrapped);
+  ClearTo(0);
+  DrawQuad(0, 0, 64, 16, 0xFFFFFFFF, 0.5f, u0, v0, u1, v1);
+  std::vector<uint32_t> pixels = ReadBackBuffer();
+  int wrong = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 64; ++x)
+      wrong += At(pixels, x, y) != (uint32_t(x / 2 % 8 * 32) << 16 | uint32_t(y % 8 * 32) << 8);
+  EXPECT_EQ(wrong, 0);
+
+  std::vector<uint32_t> depths(64);
+  for (int i = 0; i < 64; ++i) {
+    const float value = float(i) / 64;
+    std::memcpy(&depths[i], &value, 4);
+  }
+  IDirect3DTexture9* map = MakeTexture(8, 8, depths, D3DFMT_R32F);
+  ASSERT_NE(map, nullptr);
+  device_->SetTexture(0, map);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+  ClearTo(0);
+  DrawQuad(0, 0, 64, 16, 0xFFFFFFFF, 0.5f, u0, v0, u1, v1);
+  pixels = ReadBackBuffer();
+  wrong = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int tx = std::clamp(x / 2 - 16, 0, 7), ty = std::clamp(y - 8, 0, 7);
+      const uint32_t red = static_cast<uint32_t>(float(tx + 8 * ty) / 64 * 255.f + 0.5f);
+      wrong += At(pixels, x, y) != (red << 16 | 0xFFFFu);
+    }
+  EXPECT_EQ(wrong, 0);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+
+  UsePixelShader(
+      "sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s, uv).aaaa; }");
+  IDirect3DTexture9* xrgb =
+      MakeTexture(8, 8, std::vector<uint32_t>(64, 0x40102030u), D3DFMT_X8R8G8B8);
+  IDirect3DTexture9* argb = MakeTexture(8, 8, std::vector<uint32_t>(64, 0x40102030u));
+  ASSERT_NE(xrgb, nullptr);
+  ASSERT_NE(argb, nullptr);
+  device_->SetTexture(0, xrgb);
+  DrawQuad(0, 0, 8, 8, 0xFFFFFFFF);
+  device_->SetTexture(0, argb);
+  DrawQuad(8, 0, 16, 8, 0xFFFFFFFF);
+  pixels = ReadBackBuffer();
+  EXPECT_EQ(At(pixels, 3, 3), 0xFFFFFFu);
+  EXPECT_EQ(At(pixels, 11, 3), 0x404040u);
+
+  IDirect3DTexture9* levels = nullptr;
+  ASSERT_EQ(
+      device_->CreateTexture(32, 32, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &levels, nullptr),
+      D3D_OK);
+  const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+  for (UINT level = 0; level < 3; ++level) {
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(levels->LockRect(level, &locked, nullptr, 0), D3D_OK);
+    for (UINT y = 0; y < (32u >> level); ++y)
+      for (UINT x = 0; x < (32u >> level); ++x)
+        std::memcpy(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch + 4 * x, &colours[level],
+                    4);
+    levels->UnlockRect(level);
+  }
+  device_->SetTexture(0, levels);
+  device_->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+  device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+  UsePixelShader("sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s, uv); }");
+  // 32 texels over 24 pixels: level log2(32 / 24) between the first two.
+  ClearTo(0);
+  DrawQuad(0, 0, 24, 24, 0xFFFFFFFF);
+  pixels = ReadBackBuffer();
+  const float blend = std::log2(32.f / 24.f);
+  EXPECT_NEAR(Channel(At(pixels, 10, 10), 16), 255 * (1 - blend), 1.0);
+  EXPECT_NEAR(Channel(At(pixels, 10, 10), 8), 255 * blend, 1.0);
+  EXPECT_EQ(Channel(At(pixels, 10, 10), 0), 0);
+
+  // A bias growing along x: the quads at x = 2, 3 and x = 6, 7 straddle a change of level.
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+  UsePixelShader(
+      "sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR {"
+      "  return tex2Dbias(s, float4(uv, 0, uv.x * 7)); }");
+  ClearTo(0);
+  DrawQuad(0, 0, 32, 32, 0xFFFFFFFF);
+  pixels = ReadBackBuffer();
+  for (int x = 0; x < 10; ++x) {
+    const int level = x <= 2 ? 0 : x <= 6 ? 1 : 2;
+    EXPECT_EQ(At(pixels, x, 5), colours[level] & 0xFFFFFFu) << "x " << x;
+  }
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+  device_->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+  device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+  device_->SetTexture(0, nullptr);
+  for (IDirect3DTexture9* t : {wrapped, map, xrgb, argb, levels}) t->Release();
 }
 
 TEST_F(ShaderTest, ModelThreeLinksAnySemanticAndPairsOnlyWithItself) {

@@ -180,20 +180,28 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       if (!mask) continue;
       const int lane0 = bt.lanes;
       for (int i = 0; i < 4; ++i) {
-        const int lane = lane0 + i;
-        bt.x[lane] = static_cast<int16_t>(x + (i & 1));
-        bt.y[lane] = static_cast<int16_t>(y + (i >> 1));
-        if (!(mask & (1u << i)) && !p.helperLanes) continue;
-        const float rx = static_cast<float>(bt.x[lane]) - fx0;
-        const float ry = static_cast<float>(bt.y[lane]) - fy0;
-        bt.z[lane] = a->z + zdx * rx + zdy * ry;
-        float wcorr = 1.f;
-        if (persp) wcorr = 1.f / (qBase + qdx * rx + qdy * ry);
-        bt.eye[lane] = persp ? wcorr : flatEye;
-        for (int k = 0; k < nattr; ++k)
-          bt.attr[attrs[k]][lane] = (base[k] + ddx[k] * rx + ddy[k] * ry) * wcorr;
-        for (int k = 0; k < nconst; ++k) bt.attr[consts[k]][lane] = constValue[k];
+        bt.x[lane0 + i] = static_cast<int16_t>(x + (i & 1));
+        bt.y[lane0 + i] = static_cast<int16_t>(y + (i >> 1));
       }
+      // The quad's four lanes at once (uncovered ones too: they are not live, and helper lanes
+      // need them), with the same operations in the same order as one lane at a time.
+      const float left = static_cast<float>(bt.x[lane0]), top = static_cast<float>(bt.y[lane0]);
+      const __m128 rx =
+          _mm_sub_ps(_mm_setr_ps(left, left + 1.f, left, left + 1.f), _mm_set1_ps(fx0));
+      const __m128 ry = _mm_sub_ps(_mm_setr_ps(top, top, top + 1.f, top + 1.f), _mm_set1_ps(fy0));
+      auto planeAt = [&](float b0, float dx, float dy) {
+        return _mm_add_ps(_mm_add_ps(_mm_set1_ps(b0), _mm_mul_ps(_mm_set1_ps(dx), rx)),
+                          _mm_mul_ps(_mm_set1_ps(dy), ry));
+      };
+      _mm_storeu_ps(&bt.z[lane0], planeAt(a->z, zdx, zdy));
+      __m128 wcorr = _mm_set1_ps(1.f);
+      if (persp) wcorr = _mm_div_ps(wcorr, planeAt(qBase, qdx, qdy));
+      _mm_storeu_ps(&bt.eye[lane0], persp ? wcorr : _mm_set1_ps(flatEye));
+      for (int k = 0; k < nattr; ++k)
+        _mm_storeu_ps(&bt.attr[attrs[k]][lane0],
+                      _mm_mul_ps(planeAt(base[k], ddx[k], ddy[k]), wcorr));
+      for (int k = 0; k < nconst; ++k)
+        _mm_storeu_ps(&bt.attr[consts[k]][lane0], _mm_set1_ps(constValue[k]));
       bt.live |= static_cast<uint64_t>(mask) << lane0;
       bt.lanes += 4;
       if (bt.lanes == kBatchLanes) FlushBatch();

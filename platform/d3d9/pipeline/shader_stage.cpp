@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "d3d9/d3d9_shader.h"
 #include "d3d9/d3d9_texture.h"
 
@@ -146,6 +148,18 @@ void ShaderTextureSampler::Configure(const DeviceState& s) {
     u.lodBias = BitsToFloat(sm[D3DSAMP_MIPMAPLODBIAS]);
     if (!std::isfinite(u.lodBias)) u.lodBias = 0.f;
     for (int l = 0; l < u.levels; ++l) u.views[l] = ViewOf(u.texture, 0, l);
+    u.lodMatters = (u.mipFilter != D3DTEXF_NONE && u.levels > 1) ||
+                   (u.magFilter >= D3DTEXF_LINEAR) != (u.minFilter >= D3DTEXF_LINEAR);
+    u.packed = !u.texture->IsCube();
+    for (int l = 0; l < u.levels && u.packed; ++l) {
+      const SamplerView& view = u.views[l];
+      const bool pow2 =
+          (view.width & (view.width - 1)) == 0 && (view.height & (view.height - 1)) == 0;
+      u.packed = (view.argb32 || view.format == D3DFMT_R32F) && view.width > 0 && view.height > 0;
+      for (int a = 0; a < 2; ++a)
+        u.packed = u.packed && (u.address[a] == D3DTADDRESS_CLAMP ||
+                                (u.address[a] == D3DTADDRESS_WRAP && pow2));
+    }
   }
 }
 
@@ -238,26 +252,141 @@ float LodOf(float dudx, float dvdx, float dudy, float dvdy) {
 
 }  // namespace
 
-void ShaderTextureSampler::SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane,
-                                      float lod, float out[4]) const {
-  const bool cube = unit.texture->IsCube() || r.type == D3DSTT_CUBE;
+namespace {
+
+// Four lanes at once: the same arithmetic as Filter and Texel, in SSE2.
+inline __m128 Floor4(__m128 f) {
+  const __m128 t = _mm_cvtepi32_ps(_mm_cvttps_epi32(f));
+  return _mm_sub_ps(t, _mm_and_ps(_mm_cmpgt_ps(t, f), _mm_set1_ps(1.f)));
+}
+
+// Coordinates past +-1e7 texels (and NaN) read texel 0, as in Filter.
+inline __m128 Tame4(__m128 f) {
+  const __m128 magnitude = _mm_and_ps(f, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
+  return _mm_and_ps(f, _mm_cmplt_ps(magnitude, _mm_set1_ps(1e7f)));
+}
+
+inline __m128i Address4(__m128i i, int n, DWORD mode) {
+  const __m128i last = _mm_set1_epi32(n - 1);
+  if (mode == D3DTADDRESS_WRAP) return _mm_and_si128(i, last);  // power-of-two sizes only
+  i = _mm_and_si128(i, _mm_cmpgt_epi32(i, _mm_setzero_si128()));
+  const __m128i over = _mm_cmpgt_epi32(i, last);
+  return _mm_or_si128(_mm_andnot_si128(over, i), _mm_and_si128(over, last));
+}
+
+// The texels at (x, y) of four lanes as channel vectors.
+inline void Texel4(const SamplerView& view, __m128i x, __m128i y, uint8_t channels, __m128 out[4]) {
+  alignas(16) int32_t xs[4], ys[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(xs), x);
+  _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
+  alignas(16) uint32_t bits[4];
+  for (int k = 0; k < 4; ++k)
+    std::memcpy(&bits[k],
+                view.bits + static_cast<size_t>(ys[k]) * static_cast<size_t>(view.pitch) +
+                    static_cast<size_t>(xs[k]) * 4,
+                4);
+  const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(bits));
+  const __m128 one = _mm_set1_ps(1.f);
+  if (!view.argb32) {  // R32F
+    out[0] = _mm_castsi128_ps(c);
+    out[1] = out[2] = out[3] = one;
+    return;
+  }
+  const __m128 k = _mm_set1_ps(1.f / 255.f);
+  const __m128i byte = _mm_set1_epi32(255);
+  auto channel = [&](int shift) {
+    return _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(c, shift), byte)), k);
+  };
+  if (channels & 1) out[0] = channel(16);
+  if (channels & 2) out[1] = channel(8);
+  if (channels & 4) out[2] = channel(0);
+  if (channels & 8) out[3] = view.xrgb ? one : channel(24);
+}
+
+inline __m128 Lerp4(__m128 a, __m128 b, __m128 t) {
+  return _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), t));
+}
+
+void Filter4(const SamplerView& view, const DWORD address[2], __m128 u, __m128 v, bool linear,
+             uint8_t channels, __m128 out[4]) {
+  __m128 fu = Tame4(_mm_mul_ps(u, _mm_set1_ps(static_cast<float>(view.width))));
+  __m128 fv = Tame4(_mm_mul_ps(v, _mm_set1_ps(static_cast<float>(view.height))));
+  if (!linear) {
+    Texel4(view, Address4(_mm_cvttps_epi32(Floor4(fu)), view.width, address[0]),
+           Address4(_mm_cvttps_epi32(Floor4(fv)), view.height, address[1]), channels, out);
+    return;
+  }
+  const __m128 half = _mm_set1_ps(0.5f);
+  fu = _mm_sub_ps(fu, half);
+  fv = _mm_sub_ps(fv, half);
+  const __m128 x0f = Floor4(fu), y0f = Floor4(fv);
+  const __m128 wx = _mm_sub_ps(fu, x0f), wy = _mm_sub_ps(fv, y0f);
+  const __m128i x0 = _mm_cvttps_epi32(x0f), y0 = _mm_cvttps_epi32(y0f);
+  const __m128i step = _mm_set1_epi32(1);
+  const __m128i xa = Address4(x0, view.width, address[0]);
+  const __m128i xb = Address4(_mm_add_epi32(x0, step), view.width, address[0]);
+  const __m128i ya = Address4(y0, view.height, address[1]);
+  const __m128i yb = Address4(_mm_add_epi32(y0, step), view.height, address[1]);
+  __m128 c00[4], c10[4], c01[4], c11[4];
+  Texel4(view, xa, ya, channels, c00);
+  Texel4(view, xb, ya, channels, c10);
+  Texel4(view, xa, yb, channels, c01);
+  Texel4(view, xb, yb, channels, c11);
+  for (int ch = 0; ch < 4; ++ch) {
+    if (!(channels & (1u << ch))) continue;
+    out[ch] = Lerp4(Lerp4(c00[ch], c10[ch], wx), Lerp4(c01[ch], c11[ch], wx), wy);
+  }
+}
+
+}  // namespace
+
+void ShaderTextureSampler::SampleQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
+                                      const Choice* choices, int lead, float* rgba) {
+  const Choice& c = choices[lead];
+  const uint8_t channels = r.components & 0xF;
+  const __m128 u = _mm_loadu_ps(r.u + l0);
+  const __m128 v = r.v ? _mm_loadu_ps(r.v + l0) : _mm_setzero_ps();
+  __m128 out[4];
+  Filter4(unit.views[c.level], unit.address, u, v, c.linear, channels, out);
+  if (c.level2 >= 0) {
+    __m128 next[4];
+    Filter4(unit.views[c.level2], unit.address, u, v, c.linear, channels, next);
+    const __m128 blend =
+        _mm_setr_ps(choices[0].blend, choices[1].blend, choices[2].blend, choices[3].blend);
+    for (int ch = 0; ch < 4; ++ch)
+      if (channels & (1u << ch)) out[ch] = Lerp4(out[ch], next[ch], blend);
+  }
+  for (int ch = 0; ch < 4; ++ch)
+    if (channels & (1u << ch)) _mm_storeu_ps(rgba + ch * kShaderLanes + l0, out[ch]);
+}
+
+ShaderTextureSampler::Choice ShaderTextureSampler::Choose(const Unit& unit, float lod) {
+  Choice c;
   const bool magnified = !(lod > 0.f);
-  const bool linear = (magnified ? unit.magFilter : unit.minFilter) >= D3DTEXF_LINEAR;
-  int level = unit.firstLevel, level2 = -1;
-  float blend = 0.f;
+  c.linear = (magnified ? unit.magFilter : unit.minFilter) >= D3DTEXF_LINEAR;
+  c.level = unit.firstLevel;
   if (!magnified && unit.mipFilter != D3DTEXF_NONE && unit.levels > 1) {
     const float l = std::min(lod, 15.f);
     if (unit.mipFilter == D3DTEXF_POINT) {
-      level += static_cast<int>(l + 0.5f);
+      c.level += static_cast<int>(l + 0.5f);
     } else {
       const int whole = static_cast<int>(l);
-      level += whole;
-      blend = l - static_cast<float>(whole);
-      if (blend > 0.f) level2 = level + 1;
+      c.level += whole;
+      c.blend = l - static_cast<float>(whole);
+      if (c.blend > 0.f) c.level2 = c.level + 1;
     }
-    if (level >= unit.levels) level = unit.levels - 1;
-    if (level2 >= unit.levels) level2 = -1;
+    if (c.level >= unit.levels) c.level = unit.levels - 1;
+    if (c.level2 >= unit.levels) c.level2 = -1;
   }
+  return c;
+}
+
+void ShaderTextureSampler::SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane,
+                                      const Choice& choice, float out[4]) const {
+  const bool cube = unit.texture->IsCube() || r.type == D3DSTT_CUBE;
+  const bool linear = choice.linear;
+  const int level = choice.level, level2 = choice.level2;
+  const float blend = choice.blend;
   float u = r.u[lane], v = r.v ? r.v[lane] : 0.f;
   int face = 0;
   DWORD au = unit.address[0], av = unit.address[1];
@@ -289,6 +418,14 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
   const bool cube = unit->texture->IsCube() || r.type == D3DSTT_CUBE;
   const SamplerView& top = unit->views[unit->firstLevel];
   const float width = static_cast<float>(top.width), height = static_cast<float>(top.height);
+  if (unit->packed && !cube && !unit->lodMatters) {
+    // One level and one filter whatever the footprint (a shadow map, say): no level of detail.
+    const Choice c = Choose(*unit, 0.f);
+    const Choice same[4] = {c, c, c, c};
+    for (int q = 0; q < kShaderLanes / 4; ++q)
+      if ((r.active >> (4 * q)) & 0xF) SampleQuad(*unit, r, 4 * q, same, 0, rgba);
+    return;
+  }
   for (int q = 0; q < kShaderLanes / 4; ++q) {
     const uint32_t quadLanes = (r.active >> (4 * q)) & 0xF;
     if (!quadLanes) continue;
@@ -316,8 +453,15 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
         quadLod = LodOf(dudx, dvdx, dudy, dvdy);
       }
     }
-    for (int k = 0; k < 4; ++k) {
-      if (!(quadLanes & (1u << k))) continue;
+    Choice choices[4];
+    if (r.mode == vexa::SampleMode::kImplicit) {
+      // The lanes of a quad share its footprint.
+      float lod = quadLod + unit->lodBias;
+      if (!std::isfinite(lod)) lod = 0.f;
+      choices[0] = Choose(*unit, lod);
+      choices[1] = choices[2] = choices[3] = choices[0];
+    }
+    for (int k = 0; k < 4 && r.mode != vexa::SampleMode::kImplicit; ++k) {
       const int lane = l0 + k;
       float lod = quadLod;
       switch (r.mode) {
@@ -340,8 +484,24 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
       }
       lod += unit->lodBias;
       if (!std::isfinite(lod)) lod = 0.f;
+      choices[k] = Choose(*unit, lod);
+    }
+    // The quad's used lanes on one level pair with one filter (always so for implicit
+    // derivatives) go four at a time; the rest lane by lane.
+    int lead = 0;
+    while (!(quadLanes & (1u << lead))) ++lead;
+    bool together = unit->packed && !cube;
+    for (int k = 0; k < 4 && together; ++k)
+      together = !(quadLanes & (1u << k)) || choices[k].SameLevels(choices[lead]);
+    if (together) {
+      SampleQuad(*unit, r, l0, choices, lead, rgba);
+      continue;
+    }
+    for (int k = 0; k < 4; ++k) {
+      if (!(quadLanes & (1u << k))) continue;
+      const int lane = l0 + k;
       float c[4];
-      SampleLane(*unit, r, lane, lod, c);
+      SampleLane(*unit, r, lane, choices[k], c);
       for (int ch = 0; ch < 4; ++ch) rgba[ch * kShaderLanes + lane] = c[ch];
     }
   }
@@ -472,7 +632,13 @@ void PixelShaderStage::Run(FragmentBatch& b, int first, const int* lanes, int qu
     const float scale = route.colour && fixedVertices_ ? 1.f / 255.f : 1.f;
     for (int k = 0; k < 4; ++k) {
       const float* row = b.attr[4 * route.varying + k];
-      for (int i = 0; i < kShaderLanes; ++i) reg.c[k].v[i] = row[source(i)] * scale;
+      if (lanes) {
+        for (int i = 0; i < kShaderLanes; ++i) reg.c[k].v[i] = row[source(i)] * scale;
+      } else if (scale == 1.f) {
+        std::memcpy(reg.c[k].v, row + first, sizeof reg.c[k].v);
+      } else {
+        for (int i = 0; i < kShaderLanes; ++i) reg.c[k].v[i] = row[first + i] * scale;
+      }
     }
   }
   if (usesPosition_) {

@@ -56,11 +56,29 @@ class ShaderTextureSampler final : public vexa::ShaderSampler {
     DWORD magFilter = D3DTEXF_POINT, minFilter = D3DTEXF_POINT, mipFilter = D3DTEXF_NONE;
     float lodBias = 0.f;
     SamplerView views[16];  // face 0's levels
+    // A 2D texture whose levels are all A8R8G8B8, X8R8G8B8 or R32F, addressed in u and v by
+    // WRAP on power-of-two sizes or by CLAMP: sampled a quad at a time.
+    bool packed = false;
+    bool lodMatters = true;  // more than one level or filter to choose from
   };
 
  private:
-  void SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane, float lod,
+  // The levels and filter a level of detail selects.
+  struct Choice {
+    int level = 0;
+    int level2 = -1;  // the next level blended in, or -1
+    float blend = 0.f;
+    bool linear = false;
+    bool SameLevels(const Choice& o) const {
+      return level == o.level && level2 == o.level2 && linear == o.linear;
+    }
+  };
+  static Choice Choose(const Unit& unit, float lod);
+  void SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane, const Choice& choice,
                   float out[4]) const;
+  // Lanes l0 .. l0 + 3 of a packed unit, all on the levels of choices[lead].
+  static void SampleQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
+                         const Choice* choices, int lead, float* rgba);
   Unit units_[kSamplerSlots];
 };
 
