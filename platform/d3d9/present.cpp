@@ -190,6 +190,10 @@ void AutomationUseDeviceWorker(bool enabled) {
   d3d9::g_deviceWorker = enabled;
 }
 
+void AutomationUseDeviceStripes(bool enabled) {
+  d3d9::g_deviceStripes = enabled;
+}
+
 void AutomationUseFastPaths(bool enabled) {
   d3d9::g_disableFastPaths = !enabled;
 }

@@ -39,6 +39,9 @@ void AutomationFinishDevice(IDirect3DDevice9* device);
 // Whether devices draw on their worker thread (the default) or on the calling thread, command
 // block by command block. Results are the same either way; benchmarks compare the two.
 void AutomationUseDeviceWorker(bool enabled);
+// Whether devices made from now on share their draws between two threads, by stripes of rows
+// (the default where there are two processors). Results are the same either way.
+void AutomationUseDeviceStripes(bool enabled);
 // Whether draws, StretchRect and Clear may take their fast paths (the default). Tests switch them
 // off to prove that the fast paths draw what the general path draws.
 void AutomationUseFastPaths(bool enabled);

@@ -3,6 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <pthread.h>
 
 #include "d3d9/d3d9_index_buffer.h"
 #include "d3d9/d3d9_shader.h"
@@ -14,6 +20,7 @@
 namespace d3d9 {
 
 std::atomic<bool> g_disableFastPaths{false};
+std::atomic<bool> g_deviceStripes{true};
 
 namespace {
 
@@ -56,7 +63,126 @@ const RenderStateStages kStateStages;
 
 }  // namespace
 
+// --- Two threads ---------------------------------------------------------------------------------
+
+struct Pipeline::Helper {
+  explicit Helper(CommandQueue* queue) : mirror(queue, this) {}
+  Pipeline mirror;
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Under mutex.
+  const uint8_t* bytes = nullptr;  // the chunk posted
+  size_t size = 0;
+  uint64_t posted = 0, finished = 0;   // chunks
+  uint64_t arrived = 0, released = 0;  // barriers
+  bool stop = false;
+
+  void Main() {
+    pthread_setname_np(pthread_self(), "d3d9 stripes");
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return stop || posted > finished; });
+      if (posted == finished) return;  // stopping
+      const uint8_t* b = bytes;
+      const size_t n = size;
+      lock.unlock();
+      mirror.Replay(b, n);
+      lock.lock();
+      ++finished;
+      changed.notify_all();
+    }
+  }
+};
+
+Pipeline::Pipeline(CommandQueue* queue) : queue_(queue) {
+  if (g_deviceStripes && std::thread::hardware_concurrency() >= 2) {
+    helper_ = std::make_unique<Helper>(queue);
+    stripe_ = 0;
+    helper_->mirror.stripe_ = 1;
+  }
+}
+
+Pipeline::Pipeline(CommandQueue* queue, Helper* owner) : queue_(queue), owner_(owner) {}
+
+Pipeline::~Pipeline() {
+  if (helper_ && helperStarted_) {
+    {
+      std::lock_guard<std::mutex> lock(helper_->mutex);
+      helper_->stop = true;
+    }
+    helper_->changed.notify_all();
+    helper_->thread.join();
+  }
+  Reset(nullptr);
+}
+
+void Pipeline::StartHelper() {
+  helperStarted_ = true;
+  try {
+    helper_->thread = std::thread([h = helper_.get()] { h->Main(); });
+  } catch (const std::system_error&) {
+    // No second thread: this one draws every row.
+    helper_.reset();
+    helperStarted_ = false;
+    stripe_ = -1;
+    dirty_ = kAll;
+  }
+}
+
+void Pipeline::Execute(const uint8_t* bytes, size_t size) {
+  if (helper_ && !helperStarted_) StartHelper();
+  if (!helper_) {
+    Replay(bytes, size);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(helper_->mutex);
+    helper_->bytes = bytes;
+    helper_->size = size;
+    ++helper_->posted;
+  }
+  helper_->changed.notify_all();
+  Replay(bytes, size);
+  std::unique_lock<std::mutex> lock(helper_->mutex);
+  helper_->changed.wait(lock, [this] { return helper_->finished == helper_->posted; });
+}
+
+bool Pipeline::Barrier() {
+  const uint64_t n = ++barriers_;
+  if (owner_) {
+    std::unique_lock<std::mutex> lock(owner_->mutex);
+    owner_->arrived = n;
+    owner_->changed.notify_all();
+    owner_->changed.wait(lock, [this, n] { return owner_->released >= n; });
+    return false;
+  }
+  if (helper_) {
+    std::unique_lock<std::mutex> lock(helper_->mutex);
+    helper_->changed.wait(lock, [this, n] { return helper_->arrived >= n; });
+  }
+  return true;
+}
+
+void Pipeline::Proceed() {
+  if (!helper_) return;
+  {
+    std::lock_guard<std::mutex> lock(helper_->mutex);
+    helper_->released = barriers_;
+  }
+  helper_->changed.notify_all();
+}
+
+// --- State ---------------------------------------------------------------------------------------
+
 void Pipeline::Reset(const DeviceState* state) {
+  if (helper_) helper_->mirror.Reset(state);
+  if (owner_) {
+    // The mirror pins nothing: the primary's pins cover both.
+    ex_ = state ? *state : DeviceState{};
+    dirty_ = kAll;
+    return;
+  }
   for (IDirect3DBaseTexture9* t : ex_.textures)
     if (t) AsTextureImage(t)->Pins()->Unpin();
   for (StreamBinding& s : ex_.streams)
@@ -84,7 +210,7 @@ void Pipeline::Reset(const DeviceState* state) {
   dirty_ = kAll;
 }
 
-void Pipeline::Execute(const uint8_t* bytes, size_t size) {
+void Pipeline::Replay(const uint8_t* bytes, size_t size) {
   for (size_t at = 0; at < size;) {
     CmdHeader header;
     const uint8_t* payload = NextCommand(bytes, &at, &header);
@@ -154,7 +280,7 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
       case kOpTexture: {
         auto* c = reinterpret_cast<const CmdBind*>(payload);
         IDirect3DBaseTexture9*& slot = ex_.textures[c->slot];
-        if (slot) queue_->Release(AsTextureImage(slot)->Pins());
+        if (slot) Drop(AsTextureImage(slot)->Pins());
         slot = static_cast<IDirect3DBaseTexture9*>(c->object);
         dirty_ |= kPixel | kRaster;
         break;
@@ -168,7 +294,7 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
       }
       case kOpDeclaration: {
         auto* c = reinterpret_cast<const CmdBind*>(payload);
-        queue_->Release(ex_.declaration);
+        Drop(ex_.declaration);
         ex_.declaration = static_cast<VertexDeclaration*>(c->object);
         ex_.layout = ex_.declaration ? ex_.declaration->layout : VertexLayout::FromFvf(ex_.fvf);
         dirty_ |= kVertex | kAssembly | kRaster;
@@ -177,7 +303,7 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
       case kOpStream: {
         auto* c = reinterpret_cast<const CmdBind*>(payload);
         StreamBinding& s = ex_.streams[c->slot];
-        queue_->Release(s.buffer);
+        Drop(s.buffer);
         s.buffer = static_cast<VertexBuffer*>(c->object);
         s.offset = c->offset;
         s.stride = c->stride;
@@ -185,15 +311,20 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
       }
       case kOpIndices: {
         auto* c = reinterpret_cast<const CmdBind*>(payload);
-        queue_->Release(ex_.indices);
+        Drop(ex_.indices);
         ex_.indices = static_cast<IndexBuffer*>(c->object);
         break;
       }
       case kOpRenderTarget:
+        // What was drawn into the old target may be read next as a texture: all of it.
+        Barrier();
+        Proceed();
         RenderTarget(static_cast<Surface*>(reinterpret_cast<const CmdBind*>(payload)->object));
         break;
       case kOpDepthStencil:
-        queue_->Release(ex_.depthStencil);
+        Barrier();
+        Proceed();
+        Drop(ex_.depthStencil);
         ex_.depthStencil = static_cast<Surface*>(reinterpret_cast<const CmdBind*>(payload)->object);
         dirty_ |= kMerge | kRaster;
         break;
@@ -201,38 +332,47 @@ void Pipeline::Execute(const uint8_t* bytes, size_t size) {
         Draw(*reinterpret_cast<const CmdDraw*>(payload), payload + sizeof(CmdDraw));
         break;
       case kOpClear: {
+        // Surface operations are the primary's alone, with both threads' draws before them done.
+        if (!Barrier()) break;
         auto* c = reinterpret_cast<const CmdClear*>(payload);
         DWORD flags = c->flags;
         if ((flags & D3DCLEAR_TARGET) && TargetOverwrittenNext(bytes + at, size - at))
           flags &= ~static_cast<DWORD>(D3DCLEAR_TARGET);
         Clear(c->count, reinterpret_cast<const D3DRECT*>(payload + sizeof(CmdClear)), flags,
               c->color, c->z, c->stencil);
+        Proceed();
         break;
       }
       case kOpStretchRect: {
+        if (!Barrier()) break;
         auto* c = reinterpret_cast<const CmdStretch*>(payload);
         StretchRect(c->src, c->sr, c->dst, c->dr, c->filter);
-        queue_->Release(c->src);
-        queue_->Release(c->dst);
+        Drop(c->src);
+        Drop(c->dst);
+        Proceed();
         break;
       }
       case kOpColorFill: {
+        if (!Barrier()) break;
         auto* c = reinterpret_cast<const CmdFill*>(payload);
         ColorFill(c->surface, c->r, c->color);
-        queue_->Release(c->surface);
+        Drop(c->surface);
+        Proceed();
         break;
       }
       case kOpPresentCopy:
+        if (!Barrier()) break;
         PresentCopy(*reinterpret_cast<const CmdPresent*>(payload));
+        Proceed();
         break;
       case kOpVertexShader:
-        queue_->Release(ex_.vertexShader);
+        Drop(ex_.vertexShader);
         ex_.vertexShader =
             static_cast<VertexShader*>(reinterpret_cast<const CmdBind*>(payload)->object);
         dirty_ |= kShaders | kVertex | kAssembly | kPixel | kMerge | kRaster;
         break;
       case kOpPixelShader:
-        queue_->Release(ex_.pixelShader);
+        Drop(ex_.pixelShader);
         ex_.pixelShader =
             static_cast<PixelShader*>(reinterpret_cast<const CmdBind*>(payload)->object);
         dirty_ |= kShaders | kVertex | kPixel | kMerge | kRaster;
@@ -329,6 +469,7 @@ void Pipeline::Validate() {
   }
   if (dirty_ & (kRaster | kMerge | kPixel | kVertex | kShaders)) {
     RasterSetup r;
+    r.stripe = stripe_;
     r.clipX0 = merger_.ClipX0();
     r.clipY0 = merger_.ClipY0();
     r.clipX1 = merger_.ClipX1();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "d3d9/command_queue.h"
@@ -23,11 +24,14 @@ namespace d3d9 {
 // with which tests prove that the fast paths draw the same pixels). Devices record a change of it
 // into their command streams, so it applies to the commands recorded after it.
 extern std::atomic<bool> g_disableFastPaths;
+// Whether a device shares its draws with a second thread, by stripes of rows (read when the
+// device is made; on a single processor there is no second thread).
+extern std::atomic<bool> g_deviceStripes;
 
 class Pipeline final : public CommandExecutor, private FragmentSink {
  public:
-  explicit Pipeline(CommandQueue* queue) : queue_(queue) {}
-  ~Pipeline() { Reset(nullptr); }
+  explicit Pipeline(CommandQueue* queue);
+  ~Pipeline();
 
   void Execute(const uint8_t* bytes, size_t size) override;
 
@@ -51,6 +55,21 @@ class Pipeline final : public CommandExecutor, private FragmentSink {
     kConstants = 64,  // shader constants
     kAll = 127,
   };
+  // A second thread replaying the same commands through a mirror of this pipeline, drawing the
+  // odd stripes while this one draws the even ones.
+  struct Helper;
+  Pipeline(CommandQueue* queue, Helper* owner);
+  void Replay(const uint8_t* bytes, size_t size);
+  void StartHelper();
+  // Around commands that touch pixels outside the stripes or change the targets: both threads
+  // have finished every earlier draw when Barrier returns, and the mirror waits until the
+  // primary calls Proceed. Barrier returns whether this pipeline carries the command out.
+  bool Barrier();
+  void Proceed();
+  void Drop(Pinned* p) {
+    if (!owner_) queue_->Release(p);
+  }
+
   void Validate();
   void Draw(const CmdDraw& c, const uint8_t* payload);
   bool TryQuadFastPath(const RVertex* v, const uint16_t* corners);
@@ -71,6 +90,11 @@ class Pipeline final : public CommandExecutor, private FragmentSink {
   void PresentCopy(const CmdPresent& c);
 
   CommandQueue* queue_;
+  Helper* owner_ = nullptr;         // the mirror's: the helper it belongs to
+  std::unique_ptr<Helper> helper_;  // the primary's, when draws are shared
+  bool helperStarted_ = false;
+  int stripe_ = -1;
+  uint64_t barriers_ = 0;
   DeviceState ex_;
   unsigned dirty_ = kAll;
   bool fast_ = true;  // fast paths allowed, as last recorded

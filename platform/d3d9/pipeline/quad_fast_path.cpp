@@ -159,6 +159,7 @@ bool Pipeline::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
   if (QuadSpriteLoop(frag, u0[0], v0s[0], px0, px1, py0, py1)) return true;
   frag.presampled = true;
   for (int y = py0; y < py1; ++y) {
+    if (!OwnsRow(stripe_, y)) continue;
     for (int x = px0; x < px1; ++x) {
       DepthAccess da;
       if (!merger_.DepthTest(x, y, z, &da)) continue;
@@ -202,6 +203,7 @@ bool Pipeline::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int
   const bool x8 = merger_.TargetFormat() == D3DFMT_X8R8G8B8;
   const uint32_t dstOr = x8 ? 0xFF000000u : 0u;
   for (int y = 0; y < h; ++y) {
+    if (!OwnsRow(stripe_, py0 + y)) continue;
     uint8_t* row = merger_.TargetRow(py0 + y) + static_cast<size_t>(px0) * 4;
     const uint8_t* trow =
         inside ? view.bits + static_cast<size_t>(v0 + y) * view.pitch + static_cast<size_t>(u0) * 4

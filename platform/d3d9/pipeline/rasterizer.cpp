@@ -157,6 +157,7 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   int64_t step[3];
   for (int k = 0; k < 3; ++k) step[k] = -e[k].dy * kSub;
   for (int64_t y = qy0; y <= maxY; y += 2) {
+    if (!OwnsRow(p.stripe, y)) continue;
     int64_t w[2][3];
     for (int r = 0; r < 2; ++r) {
       const int64_t sy = (y + r) << kSubBits, sx = qx0 << kSubBits;
@@ -213,6 +214,7 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
 // One pixel of a line: its fragment takes the attributes at `t` along the line, interpolated in
 // screen space.
 void Rasterizer::Pixel(const RVertex& a, const RVertex& b, float t, int x, int y) {
+  if (!OwnsRow(setup_.stripe, y)) return;
   if (batch_.lanes && batch_.quads) FlushBatch();
   batch_.quads = false;
   batch_.backFacing = false;

@@ -19,8 +19,16 @@ class FragmentSink {
   ~FragmentSink() = default;
 };
 
+// Two threads share a draw's pixels by rows, in alternate stripes of 16 (a multiple of the 2 x 2
+// quad): each rasteriser keeps the rows of its stripe parity, or every row with -1.
+constexpr int kStripeShift = 4;
+inline bool OwnsRow(int stripe, int64_t y) {
+  return stripe < 0 || ((y >> kStripeShift) & 1) == stripe;
+}
+
 struct RasterSetup {
   int clipX0 = 0, clipY0 = 0, clipX1 = 0, clipY1 = 0;
+  int stripe = -1;  // the rows this rasteriser draws (see OwnsRow)
   DWORD cullMode = D3DCULL_CCW;
   DWORD fillMode = D3DFILL_SOLID;
   bool flatShade = false;

@@ -279,13 +279,16 @@ inline void Texel4(const SamplerView& view, __m128i x, __m128i y, uint8_t channe
   alignas(16) int32_t xs[4], ys[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(xs), x);
   _mm_store_si128(reinterpret_cast<__m128i*>(ys), y);
-  alignas(16) uint32_t bits[4];
-  for (int k = 0; k < 4; ++k)
-    std::memcpy(&bits[k],
+  auto at = [&](int k) {
+    uint32_t texel;
+    std::memcpy(&texel,
                 view.bits + static_cast<size_t>(ys[k]) * static_cast<size_t>(view.pitch) +
                     static_cast<size_t>(xs[k]) * 4,
                 4);
-  const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(bits));
+    return static_cast<int>(texel);
+  };
+  // Built in registers: four 32-bit stores read back as one vector would stall the load.
+  const __m128i c = _mm_setr_epi32(at(0), at(1), at(2), at(3));
   const __m128 one = _mm_set1_ps(1.f);
   if (!view.argb32) {  // R32F
     out[0] = _mm_castsi128_ps(c);

@@ -12,7 +12,7 @@
 namespace d3d9 {
 
 void Pipeline::RenderTarget(Surface* rt) {
-  queue_->Release(ex_.renderTarget);
+  Drop(ex_.renderTarget);
   ex_.renderTarget = rt;
   ex_.viewport = {0, 0, rt->store.width, rt->store.height, 0.f, 1.f};
   ex_.scissor = {0, 0, static_cast<LONG>(rt->store.width), static_cast<LONG>(rt->store.height)};
