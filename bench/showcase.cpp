@@ -1,6 +1,7 @@
 // The 3D showcase headless at 640 x 640, advancing 1/60 s a frame: whole frames as the program
 // runs them (the application thread preparing the next frame while the device's worker draws
-// this one), then the same frames with the worker finished after every pass, which gives each
+// this one, with and without shadows, and with the device drawing on one thread instead of
+// sharing its rows with a second), then the same frames with the worker finished after every pass, which gives each
 // pass's own cost. The figure's load is timed on its own.
 #include <benchmark/benchmark.h>
 #include <SDL.h>
@@ -29,7 +30,10 @@ bool Start() {
 }
 
 void BM_ShowcaseFrame(benchmark::State& state) {
-  if (!Start()) {
+  AutomationUseDeviceStripes(state.range(1) != 0);
+  const bool started = Start();
+  AutomationUseDeviceStripes(true);
+  if (!started) {
     state.SkipWithError("the showcase did not start");
     ShowcaseShutdown();
     return;
@@ -42,7 +46,13 @@ void BM_ShowcaseFrame(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   ShowcaseShutdown();
 }
-BENCHMARK(BM_ShowcaseFrame)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowcaseFrame)
+    ->ArgNames({"shadows", "stripes"})
+    ->Args({1, 1})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Per pass: the time from one reported pass to the next, with the worker finished at each report.
 std::map<std::string, double> passSeconds;
