@@ -384,6 +384,12 @@ TEST_F(RasterTest, BlendFactorsCombineSourceAndDestination) {
   ClearTo(dst);
   DrawQuad(0, 0, 4, 4, src);
   EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0xFF0000u);
+  // ONE, ONE saturates each channel on its own.
+  device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+  ClearTo(0xC08040);
+  DrawQuad(0, 0, 4, 4, 0x808060F0);
+  EXPECT_EQ(At(ReadBackBuffer(), 1, 1), 0xFFE0FFu);
 }
 
 // --- Transformed geometry ------------------------------------------------------------------------

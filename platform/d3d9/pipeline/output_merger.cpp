@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include <emmintrin.h>
+
 #include "d3d9/d3d9_surface.h"
 #include "d3d9/pipeline/vertex_processing.h"
 
@@ -179,14 +181,7 @@ void OutputMerger::Configure(const DeviceState& s, bool vertexFog) {
                ((cw & D3DCOLORWRITEENABLE_GREEN) ? 0x0000FF00u : 0u) |
                ((cw & D3DCOLORWRITEENABLE_BLUE) ? 0x000000FFu : 0u) |
                ((cw & D3DCOLORWRITEENABLE_ALPHA) ? 0xFF000000u : 0u);
-  blendKind_ = Blend::General;
-  if (writeMask_ == 0xFFFFFFFFu && !fog_) {
-    if (!blend_)
-      blendKind_ = Blend::None;
-    else if (srcBlend_ == D3DBLEND_SRCALPHA && dstBlend_ == D3DBLEND_INVSRCALPHA &&
-             blendOp_ == D3DBLENDOP_ADD && !separateAlpha_)
-      blendKind_ = Blend::SrcAlpha;
-  }
+  ChooseBlendKind();
 }
 
 void OutputMerger::Locate(int x, int y, float z, DepthAccess* d) const {
@@ -370,6 +365,19 @@ float BlendChannelF(DWORD op, float s, float fs, float d, float fd) {
 
 }  // namespace
 
+void OutputMerger::ChooseBlendKind() {
+  blendKind_ = Blend::General;
+  if (writeMask_ != 0xFFFFFFFFu || fog_) return;
+  if (!blend_)
+    blendKind_ = Blend::None;
+  else if (srcBlend_ == D3DBLEND_SRCALPHA && dstBlend_ == D3DBLEND_INVSRCALPHA &&
+           blendOp_ == D3DBLENDOP_ADD && !separateAlpha_)
+    blendKind_ = Blend::SrcAlpha;
+  else if (srcBlend_ == D3DBLEND_ONE && dstBlend_ == D3DBLEND_ONE && blendOp_ == D3DBLENDOP_ADD &&
+           !separateAlpha_)
+    blendKind_ = Blend::Add;
+}
+
 void OutputMerger::WriteColourFloat(int x, int y, const float src[4]) const {
   uint8_t* px = color_ + static_cast<size_t>(y) * colorPitch_ +
                 static_cast<size_t>(x) * FormatBytesPerPixel(colorFormat_);
@@ -407,7 +415,13 @@ void OutputMerger::WriteColour(int x, int y, uint32_t src) const {
   if (color32_ && blendKind_ != Blend::General) {
     px += static_cast<size_t>(x) * 4;
     uint32_t result = src;
-    if (blendKind_ == Blend::SrcAlpha) {
+    if (blendKind_ == Blend::Add) {
+      // (s * 255 + d * 255 + 127) / 255 capped at 255 is the bytes' saturating sum.
+      uint32_t dst;
+      std::memcpy(&dst, px, 4);
+      result = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(
+          _mm_cvtsi32_si128(static_cast<int>(src)), _mm_cvtsi32_si128(static_cast<int>(dst)))));
+    } else if (blendKind_ == Blend::SrcAlpha) {
       uint32_t dst;
       std::memcpy(&dst, px, 4);
       if (colorFormat_ == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;

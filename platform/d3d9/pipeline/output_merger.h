@@ -93,15 +93,17 @@ class OutputMerger {
   // Pixel shaders of model 3 do their own fog.
   void DisableFog() {
     fog_ = false;
-    if (writeMask_ == 0xFFFFFFFFu && !blend_) blendKind_ = Blend::None;
+    ChooseBlendKind();
   }
 
   bool AlphaTesting() const { return alphaTest_; }
   DWORD AlphaFunc() const { return alphaFunc_; }
   uint32_t AlphaRef() const { return static_cast<uint32_t>(alphaRef_); }
 
-  enum class Blend { General, None, SrcAlpha };
+  enum class Blend { General, None, SrcAlpha, Add };  // Add: ONE, ONE, ADD
   Blend BlendKind() const { return blendKind_; }
+  // The shortcut the state allows (General when fog or a write mask is involved).
+  void ChooseBlendKind();
   bool Target32() const { return color32_; }
   D3DFORMAT TargetFormat() const { return colorFormat_; }
   uint8_t* TargetRow(int y) const { return color_ + static_cast<size_t>(y) * colorPitch_; }

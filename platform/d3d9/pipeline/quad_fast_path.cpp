@@ -182,7 +182,8 @@ bool Pipeline::TryQuadFastPath(const RVertex* v, const uint16_t* corners) {
 bool Pipeline::QuadSpriteLoop(const Fragment& frag, int u0, int v0, int px0, int px1, int py0,
                               int py1) {
   if (merger_.DepthTesting() || !merger_.Target32() ||
-      merger_.BlendKind() == OutputMerger::Blend::General ||
+      (merger_.BlendKind() != OutputMerger::Blend::None &&
+       merger_.BlendKind() != OutputMerger::Blend::SrcAlpha) ||
       pixel_.Shortcut() != PixelProcessor::ShadeKind::TextureModulate || pixel_.StageCount() != 1 ||
       pixel_.SpecularAdd())
     return false;
