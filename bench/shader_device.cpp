@@ -19,6 +19,7 @@
 #include "d3dx9math.h"
 #include "d3dx9shader.h"
 #include "tests/support/headless_device.h"
+#include "tests/support/lit_shadowed_shader.h"
 
 namespace {
 
@@ -59,28 +60,6 @@ const char kShadowVs[] =
     "  o.n = n;\n"
     "  o.spos = mul(float4(pos, 1), LightViewProj);\n"
     "  return o;\n"
-    "}\n";
-// The pixel shader of bench_shader.
-const char kShadowPs[] =
-    "sampler2D Diffuse : register(s0);\n"
-    "sampler2D ShadowMap : register(s1);\n"
-    "float3 LightPos; float3 EyePos; float4 LightColor; float SpecPower = 16; float ShadowTexel;\n"
-    "struct PSIn { float2 uv : TEXCOORD0; float3 wpos : TEXCOORD1; float3 n : TEXCOORD2;"
-    " float4 spos : TEXCOORD3; };\n"
-    "float4 main(PSIn i) : COLOR {\n"
-    "  float3 N = normalize(i.n);\n"
-    "  float3 L = normalize(LightPos - i.wpos);\n"
-    "  float3 H = normalize(L + normalize(EyePos - i.wpos));\n"
-    "  float diffuse = saturate(dot(N, L));\n"
-    "  float specular = pow(saturate(dot(N, H)), SpecPower);\n"
-    "  float2 suv = i.spos.xy / i.spos.w;\n"
-    "  float depth = i.spos.z / i.spos.w;\n"
-    "  float lit = 0;\n"
-    "  for (int y = 0; y < 2; y++)\n"
-    "    for (int x = 0; x < 2; x++)\n"
-    "      lit += tex2D(ShadowMap, suv + float2(x, y) * ShadowTexel).r >= depth ? 0.25 : 0;\n"
-    "  float4 albedo = tex2D(Diffuse, i.uv);\n"
-    "  return (albedo * diffuse + specular) * LightColor * lit;\n"
     "}\n";
 
 double ProcessSeconds() {
@@ -311,7 +290,8 @@ void BM_ShaderLitShadowed640(benchmark::State& state) {
   IDirect3DDevice9* d = rig.device;
   if (!d) return state.SkipWithError("no device");
   Shader vs, ps;
-  if (!vs.Compile(d, kShadowVs, "vs_3_0") || !ps.Compile(d, kShadowPs, "ps_3_0"))
+  if (!vs.Compile(d, kShadowVs, "vs_3_0") ||
+      !ps.Compile(d, test_support::kLitShadowedPixelShader, "ps_3_0"))
     return state.SkipWithError("compile failed");
   D3DXMATRIX identity, light;
   D3DXMatrixIdentity(&identity);

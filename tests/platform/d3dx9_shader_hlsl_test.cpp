@@ -11,6 +11,7 @@
 
 #include "support/shader_asm.h"
 #include "support/shader_harness.h"
+#include "support/lit_shadowed_shader.h"
 
 using shader_test::ExpectNear;
 using shader_test::Harness;
@@ -480,30 +481,6 @@ TEST(HlslLanguage, StructsArraysMatricesCastsAndConstructors) {
 
 namespace {
 
-// The benchmark's shader: per-pixel diffuse and specular lighting from one light, a texture, and a
-// 2 x 2 percentage-closer shadow test.
-const char kLitShadowed[] =
-    "sampler2D Diffuse : register(s0);\n"
-    "sampler2D ShadowMap : register(s1);\n"
-    "float3 LightPos; float3 EyePos; float4 LightColor; float SpecPower = 16; float ShadowTexel;\n"
-    "struct PSIn { float2 uv : TEXCOORD0; float3 wpos : TEXCOORD1; float3 n : TEXCOORD2;"
-    " float4 spos : TEXCOORD3; };\n"
-    "float4 main(PSIn i) : COLOR {\n"
-    "  float3 N = normalize(i.n);\n"
-    "  float3 L = normalize(LightPos - i.wpos);\n"
-    "  float3 H = normalize(L + normalize(EyePos - i.wpos));\n"
-    "  float diffuse = saturate(dot(N, L));\n"
-    "  float specular = pow(saturate(dot(N, H)), SpecPower);\n"
-    "  float2 suv = i.spos.xy / i.spos.w;\n"
-    "  float depth = i.spos.z / i.spos.w;\n"
-    "  float lit = 0;\n"
-    "  for (int y = 0; y < 2; y++)\n"
-    "    for (int x = 0; x < 2; x++)\n"
-    "      lit += tex2D(ShadowMap, suv + float2(x, y) * ShadowTexel).r >= depth ? 0.25 : 0;\n"
-    "  float4 albedo = tex2D(Diffuse, i.uv);\n"
-    "  return (albedo * diffuse + specular) * LightColor * lit;\n"
-    "}\n";
-
 struct PixelIn {
   float uv[2], wpos[3], n[3], spos[4];
 };
@@ -551,7 +528,8 @@ TEST(HlslPixelShader, LitTexturedShadowMappedMatchesReference) {
     for (auto path : kPaths) {
       SCOPED_TRACE(profile);
       Harness h;
-      ASSERT_TRUE(h.Compile(kLitShadowed, profile, "main", 0, path)) << h.messages;
+      ASSERT_TRUE(h.Compile(test_support::kLitShadowedPixelShader, profile, "main", 0, path))
+          << h.messages;
       h.SetVector("LightPos", light[0], light[1], light[2]);
       h.SetVector("EyePos", eye[0], eye[1], eye[2]);
       h.SetVector("LightColor", colour[0], colour[1], colour[2], colour[3]);
