@@ -69,6 +69,26 @@ class ShaderTest : public SceneTest {
     ASSERT_EQ(device_->CreatePixelShader(tokens.data(), &ps_), D3D_OK);
     ASSERT_EQ(device_->SetPixelShader(ps_), D3D_OK);
   }
+  // A 32 x 32 texture of three levels, each one solid colour of kLevelColours.
+  IDirect3DTexture9* MakeSolidLevels() {
+    IDirect3DTexture9* texture = nullptr;
+    if (FAILED(device_->CreateTexture(32, 32, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture,
+                                      nullptr))) {
+      ADD_FAILURE() << "CreateTexture failed";
+      return nullptr;
+    }
+    for (UINT level = 0; level < 3; ++level) {
+      D3DLOCKED_RECT locked;
+      EXPECT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
+      for (UINT y = 0; y < (32u >> level); ++y)
+        for (UINT x = 0; x < (32u >> level); ++x)
+          std::memcpy(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch + 4 * x,
+                      &kLevelColours[level], 4);
+      texture->UnlockRect(level);
+    }
+    return texture;
+  }
+  static constexpr uint32_t kLevelColours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
   IDirect3DVertexShader9* vs_ = nullptr;
   IDirect3DPixelShader9* ps_ = nullptr;
 };
@@ -296,21 +316,8 @@ TEST_F(ShaderTest, FloatTargetsKeepTheShadersValues) {
 }
 
 TEST_F(ShaderTest, QuadsChooseMipLevels) {
-  IDirect3DTexture9* texture = nullptr;
-  ASSERT_EQ(
-      device_->CreateTexture(32, 32, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
-      D3D_OK);
-  const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
-  for (UINT level = 0; level < 3; ++level) {
-    D3DLOCKED_RECT locked;
-    ASSERT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
-    const UINT size = 32 >> level;
-    for (UINT y = 0; y < size; ++y)
-      for (UINT x = 0; x < size; ++x)
-        std::memcpy(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch + 4 * x, &colours[level],
-                    4);
-    texture->UnlockRect(level);
-  }
+  IDirect3DTexture9* texture = MakeSolidLevels();
+  ASSERT_NE(texture, nullptr);
   device_->SetTexture(0, texture);
   device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
   UsePixelShader("sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s, uv); }");
@@ -395,20 +402,9 @@ TEST_F(ShaderTest, TextureReadsAddressFilterAndBlendLevels) {
   EXPECT_EQ(At(pixels, 3, 3), 0xFFFFFFu);
   EXPECT_EQ(At(pixels, 11, 3), 0x404040u);
 
-  IDirect3DTexture9* levels = nullptr;
-  ASSERT_EQ(
-      device_->CreateTexture(32, 32, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &levels, nullptr),
-      D3D_OK);
-  const uint32_t colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
-  for (UINT level = 0; level < 3; ++level) {
-    D3DLOCKED_RECT locked;
-    ASSERT_EQ(levels->LockRect(level, &locked, nullptr, 0), D3D_OK);
-    for (UINT y = 0; y < (32u >> level); ++y)
-      for (UINT x = 0; x < (32u >> level); ++x)
-        std::memcpy(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch + 4 * x, &colours[level],
-                    4);
-    levels->UnlockRect(level);
-  }
+  IDirect3DTexture9* levels = MakeSolidLevels();
+  ASSERT_NE(levels, nullptr);
+  const uint32_t* colours = kLevelColours;
   device_->SetTexture(0, levels);
   device_->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
   device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);

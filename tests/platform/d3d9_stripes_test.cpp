@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "automation.h"
+#include "d3d9_test_support.h"
 #include "d3d9.h"
 #include "d3dx9.h"
 #include "tests/support/headless_device.h"
@@ -17,12 +18,8 @@ namespace {
 
 constexpr UINT kWidth = 160, kHeight = 120;  // 7.5 stripes of rows
 
-struct TLVertex {
-  float x, y, z, rhw;
-  D3DCOLOR colour;
-  float u, v;
-};
-constexpr DWORD kTLFvf = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+using d3d9_test::kTLFvf;
+using d3d9_test::TLVertex;
 
 struct Scene {
   std::vector<uint32_t> backBuffer;
