@@ -1,8 +1,8 @@
 // The 3D showcase headless at 640 x 640, advancing 1/60 s a frame: whole frames as the program
 // runs them (the application thread preparing the next frame while the device's worker draws
 // this one, with and without shadows, and with the device drawing on one thread instead of
-// sharing its rows with a second), then the same frames with the worker finished after every pass, which gives each
-// pass's own cost. The figure's load is timed on its own.
+// sharing its rows with a second), then the same frames with the worker finished after every pass,
+// which gives each pass's own cost. The figure's load is timed on its own.
 #include <benchmark/benchmark.h>
 #include <SDL.h>
 
