@@ -236,14 +236,7 @@ AnimatedMesh* Find(AnimatedMesh* handle) {
 
 AnimatedMesh* LoadAnimatedMesh(const char* fileName) {
   if (Engine.Device == nullptr) return nullptr;
-  if (fileName == nullptr || fileName[0] == '\0') {
-    RecordLoadError(fileName, "no file name");
-    return nullptr;
-  }
-  if (!FileReadable(fileName)) {
-    RecordLoadError(fileName, "the file cannot be opened");
-    return nullptr;
-  }
+  if (!CheckLoadable(fileName)) return nullptr;
   HierarchyAllocator& allocator = Allocator();
   allocator.xFile = fileName;
   D3DXFRAME* root = nullptr;

@@ -36,6 +36,18 @@ bool FileReadable(const char* path) {
   return true;
 }
 
+bool CheckLoadable(const char* fileName) {
+  if (fileName == nullptr || fileName[0] == '\0') {
+    RecordLoadError(fileName, "no file name");
+    return false;
+  }
+  if (!FileReadable(fileName)) {
+    RecordLoadError(fileName, "the file cannot be opened");
+    return false;
+  }
+  return true;
+}
+
 IDirect3DTexture9* LoadTextureNamedBy(const char* xFile, const char* name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
   std::string file(name);

@@ -13,6 +13,10 @@ void RecordLoadError(const char* path, const char* reason);
 // Whether `path` names a regular file that can be opened for reading.
 bool FileReadable(const char* path);
 
+// A loader's first check: a file name is given and the file can be read. On failure records why
+// (RecordLoadError) and returns false.
+bool CheckLoadable(const char* fileName);
+
 // A managed texture from the picture file a .x file names: looked for beside the .x file first,
 // then as given. Windows separators in the name are accepted. Null when no file can be read or
 // decoded.

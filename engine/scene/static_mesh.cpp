@@ -305,14 +305,7 @@ Mesh* Find(Mesh* handle) {
 
 Mesh* LoadMesh(const char* fileName) {
   if (Engine.Device == nullptr) return nullptr;
-  if (fileName == nullptr || fileName[0] == '\0') {
-    RecordLoadError(fileName, "no file name");
-    return nullptr;
-  }
-  if (!FileReadable(fileName)) {
-    RecordLoadError(fileName, "the file cannot be opened");
-    return nullptr;
-  }
+  if (!CheckLoadable(fileName)) return nullptr;
   ID3DXBuffer* adjacency = nullptr;
   ID3DXBuffer* materials = nullptr;
   DWORD materialCount = 0;
