@@ -38,7 +38,7 @@ struct ShowcaseState {
   float elevationDegrees = 28.0f;  // camera above the floor's plane
   float parentDegrees = 0.0f;      // the carousel's turn
   double seconds = 0.0;            // scene time
-  bool fixedStep = false;          // advance by 1/60 s a frame whatever the clock says
+  bool fixedStep = false;          // scene, particles and skin advance 1/60 s a frame
   Mesh* floor = nullptr;
   Mesh* box = nullptr;
   Mesh* sphere = nullptr;

@@ -138,6 +138,18 @@ TEST_F(ShowcaseTest, TheSceneIsWhereItsGeometryPutsIt) {
   EXPECT_GT(bright, 0) << "no sparks over the emitter";
 }
 
+// Pictures in tests and captures must not depend on how fast the machine draws: a slow frame
+// still ages the particles (and the skin, on the same clock) by 1/60 s.
+TEST_F(ShowcaseTest, AFixedStepIgnoresSlowFrames) {
+  Frames(1);
+  const double before = Showcase.sparks->Clock;
+  for (int i = 0; i < 6; ++i) {
+    SDL_Delay(40);
+    Frames(1);
+  }
+  EXPECT_NEAR(Showcase.sparks->Clock - before, 6.0 / 60.0, 1e-4);
+}
+
 TEST_F(ShowcaseTest, KeysSwitchShadowsCullingAndParticles) {
   Frames(30);
   const D3DXVECTOR3 shadow = ShadowOnFloor(-2.5f, 1.4f, 1.0f);
