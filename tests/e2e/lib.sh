@@ -42,9 +42,11 @@ need() {
 
 # Starts a private Xvfb and exports DISPLAY. Xvfb picks a free display number itself and
 # reports it (-displayfd), so tests running at the same time never share or steal a server.
+# -noreset: by default the server resets when its last client leaves (here the readiness probe),
+# and a client connecting during the reset is turned away.
 start_xvfb() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
   XVFB_PID=$!
   local tries number
   for tries in $(seq 1 200); do

@@ -159,7 +159,12 @@ int main(int argc, char** argv) {
             argv[0]);
     return 2;
   }
+  // A server still starting up (or resetting) turns a connection away briefly: retry for 2 s.
   Display* display = XOpenDisplay(NULL);
+  for (int tries = 0; display == NULL && tries < 40; ++tries) {
+    sleep_ms(50);
+    display = XOpenDisplay(NULL);
+  }
   if (display == NULL) {
     fprintf(stderr, "x11_window_tool: cannot open the display\n");
     return 2;
