@@ -342,6 +342,83 @@ TEST_F(ShaderTest, QuadsChooseMipLevels) {
   texture->Release();
 }
 
+// Eight-lane reads (two quads per step) give what four-lane reads give, bit for bit: bilinear
+// weights, wrap on negative coordinates, per-quad levels and their blends under perspective, and
+// a point-sampled, clamped floating-point map.
+TEST_F(ShaderTest, EightLaneTextureReadsMatchFourLaneReads) {
+  UsePixelShader("sampler s; float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s, uv); }");
+  IDirect3DTexture9* mipped = nullptr;
+  ASSERT_EQ(
+      device_->CreateTexture(32, 32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &mipped, nullptr),
+      D3D_OK);
+  uint32_t seed = 12345;
+  for (UINT level = 0; level < mipped->GetLevelCount(); ++level) {
+    D3DSURFACE_DESC desc;
+    mipped->GetLevelDesc(level, &desc);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(mipped->LockRect(level, &locked, nullptr, 0), D3D_OK);
+    for (UINT y = 0; y < desc.Height; ++y)
+      for (UINT x = 0; x < desc.Width; ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch)[x] =
+            seed;
+      }
+    mipped->UnlockRect(level);
+  }
+  std::vector<uint32_t> depths(64);
+  for (int i = 0; i < 64; ++i) {
+    const float value = float(i * 7 % 64) / 64;
+    std::memcpy(&depths[i], &value, 4);
+  }
+  IDirect3DTexture9* map = MakeTexture(8, 8, depths, D3DFMT_R32F);
+  ASSERT_NE(map, nullptr);
+
+  // A trapezoid receding to the top: its quads land on several levels.
+  auto draw = [&]() {
+    ClearTo(0);
+    const TLVertex q[4] = {{20, 0, 0.5f, 0.25f, 0xFFFFFFFF, -1.3f, -0.7f},
+                           {44, 0, 0.5f, 0.25f, 0xFFFFFFFF, 2.1f, -0.7f},
+                           {0, 48, 0.5f, 1.f, 0xFFFFFFFF, -1.3f, 1.6f},
+                           {64, 48, 0.5f, 1.f, 0xFFFFFFFF, 2.1f, 1.6f}};
+    EXPECT_EQ(device_->SetFVF(kTLFvf), D3D_OK);
+    EXPECT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TLVertex)), D3D_OK);
+    return ReadBackBuffer();
+  };
+  auto compare = [&](const char* what, size_t minimumColours) {
+    const std::vector<uint32_t> wide = draw();
+    std::vector<uint32_t> narrow;
+    {
+      AutomationFastPathsOff off;
+      narrow = draw();
+    }
+    int differ = 0;
+    for (size_t i = 0; i < wide.size(); ++i) differ += wide[i] != narrow[i];
+    EXPECT_EQ(differ, 0) << what;
+    std::sort(narrow.begin(), narrow.end());
+    const size_t colours = std::unique(narrow.begin(), narrow.end()) - narrow.begin();
+    EXPECT_GE(colours, minimumColours) << what;
+  };
+
+  device_->SetTexture(0, mipped);
+  for (DWORD state : {D3DSAMP_MINFILTER, D3DSAMP_MAGFILTER, D3DSAMP_MIPFILTER})
+    device_->SetSamplerState(0, static_cast<D3DSAMPLERSTATETYPE>(state), D3DTEXF_LINEAR);
+  compare("bilinear, levels blended, wrapped", 1000);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+  compare("bilinear, levels blended, clamped", 500);
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+  compare("bilinear, nearest level", 500);
+
+  device_->SetTexture(0, map);
+  device_->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+  for (DWORD state : {D3DSAMP_MINFILTER, D3DSAMP_MAGFILTER})
+    device_->SetSamplerState(0, static_cast<D3DSAMPLERSTATETYPE>(state), D3DTEXF_POINT);
+  device_->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+  compare("point, one level, floating point", 30);
+  device_->SetTexture(0, nullptr);
+  mipped->Release();
+  map->Release();
+}
+
 // Texture reads a quad at a time against texels computed here: wrap on negative coordinates,
 // clamp on a floating-point map (its missing channels read 1), alpha of X8R8G8B8, a blend of two
 // mip levels, and quads whose lanes land on different levels.

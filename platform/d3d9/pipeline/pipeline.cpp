@@ -444,7 +444,7 @@ void Pipeline::Validate() {
   if (dirty_ & (kVertex | kShaders)) vertex_.Configure(ex_, stages_, fast_);
   if (dirty_ & (kAssembly | kShaders)) assembly_.Configure(ex_, stages_, vertexShader_);
   if (dirty_ & (kPixel | kShaders)) pixel_.Configure(ex_, fast_);
-  if (dirty_ & (kPixel | kShaders)) shaderSampler_.Configure(ex_);
+  if (dirty_ & (kPixel | kShaders)) shaderSampler_.Configure(ex_, fast_);
   if ((vertexShader_ || pixelShader_) && (dirty_ & (kVertex | kPixel | kShaders))) {
     uint8_t coordinates[kTexSlots] = {};
     for (int s = 0; s < pixel_.StageCount(); ++s)

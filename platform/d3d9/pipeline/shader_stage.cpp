@@ -2,10 +2,15 @@
 #include "d3d9/pipeline/shader_stage.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
 #include <emmintrin.h>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VEXA_WIDE_SAMPLER 1
+#endif
 
 #include "d3d9/d3d9_shader.h"
 #include "d3d9/d3d9_texture.h"
@@ -121,7 +126,20 @@ void ShaderLinkage::Link(const VertexShader* vs, const PixelShader* ps, int fixe
 
 // --- Texture reads -------------------------------------------------------------------------------
 
-void ShaderTextureSampler::Configure(const DeviceState& s) {
+namespace {
+
+bool HasAvx2() {
+#if VEXA_WIDE_SAMPLER
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+void ShaderTextureSampler::Configure(const DeviceState& s, bool fast) {
   for (int i = 0; i < kSamplerSlots; ++i) {
     Unit& u = units_[i];
     u = Unit{};
@@ -151,8 +169,11 @@ void ShaderTextureSampler::Configure(const DeviceState& s) {
     u.lodMatters = (u.mipFilter != D3DTEXF_NONE && u.levels > 1) ||
                    (u.magFilter >= D3DTEXF_LINEAR) != (u.minFilter >= D3DTEXF_LINEAR);
     u.packed = !u.texture->IsCube();
+    u.wide = u.packed && fast && HasAvx2();
     for (int l = 0; l < u.levels && u.packed; ++l) {
       const SamplerView& view = u.views[l];
+      // Gathers address a level with 32-bit byte offsets.
+      u.wide = u.wide && static_cast<int64_t>(view.pitch) * view.height <= INT32_MAX;
       const bool pow2 =
           (view.width & (view.width - 1)) == 0 && (view.height & (view.height - 1)) == 0;
       u.packed = (view.argb32 || view.format == D3DFMT_R32F) && view.width > 0 && view.height > 0;
@@ -343,9 +364,118 @@ void Filter4(const SamplerView& view, const DWORD address[2], __m128 u, __m128 v
 
 }  // namespace
 
+#if VEXA_WIDE_SAMPLER
+namespace {
+
+// Eight lanes (two quads) at once with AVX2: the four-lane arithmetic above, operation for
+// operation (no fused multiply-adds), with the texels fetched by gathers.
+#define VEXA_AVX2 __attribute__((target("avx2")))
+
+VEXA_AVX2 inline __m256 Floor8(__m256 f) {
+  const __m256 t = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(f));
+  return _mm256_sub_ps(t, _mm256_and_ps(_mm256_cmp_ps(t, f, _CMP_GT_OS), _mm256_set1_ps(1.f)));
+}
+
+VEXA_AVX2 inline __m256 Tame8(__m256 f) {
+  const __m256 magnitude = _mm256_and_ps(f, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+  return _mm256_and_ps(f, _mm256_cmp_ps(magnitude, _mm256_set1_ps(1e7f), _CMP_LT_OS));
+}
+
+VEXA_AVX2 inline __m256i Address8(__m256i i, int n, DWORD mode) {
+  const __m256i last = _mm256_set1_epi32(n - 1);
+  if (mode == D3DTADDRESS_WRAP) return _mm256_and_si256(i, last);
+  i = _mm256_and_si256(i, _mm256_cmpgt_epi32(i, _mm256_setzero_si256()));
+  const __m256i over = _mm256_cmpgt_epi32(i, last);
+  return _mm256_blendv_epi8(i, last, over);
+}
+
+VEXA_AVX2 inline __m256 Channel8(__m256i c, int shift, __m256i byte, __m256 scale) {
+  return _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(c, shift), byte)),
+                       scale);
+}
+
+VEXA_AVX2 inline void Texel8(const SamplerView& view, __m256i x, __m256i y, uint8_t channels,
+                             __m256 out[4]) {
+  // Byte offsets fit 32 bits: the unit is wide only when every level's size does.
+  const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(view.pitch)),
+                                          _mm256_slli_epi32(x, 2));
+  const __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(view.bits), offset, 1);
+  const __m256 one = _mm256_set1_ps(1.f);
+  if (!view.argb32) {  // R32F
+    out[0] = _mm256_castsi256_ps(c);
+    out[1] = out[2] = out[3] = one;
+    return;
+  }
+  const __m256 k = _mm256_set1_ps(1.f / 255.f);
+  const __m256i byte = _mm256_set1_epi32(255);
+  if (channels & 1) out[0] = Channel8(c, 16, byte, k);
+  if (channels & 2) out[1] = Channel8(c, 8, byte, k);
+  if (channels & 4) out[2] = Channel8(c, 0, byte, k);
+  if (channels & 8) out[3] = view.xrgb ? one : Channel8(c, 24, byte, k);
+}
+
+VEXA_AVX2 inline __m256 Lerp8(__m256 a, __m256 b, __m256 t) {
+  return _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), t));
+}
+
+VEXA_AVX2 void Filter8(const SamplerView& view, const DWORD address[2], __m256 u, __m256 v,
+                       bool linear, uint8_t channels, __m256 out[4]) {
+  __m256 fu = Tame8(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
+  __m256 fv = Tame8(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
+  if (!linear) {
+    Texel8(view, Address8(_mm256_cvttps_epi32(Floor8(fu)), view.width, address[0]),
+           Address8(_mm256_cvttps_epi32(Floor8(fv)), view.height, address[1]), channels, out);
+    return;
+  }
+  const __m256 half = _mm256_set1_ps(0.5f);
+  fu = _mm256_sub_ps(fu, half);
+  fv = _mm256_sub_ps(fv, half);
+  const __m256 x0f = Floor8(fu), y0f = Floor8(fv);
+  const __m256 wx = _mm256_sub_ps(fu, x0f), wy = _mm256_sub_ps(fv, y0f);
+  const __m256i x0 = _mm256_cvttps_epi32(x0f), y0 = _mm256_cvttps_epi32(y0f);
+  const __m256i step = _mm256_set1_epi32(1);
+  const __m256i xa = Address8(x0, view.width, address[0]);
+  const __m256i xb = Address8(_mm256_add_epi32(x0, step), view.width, address[0]);
+  const __m256i ya = Address8(y0, view.height, address[1]);
+  const __m256i yb = Address8(_mm256_add_epi32(y0, step), view.height, address[1]);
+  __m256 c00[4], c10[4], c01[4], c11[4];
+  Texel8(view, xa, ya, channels, c00);
+  Texel8(view, xb, ya, channels, c10);
+  Texel8(view, xa, yb, channels, c01);
+  Texel8(view, xb, yb, channels, c11);
+  for (int ch = 0; ch < 4; ++ch) {
+    if (!(channels & (1u << ch))) continue;
+    out[ch] = Lerp8(Lerp8(c00[ch], c10[ch], wx), Lerp8(c01[ch], c11[ch], wx), wy);
+  }
+}
+
+}  // namespace
+
+VEXA_AVX2 void ShaderTextureSampler::SamplePair(const Unit& unit, const vexa::SampleRequest& r,
+                                                int l0, const Choice& c, const Choice* choices,
+                                                float* rgba) {
+  const uint8_t channels = r.components & 0xF;
+  const __m256 u = _mm256_loadu_ps(r.u + l0);
+  const __m256 v = r.v ? _mm256_loadu_ps(r.v + l0) : _mm256_setzero_ps();
+  __m256 out[4];
+  Filter8(unit.views[c.level], unit.address, u, v, c.linear, channels, out);
+  if (c.level2 >= 0) {
+    __m256 next[4];
+    Filter8(unit.views[c.level2], unit.address, u, v, c.linear, channels, next);
+    alignas(32) float blend[8];
+    for (int k = 0; k < 8; ++k) blend[k] = choices[k].blend;
+    const __m256 t = _mm256_load_ps(blend);
+    for (int ch = 0; ch < 4; ++ch)
+      if (channels & (1u << ch)) out[ch] = Lerp8(out[ch], next[ch], t);
+  }
+  for (int ch = 0; ch < 4; ++ch)
+    if (channels & (1u << ch)) _mm256_storeu_ps(rgba + ch * kShaderLanes + l0, out[ch]);
+}
+#undef VEXA_AVX2
+#endif
+
 void ShaderTextureSampler::SampleQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
-                                      const Choice* choices, int lead, float* rgba) {
-  const Choice& c = choices[lead];
+                                      const Choice& c, const Choice* choices, float* rgba) {
   const uint8_t channels = r.components & 0xF;
   const __m128 u = _mm_loadu_ps(r.u + l0);
   const __m128 v = r.v ? _mm_loadu_ps(r.v + l0) : _mm_setzero_ps();
@@ -424,90 +554,115 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
   if (unit->packed && !cube && !unit->lodMatters) {
     // One level and one filter whatever the footprint (a shadow map, say): no level of detail.
     const Choice c = Choose(*unit, 0.f);
-    const Choice same[4] = {c, c, c, c};
-    for (int q = 0; q < kShaderLanes / 4; ++q)
-      if ((r.active >> (4 * q)) & 0xF) SampleQuad(*unit, r, 4 * q, same, 0, rgba);
+    for (int q = 0; q < kShaderLanes / 4; ++q) {
+#if VEXA_WIDE_SAMPLER
+      if (unit->wide && (q & 1) == 0 && ((r.active >> (4 * q)) & 0xFF)) {
+        SamplePair(*unit, r, 4 * q, c, nullptr, rgba);
+        ++q;
+        continue;
+      }
+#endif
+      if ((r.active >> (4 * q)) & 0xF) SampleQuad(*unit, r, 4 * q, c, nullptr, rgba);
+    }
     return;
   }
+  Choice choices[kShaderLanes];
+  // Per quad: -1 unused, 4 lane by lane, else the lead lane whose levels the whole quad takes.
+  int lead[kShaderLanes / 4];
+  for (int q = 0; q < kShaderLanes / 4; ++q)
+    lead[q] = PlanQuad(*unit, r, 4 * q, cube, width, height, choices + 4 * q);
   for (int q = 0; q < kShaderLanes / 4; ++q) {
-    const uint32_t quadLanes = (r.active >> (4 * q)) & 0xF;
-    if (!quadLanes) continue;
     const int l0 = 4 * q;
-    // The quad's footprint: differences to the right and downward neighbours.
-    float quadLod = 0.f;
-    if (r.mode == vexa::SampleMode::kImplicit || r.mode == vexa::SampleMode::kBias) {
-      if (r.stage == vexa::ShaderType::kVertex) {
-        quadLod = 0.f;
-      } else if (cube && r.w) {
-        // Neighbours on another face give no usable difference: the top level then.
-        float u[3], v[3];
-        int faces[3];
-        for (int k = 0; k < 3; ++k)
-          faces[k] = CubeFace(r.u[l0 + k], r.v[l0 + k], r.w[l0 + k], &u[k], &v[k]);
-        if (faces[1] == faces[0] && faces[2] == faces[0])
-          quadLod = LodOf((u[1] - u[0]) * width, (v[1] - v[0]) * height, (u[2] - u[0]) * width,
-                          (v[2] - v[0]) * height);
-      } else {
-        const float* v = r.v;
-        const float dudx = (r.u[l0 + 1] - r.u[l0]) * width;
-        const float dudy = (r.u[l0 + 2] - r.u[l0]) * width;
-        const float dvdx = v ? (v[l0 + 1] - v[l0]) * height : 0.f;
-        const float dvdy = v ? (v[l0 + 2] - v[l0]) * height : 0.f;
-        quadLod = LodOf(dudx, dvdx, dudy, dvdy);
+    if (lead[q] < 0) continue;
+    if (lead[q] < 4) {
+#if VEXA_WIDE_SAMPLER
+      // Two neighbouring quads on the same levels go eight lanes at a time.
+      if (unit->wide && (q & 1) == 0 && lead[q + 1] >= 0 && lead[q + 1] < 4 &&
+          choices[l0 + lead[q]].SameLevels(choices[l0 + 4 + lead[q + 1]])) {
+        SamplePair(*unit, r, l0, choices[l0 + lead[q]], choices + l0, rgba);
+        ++q;
+        continue;
       }
-    }
-    Choice choices[4];
-    if (r.mode == vexa::SampleMode::kImplicit) {
-      // The lanes of a quad share its footprint.
-      float lod = quadLod + unit->lodBias;
-      if (!std::isfinite(lod)) lod = 0.f;
-      choices[0] = Choose(*unit, lod);
-      choices[1] = choices[2] = choices[3] = choices[0];
-    }
-    for (int k = 0; k < 4 && r.mode != vexa::SampleMode::kImplicit; ++k) {
-      const int lane = l0 + k;
-      float lod = quadLod;
-      switch (r.mode) {
-        case vexa::SampleMode::kBias:
-          lod += r.lod ? r.lod[lane] : 0.f;
-          break;
-        case vexa::SampleMode::kLod:
-          lod = r.lod ? r.lod[lane] : 0.f;
-          break;
-        case vexa::SampleMode::kGrad: {
-          const float dudx = r.ddx[0] ? r.ddx[0][lane] * width : 0.f;
-          const float dvdx = r.ddx[1] ? r.ddx[1][lane] * height : 0.f;
-          const float dudy = r.ddy[0] ? r.ddy[0][lane] * width : 0.f;
-          const float dvdy = r.ddy[1] ? r.ddy[1][lane] * height : 0.f;
-          lod = LodOf(dudx, dvdx, dudy, dvdy);
-          break;
-        }
-        default:
-          break;
-      }
-      lod += unit->lodBias;
-      if (!std::isfinite(lod)) lod = 0.f;
-      choices[k] = Choose(*unit, lod);
-    }
-    // The quad's used lanes on one level pair with one filter (always so for implicit
-    // derivatives) go four at a time; the rest lane by lane.
-    int lead = 0;
-    while (!(quadLanes & (1u << lead))) ++lead;
-    bool together = unit->packed && !cube;
-    for (int k = 0; k < 4 && together; ++k)
-      together = !(quadLanes & (1u << k)) || choices[k].SameLevels(choices[lead]);
-    if (together) {
-      SampleQuad(*unit, r, l0, choices, lead, rgba);
+#endif
+      SampleQuad(*unit, r, l0, choices[l0 + lead[q]], choices + l0, rgba);
       continue;
     }
     for (int k = 0; k < 4; ++k) {
-      if (!(quadLanes & (1u << k))) continue;
-      const int lane = l0 + k;
+      if (!((r.active >> (l0 + k)) & 1u)) continue;
       float c[4];
-      SampleLane(*unit, r, lane, choices[k], c);
-      for (int ch = 0; ch < 4; ++ch) rgba[ch * kShaderLanes + lane] = c[ch];
+      SampleLane(*unit, r, l0 + k, choices[l0 + k], c);
+      for (int ch = 0; ch < 4; ++ch) rgba[ch * kShaderLanes + l0 + k] = c[ch];
     }
   }
+}
+
+int ShaderTextureSampler::PlanQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
+                                   bool cube, float width, float height, Choice* choices) {
+  const uint32_t quadLanes = (r.active >> l0) & 0xF;
+  if (!quadLanes) return -1;
+  // The quad's footprint: differences to the right and downward neighbours.
+  float quadLod = 0.f;
+  if (r.mode == vexa::SampleMode::kImplicit || r.mode == vexa::SampleMode::kBias) {
+    if (r.stage == vexa::ShaderType::kVertex) {
+      quadLod = 0.f;
+    } else if (cube && r.w) {
+      // Neighbours on another face give no usable difference: the top level then.
+      float u[3], v[3];
+      int faces[3];
+      for (int k = 0; k < 3; ++k)
+        faces[k] = CubeFace(r.u[l0 + k], r.v[l0 + k], r.w[l0 + k], &u[k], &v[k]);
+      if (faces[1] == faces[0] && faces[2] == faces[0])
+        quadLod = LodOf((u[1] - u[0]) * width, (v[1] - v[0]) * height, (u[2] - u[0]) * width,
+                        (v[2] - v[0]) * height);
+    } else {
+      const float* v = r.v;
+      const float dudx = (r.u[l0 + 1] - r.u[l0]) * width;
+      const float dudy = (r.u[l0 + 2] - r.u[l0]) * width;
+      const float dvdx = v ? (v[l0 + 1] - v[l0]) * height : 0.f;
+      const float dvdy = v ? (v[l0 + 2] - v[l0]) * height : 0.f;
+      quadLod = LodOf(dudx, dvdx, dudy, dvdy);
+    }
+  }
+  if (r.mode == vexa::SampleMode::kImplicit) {
+    // The lanes of a quad share its footprint.
+    float lod = quadLod + unit.lodBias;
+    if (!std::isfinite(lod)) lod = 0.f;
+    choices[0] = Choose(unit, lod);
+    choices[1] = choices[2] = choices[3] = choices[0];
+  }
+  for (int k = 0; k < 4 && r.mode != vexa::SampleMode::kImplicit; ++k) {
+    const int lane = l0 + k;
+    float lod = quadLod;
+    switch (r.mode) {
+      case vexa::SampleMode::kBias:
+        lod += r.lod ? r.lod[lane] : 0.f;
+        break;
+      case vexa::SampleMode::kLod:
+        lod = r.lod ? r.lod[lane] : 0.f;
+        break;
+      case vexa::SampleMode::kGrad: {
+        const float dudx = r.ddx[0] ? r.ddx[0][lane] * width : 0.f;
+        const float dvdx = r.ddx[1] ? r.ddx[1][lane] * height : 0.f;
+        const float dudy = r.ddy[0] ? r.ddy[0][lane] * width : 0.f;
+        const float dvdy = r.ddy[1] ? r.ddy[1][lane] * height : 0.f;
+        lod = LodOf(dudx, dvdx, dudy, dvdy);
+        break;
+      }
+      default:
+        break;
+    }
+    lod += unit.lodBias;
+    if (!std::isfinite(lod)) lod = 0.f;
+    choices[k] = Choose(unit, lod);
+  }
+  // The quad's used lanes on one level pair with one filter (always so for implicit
+  // derivatives) go four at a time; the rest lane by lane.
+  int lead = 0;
+  while (!(quadLanes & (1u << lead))) ++lead;
+  bool together = unit.packed && !cube;
+  for (int k = 0; k < 4 && together; ++k)
+    together = !(quadLanes & (1u << k)) || choices[k].SameLevels(choices[lead]);
+  return together ? lead : 4;
 }
 
 // --- Vertex shaders ------------------------------------------------------------------------------
@@ -661,6 +816,31 @@ void PixelShaderStage::Run(FragmentBatch& b, int first, const int* lanes, int qu
     coverage = static_cast<uint32_t>((b.live >> first) & 0xFFFFu);
   }
   const uint32_t survivors = executor_->RunPixels(coverage);
+  if (!lanes) {
+    // Quads: four lanes at a time. Lanes that are not drawn take values too; nothing reads them.
+    b.live &= ~(static_cast<uint64_t>(coverage & ~survivors) << first);
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.f);
+    // Saturate's order: NaN goes to 0 first (maxps returns its second operand for NaN).
+    auto saturate = [&](__m128 v) { return _mm_min_ps(_mm_max_ps(v, zero), one); };
+    auto byte = [&](__m128 v) {
+      return _mm_cvttps_epi32(
+          _mm_add_ps(_mm_mul_ps(saturate(v), _mm_set1_ps(255.f)), _mm_set1_ps(0.5f)));
+    };
+    for (int i = 0; i < kShaderLanes; i += 4) {
+      if (!((coverage >> i) & 0xF)) continue;
+      __m128 c[4];
+      for (int ch = 0; ch < 4; ++ch) {
+        c[ch] = _mm_load_ps(pb.color[0].c[ch].v + i);
+        _mm_storeu_ps(b.colourF[ch] + first + i, c[ch]);
+      }
+      const __m128i argb =
+          _mm_or_si128(_mm_or_si128(_mm_slli_epi32(byte(c[3]), 24), _mm_slli_epi32(byte(c[0]), 16)),
+                       _mm_or_si128(_mm_slli_epi32(byte(c[1]), 8), byte(c[2])));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(b.colour + first + i), argb);
+      if (writesDepth_) _mm_storeu_ps(b.z + first + i, saturate(_mm_load_ps(pb.depth.v + i)));
+    }
+    return;
+  }
   for (int i = 0; i < kShaderLanes; ++i) {
     if (!(coverage & (1u << i))) continue;
     const int lane = source(i);

@@ -44,7 +44,8 @@ struct ShaderLinkage {
 // the four vertex samplers, filtered in floating point from any format.
 class ShaderTextureSampler final : public vexa::ShaderSampler {
  public:
-  void Configure(const DeviceState& s);
+  // `fast`: packed reads may go eight lanes at a time where the processor has AVX2.
+  void Configure(const DeviceState& s, bool fast);
   void Sample(const vexa::SampleRequest& request, float* rgba) override;
 
   struct Unit {
@@ -60,6 +61,7 @@ class ShaderTextureSampler final : public vexa::ShaderSampler {
     // WRAP on power-of-two sizes or by CLAMP: sampled a quad at a time.
     bool packed = false;
     bool lodMatters = true;  // more than one level or filter to choose from
+    bool wide = false;       // packed, and read eight lanes at a time (AVX2 gathers)
   };
 
  private:
@@ -68,7 +70,7 @@ class ShaderTextureSampler final : public vexa::ShaderSampler {
     int level = 0;
     int level2 = -1;  // the next level blended in, or -1
     float blend = 0.f;
-    bool linear = false;
+    int linear = 0;  // not a bool: its padded tail was copied by overlapping loads that stall
     bool SameLevels(const Choice& o) const {
       return level == o.level && level2 == o.level2 && linear == o.linear;
     }
@@ -76,9 +78,17 @@ class ShaderTextureSampler final : public vexa::ShaderSampler {
   static Choice Choose(const Unit& unit, float lod);
   void SampleLane(const Unit& unit, const vexa::SampleRequest& r, int lane, const Choice& choice,
                   float out[4]) const;
-  // Lanes l0 .. l0 + 3 of a packed unit, all on the levels of choices[lead].
+  // Lanes l0 .. l0 + 3 of a packed unit, all on the levels of `levels`, blended between them by
+  // each lane's choice (`choices` may be null when `levels` has no second level).
   static void SampleQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
-                         const Choice* choices, int lead, float* rgba);
+                         const Choice& levels, const Choice* choices, float* rgba);
+  // The same for lanes l0 .. l0 + 7 of a wide unit.
+  static void SamplePair(const Unit& unit, const vexa::SampleRequest& r, int l0,
+                         const Choice& levels, const Choice* choices, float* rgba);
+  // Fills the choices of the quad at l0; returns -1 (no lane used), the lead lane whose levels
+  // the quad takes, or 4 (lane by lane).
+  static int PlanQuad(const Unit& unit, const vexa::SampleRequest& r, int l0, bool cube,
+                      float width, float height, Choice* choices);
   Unit units_[kSamplerSlots];
 };
 
