@@ -83,6 +83,72 @@ TEST_F(RasterTest, FanAroundACentreLeavesNoGapAndNoOverlap) {
   EXPECT_GT(covered, 700);  // pi * 16^2 ~ 800
 }
 
+// Random star-shaped polygons drawn as fans, with slivers, tiny triangles and vertices far off
+// the target: every pixel clearly inside is covered exactly once, every pixel clearly outside not
+// at all. A row's walk that starts or stops a quad too early shows as a gap.
+TEST_F(RasterTest, RandomFansCoverTheirPolygonExactlyOnce) {
+  Additive();
+  device_->SetFVF(kTLFvf);
+  std::mt19937 random(2024);
+  std::uniform_real_distribution<float> unit(0.f, 1.f);
+  int checked = 0;
+  for (int round = 0; round < 60; ++round) {
+    ClearTo(0);
+    const float cx = -8.f + 80.f * unit(random), cy = -8.f + 64.f * unit(random);
+    // Jittered spokes, under half a turn apart, so that the fan's triangles never overlap.
+    const int spokes = 5 + static_cast<int>(unit(random) * 20);
+    std::vector<float> angles(spokes);
+    for (int i = 0; i < spokes; ++i)
+      angles[i] = (static_cast<float>(i) + 0.9f * unit(random)) * 6.2831853f / spokes;
+    std::vector<float> xs, ys;
+    for (float a : angles) {
+      // Mostly near, sometimes far beyond the target, sometimes under a pixel.
+      const float pick = unit(random);
+      const float radius = pick < 0.15f   ? 0.6f * unit(random)
+                           : pick > 0.85f ? 300.f
+                                          : 40.f * unit(random) + 1.f;
+      xs.push_back(cx + radius * std::cos(a));
+      ys.push_back(cy + radius * std::sin(a));
+    }
+    std::vector<TLVertex> fan{{cx, cy, 0, 1, 0x20202020, 0, 0}};
+    for (int i = 0; i <= spokes; ++i)
+      fan.push_back({xs[i % spokes], ys[i % spokes], 0, 1, 0x20202020, 0, 0});
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, spokes, fan.data(), sizeof(TLVertex)),
+              D3D_OK);
+    const auto px = ReadBackBuffer();
+    for (int y = 0; y < (int)kHeight; ++y)
+      for (int x = 0; x < (int)kWidth; ++x) {
+        // Inside by the crossing rule, and the distance to the nearest edge (spokes included).
+        bool inside = false;
+        double nearest = 1e9;
+        auto edge = [&](double ax, double ay, double bx, double by) {
+          const double ex = bx - ax, ey = by - ay;
+          const double t = std::clamp(
+              ((x - ax) * ex + (y - ay) * ey) / std::max(ex * ex + ey * ey, 1e-12), 0.0, 1.0);
+          nearest = std::min(nearest, std::hypot(ax + t * ex - x, ay + t * ey - y));
+        };
+        for (int i = 0; i < spokes; ++i) {
+          const double ax = xs[i], ay = ys[i], bx = xs[(i + 1) % spokes], by = ys[(i + 1) % spokes];
+          if ((ay > y) != (by > y) && x < ax + (y - ay) * (bx - ax) / (by - ay)) inside = !inside;
+          edge(ax, ay, bx, by);
+          edge(cx, cy, ax, ay);
+        }
+        const uint32_t c = At(px, x, y);
+        ASSERT_TRUE(c == 0 || c == 0x202020u)
+            << "round " << round << ": " << x << "," << y << " twice";
+        if (nearest < 0.01) continue;
+        if (inside) {
+          // A spoke passes through the pixel centre only on a shared edge: covered once either way.
+          ASSERT_EQ(c, 0x202020u) << "round " << round << ": gap at " << x << "," << y;
+          ++checked;
+        } else {
+          ASSERT_EQ(c, 0u) << "round " << round << ": outside " << x << "," << y;
+        }
+      }
+  }
+  EXPECT_GT(checked, 20000);
+}
+
 TEST_F(RasterTest, CullModesFollowScreenWinding) {
   TLVertex cw[3] = {{4, 4, 0, 1, 0xFFFFFFFF, 0, 0},
                     {12, 4, 0, 1, 0xFFFFFFFF, 0, 0},

@@ -152,10 +152,10 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   batch_.backFacing = backFacing;
   FragmentBatch& bt = batch_;
   const int64_t qx0 = minX & ~int64_t{1}, qy0 = minY & ~int64_t{1};
-  // Edge values step by -dy per pixel along a row: the first quad of each row pair is evaluated,
-  // the others stepped, exactly (integers).
-  int64_t step[3];
-  for (int k = 0; k < 3; ++k) step[k] = -e[k].dy * kSub;
+  // Edge values step by -dy per pixel along a row: the first quad of a row pair's span is
+  // evaluated, the others stepped, exactly (integers).
+  const int64_t s0 = -e[0].dy * kSub, s1 = -e[1].dy * kSub, s2 = -e[2].dy * kSub;
+  const int64_t step[3] = {s0, s1, s2};
   for (int64_t y = qy0; y <= maxY; y += 2) {
     if (!OwnsRow(p.stripe, y)) continue;
     int64_t w[2][3];
@@ -165,19 +165,44 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
         w[r][k] = e[k].dx * (sy - e[k].oy) - e[k].dy * (sx - e[k].ox) + e[k].bias;
     }
     const bool row0 = y >= minY, row1 = y + 1 <= maxY;
-    for (int64_t x = qx0; x <= maxX; x += 2) {
+    // The columns where each row may be inside all three edges, widened by a pixel against
+    // rounding; the coverage tests below stay exact, so quads outside are only skipped work.
+    int64_t spanLo = maxX + 1, spanHi = minX - 1;
+    for (int r = 0; r < 2; ++r) {
+      if (!(r == 0 ? row0 : row1)) continue;
+      double lo = static_cast<double>(minX), hi = static_cast<double>(maxX);
+      for (int k = 0; k < 3; ++k) {
+        const double at = static_cast<double>(w[r][k]), by = static_cast<double>(step[k]);
+        if (step[k] > 0)
+          lo = std::max(lo, static_cast<double>(qx0) + std::floor(-at / by) - 1.0);
+        else if (step[k] < 0)
+          hi = std::min(hi, static_cast<double>(qx0) + std::ceil(at / -by) + 1.0);
+        else if (w[r][k] < 0)
+          hi = lo - 1.0;
+      }
+      if (lo > hi) continue;
+      spanLo = std::min(spanLo, static_cast<int64_t>(lo));
+      spanHi = std::max(spanHi, static_cast<int64_t>(hi));
+    }
+    if (spanLo > spanHi) continue;
+    const int64_t xStart = spanLo & ~int64_t{1}, xEnd = spanHi;
+    int64_t t0 = w[0][0] + s0 * (xStart - qx0), t1 = w[0][1] + s1 * (xStart - qx0),
+            t2 = w[0][2] + s2 * (xStart - qx0);
+    int64_t u0 = w[1][0] + s0 * (xStart - qx0), u1 = w[1][1] + s1 * (xStart - qx0),
+            u2 = w[1][2] + s2 * (xStart - qx0);
+    for (int64_t x = xStart; x <= xEnd; x += 2) {
       const bool col0 = x >= minX, col1 = x + 1 <= maxX;
       unsigned mask = 0;
-      if (row0 && col0 && (w[0][0] | w[0][1] | w[0][2]) >= 0) mask |= 1;
-      if (row0 && col1 && ((w[0][0] + step[0]) | (w[0][1] + step[1]) | (w[0][2] + step[2])) >= 0)
-        mask |= 2;
-      if (row1 && col0 && (w[1][0] | w[1][1] | w[1][2]) >= 0) mask |= 4;
-      if (row1 && col1 && ((w[1][0] + step[0]) | (w[1][1] + step[1]) | (w[1][2] + step[2])) >= 0)
-        mask |= 8;
-      for (int k = 0; k < 3; ++k) {
-        w[0][k] += 2 * step[k];
-        w[1][k] += 2 * step[k];
-      }
+      if (row0 && col0 && (t0 | t1 | t2) >= 0) mask |= 1;
+      if (row0 && col1 && ((t0 + s0) | (t1 + s1) | (t2 + s2)) >= 0) mask |= 2;
+      if (row1 && col0 && (u0 | u1 | u2) >= 0) mask |= 4;
+      if (row1 && col1 && ((u0 + s0) | (u1 + s1) | (u2 + s2)) >= 0) mask |= 8;
+      t0 += 2 * s0;
+      t1 += 2 * s1;
+      t2 += 2 * s2;
+      u0 += 2 * s0;
+      u1 += 2 * s1;
+      u2 += 2 * s2;
       if (!mask) continue;
       const int lane0 = bt.lanes;
       for (int i = 0; i < 4; ++i) {
