@@ -960,7 +960,9 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
                            {D3DTEXF_POINT, D3DTEXF_LINEAR, D3DTEXF_NONE},
                            {D3DTEXF_LINEAR, D3DTEXF_POINT, D3DTEXF_NONE},
                            {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_NONE},
-                           {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT}};
+                           {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT},
+                           {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_LINEAR},
+                           {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_LINEAR}};
   auto draw = [&](IDirect3DTexture9* tex, const Filters& f, bool fast) {
     IDirect3DDevice9* dev = device_;
     AutomationUseFastPaths(fast);

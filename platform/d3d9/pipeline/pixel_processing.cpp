@@ -39,6 +39,7 @@ void PixelProcessor::Configure(const DeviceState& s, bool fast) {
       readsSpecular_ |= (arg & D3DTA_SELECTMASK) == D3DTA_SPECULAR;
     TextureUnit& u = st.unit;
     u = TextureUnit{};
+    u.shortcut = fast_;
     u.texture = s.textures[i] ? AsTextureImage(s.textures[i]) : nullptr;
     if (u.texture && u.texture->levels.empty()) u.texture = nullptr;
     const DWORD* sm = s.samp[i];

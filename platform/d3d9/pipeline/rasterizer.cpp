@@ -64,6 +64,8 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   const int64_t minY = std::max<int64_t>(CeilSub(std::min({ay, by, cy})), p.clipY0);
   const int64_t maxY = std::min<int64_t>(FloorSub(std::max({ay, by, cy})), p.clipY1 - 1);
   if (minX > maxX || minY > maxY) return;
+  // A box wholly within the other thread's stripes is its alone: no set-up here.
+  if (!OwnsRow(p.stripe, minY) && (((minY >> kStripeShift) + 1) << kStripeShift) > maxY) return;
 
   // Edge functions; a pixel on an edge belongs to the triangle only for top and left edges.
   struct Edge {

@@ -138,10 +138,18 @@ bool PowerOfTwo(int n) {
 
 uint32_t Sample2D(const TextureUnit& unit, float u, float v) {
   const SamplerView& view = unit.view;
-  if (unit.level2 < 0 && view.argb32 && unit.addressU == unit.addressV) {
-    if (unit.addressU == D3DTADDRESS_CLAMP) return FastSample<false>(view, u, v, unit.linear);
-    if (unit.addressU == D3DTADDRESS_WRAP && PowerOfTwo(view.width) && PowerOfTwo(view.height))
-      return FastSample<true>(view, u, v, unit.linear);
+  const bool blended = unit.level2 >= 0;
+  if (unit.shortcut && view.argb32 && unit.addressU == unit.addressV &&
+      (!blended || unit.view2.argb32)) {
+    if (unit.addressU == D3DTADDRESS_CLAMP) {
+      const uint32_t c = FastSample<false>(view, u, v, unit.linear);
+      return blended ? Mix(c, FastSample<false>(unit.view2, u, v, unit.linear), unit.blend2) : c;
+    }
+    if (unit.addressU == D3DTADDRESS_WRAP && PowerOfTwo(view.width) && PowerOfTwo(view.height) &&
+        (!blended || (PowerOfTwo(unit.view2.width) && PowerOfTwo(unit.view2.height)))) {
+      const uint32_t c = FastSample<true>(view, u, v, unit.linear);
+      return blended ? Mix(c, FastSample<true>(unit.view2, u, v, unit.linear), unit.blend2) : c;
+    }
   }
   const uint32_t c = Bilinear(unit.view, unit, u, v, unit.addressU, unit.addressV, unit.linear);
   if (unit.level2 < 0) return c;

@@ -38,8 +38,9 @@ struct TextureUnit {
   int level2 = -1;  // second level blended in (linear mip filter), -1 for none
   int blend2 = 0;   // weight of the second level, 0..256
   bool linear = false;
-  SamplerView view;   // level `level` of face 0 (2D textures)
-  SamplerView view2;  // level `level2` of face 0
+  bool shortcut = true;  // Sample2D may read 32-bit texels directly (off with the fast paths)
+  SamplerView view;      // level `level` of face 0 (2D textures)
+  SamplerView view2;     // level `level2` of face 0
 };
 
 // The view of one level of one face.
