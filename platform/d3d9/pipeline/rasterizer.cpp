@@ -135,6 +135,9 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   float base[kAttrCount], ddx[kAttrCount], ddy[kAttrCount];
   float qBase = 1.f, qdx = 0.f, qdy = 0.f;
   if (persp) plane(a->w, b->w, c->w, &qdx, &qdy), qBase = a->w;
+  // Broadcast once per triangle rather than once per quad.
+  __m128 baseV[kAttrCount], ddxV[kAttrCount], ddyV[kAttrCount];
+  float* rows[kAttrCount];
   for (int k = 0; k < nattr; ++k) {
     const int i = attrs[k];
     if (persp) {
@@ -144,6 +147,10 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       plane(a->attr[i], b->attr[i], c->attr[i], &ddx[k], &ddy[k]);
       base[k] = a->attr[i];
     }
+    baseV[k] = _mm_set1_ps(base[k]);
+    ddxV[k] = _mm_set1_ps(ddx[k]);
+    ddyV[k] = _mm_set1_ps(ddy[k]);
+    rows[k] = batch_.attr[i];
   }
   float zdx, zdy;
   plane(a->z, b->z, c->z, &zdx, &zdy);
@@ -153,6 +160,7 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   batch_.quads = true;
   batch_.backFacing = backFacing;
   FragmentBatch& bt = batch_;
+  const __m128 fx0V = _mm_set1_ps(fx0), fy0V = _mm_set1_ps(fy0);
   const int64_t qx0 = minX & ~int64_t{1}, qy0 = minY & ~int64_t{1};
   // Edge values step by -dy per pixel along a row: the first quad of a row pair's span is
   // evaluated, the others stepped, exactly (integers).
@@ -213,10 +221,11 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       }
       // The quad's four lanes at once (uncovered ones too: they are not live, and helper lanes
       // need them), with the same operations in the same order as one lane at a time.
-      const float left = static_cast<float>(bt.x[lane0]), top = static_cast<float>(bt.y[lane0]);
+      const float left = static_cast<float>(x), top = static_cast<float>(y);
       const __m128 rx =
-          _mm_sub_ps(_mm_setr_ps(left, left + 1.f, left, left + 1.f), _mm_set1_ps(fx0));
-      const __m128 ry = _mm_sub_ps(_mm_setr_ps(top, top, top + 1.f, top + 1.f), _mm_set1_ps(fy0));
+          _mm_sub_ps(_mm_add_ps(_mm_set1_ps(left), _mm_setr_ps(0.f, 1.f, 0.f, 1.f)), fx0V);
+      const __m128 ry =
+          _mm_sub_ps(_mm_add_ps(_mm_set1_ps(top), _mm_setr_ps(0.f, 0.f, 1.f, 1.f)), fy0V);
       auto planeAt = [&](float b0, float dx, float dy) {
         return _mm_add_ps(_mm_add_ps(_mm_set1_ps(b0), _mm_mul_ps(_mm_set1_ps(dx), rx)),
                           _mm_mul_ps(_mm_set1_ps(dy), ry));
@@ -226,8 +235,10 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       if (persp) wcorr = _mm_div_ps(wcorr, planeAt(qBase, qdx, qdy));
       _mm_storeu_ps(&bt.eye[lane0], persp ? wcorr : _mm_set1_ps(flatEye));
       for (int k = 0; k < nattr; ++k)
-        _mm_storeu_ps(&bt.attr[attrs[k]][lane0],
-                      _mm_mul_ps(planeAt(base[k], ddx[k], ddy[k]), wcorr));
+        _mm_storeu_ps(rows[k] + lane0,
+                      _mm_mul_ps(_mm_add_ps(_mm_add_ps(baseV[k], _mm_mul_ps(ddxV[k], rx)),
+                                            _mm_mul_ps(ddyV[k], ry)),
+                                 wcorr));
       for (int k = 0; k < nconst; ++k)
         _mm_storeu_ps(&bt.attr[consts[k]][lane0], _mm_set1_ps(constValue[k]));
       bt.live |= static_cast<uint64_t>(mask) << lane0;
