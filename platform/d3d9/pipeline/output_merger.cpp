@@ -93,24 +93,6 @@ DepthStore DepthStoreOf(D3DFORMAT format, int* stencilBits) {
   }
 }
 
-uint32_t QuantizeDepth(float z, DepthStore store) {
-  z = z < 0.f ? 0.f : (z > 1.f ? 1.f : z);
-  if (!(z == z)) z = 0.f;
-  switch (store) {
-    case DepthStore::D16:
-      return static_cast<uint32_t>(z * 65535.f + 0.5f);
-    case DepthStore::D24:
-      return static_cast<uint32_t>(static_cast<double>(z) * 16777215.0 + 0.5);
-    case DepthStore::D32F: {
-      uint32_t bits;
-      std::memcpy(&bits, &z, 4);
-      return bits;
-    }
-    default:
-      return static_cast<uint32_t>(static_cast<double>(z) * 4294967295.0 + 0.5);
-  }
-}
-
 void OutputMerger::Configure(const DeviceState& s, bool vertexFog) {
   const DWORD* rs = s.rs;
   SurfaceStore& rt = s.renderTarget->store;
@@ -258,6 +240,18 @@ uint32_t OutputMerger::ApplyFog(uint32_t colour, float factor) const {
 
 bool OutputMerger::EarlyDepth(FragmentBatch& b) const {
   if (!zTest_ || stencil_) return false;
+  if (depthStore_ == DepthStore::D16) {
+    // The common depth buffer, without the general lookup's format switch per pixel.
+    for (uint64_t live = b.live; live;) {
+      const int lane = __builtin_ctzll(live);
+      live &= live - 1;
+      uint16_t stored;
+      std::memcpy(&stored, DepthAt16(b.x[lane], b.y[lane]), 2);
+      if (!Compare(zFunc_, QuantizeDepth(b.z[lane], DepthStore::D16), stored))
+        b.live &= ~(uint64_t{1} << lane);
+    }
+    return true;
+  }
   for (uint64_t live = b.live; live;) {
     const int lane = __builtin_ctzll(live);
     live &= live - 1;
@@ -291,6 +285,12 @@ void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
       }
       StoreStencil(d, StencilOp(side.pass, s));
       if (zWrite_) StoreDepth(d);
+    } else if (zTest_ && depthDone && depthStore_ == DepthStore::D16) {
+      // Tested already: only the write is left, and it need not read the old value.
+      if (zWrite_) {
+        const uint16_t v = static_cast<uint16_t>(QuantizeDepth(b.z[lane], DepthStore::D16));
+        std::memcpy(DepthAt16(x, y), &v, 2);
+      }
     } else if (zTest_) {
       Locate(x, y, b.z[lane], &d);
       if (!depthDone && !Compare(zFunc_, d.value, d.stored)) continue;
@@ -381,6 +381,11 @@ void OutputMerger::ChooseBlendKind() {
 void OutputMerger::WriteColourFloat(int x, int y, const float src[4]) const {
   uint8_t* px = color_ + static_cast<size_t>(y) * colorPitch_ +
                 static_cast<size_t>(x) * FormatBytesPerPixel(colorFormat_);
+  if (colorFormat_ == D3DFMT_R32F && !blend_ && (writeMask_ & 0x00FF0000u)) {
+    // A shadow map's one float: nothing to blend or keep, so the old value is not read.
+    std::memcpy(px, src, 4);
+    return;
+  }
   float dst[4];
   ReadPixelFloat4(colorFormat_, px, dst);
   float out[4] = {src[0], src[1], src[2], src[3]};

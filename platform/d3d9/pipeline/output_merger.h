@@ -110,6 +110,9 @@ class OutputMerger {
 
  private:
   void Locate(int x, int y, float z, DepthAccess* d) const;
+  uint8_t* DepthAt16(int x, int y) const {
+    return depth_ + static_cast<size_t>(y) * depthPitch_ + static_cast<size_t>(x) * 2;
+  }
   void StoreDepth(const DepthAccess& d) const;
   uint32_t Stencil(const DepthAccess& d) const;
   void StoreStencil(const DepthAccess& d, uint32_t value) const;
@@ -157,7 +160,24 @@ class OutputMerger {
 };
 
 // The depth value a format stores for z in 0..1.
-uint32_t QuantizeDepth(float z, DepthStore store);
+inline uint32_t QuantizeDepth(float z, DepthStore store) {
+  z = z < 0.f ? 0.f : (z > 1.f ? 1.f : z);
+  if (!(z == z)) z = 0.f;
+  switch (store) {
+    case DepthStore::D16:
+      return static_cast<uint32_t>(z * 65535.f + 0.5f);
+    case DepthStore::D24:
+      return static_cast<uint32_t>(static_cast<double>(z) * 16777215.0 + 0.5);
+    case DepthStore::D32F: {
+      uint32_t bits;
+      std::memcpy(&bits, &z, 4);
+      return bits;
+    }
+    default:
+      return static_cast<uint32_t>(static_cast<double>(z) * 4294967295.0 + 0.5);
+  }
+}
+
 // How `format` stores depth and how many stencil bits it has.
 DepthStore DepthStoreOf(D3DFORMAT format, int* stencilBits);
 
