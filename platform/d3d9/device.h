@@ -233,6 +233,13 @@ class Device final : public ComObject<IDirect3DDevice9> {
   void SetDefaultState();
   void ReleaseBindings();
   HRESULT SetConstants(ConstantFile file, UINT start, const void* data, UINT count);
+  // The vertex and pixel shader calls, which differ only in their types and names.
+  template <class I>
+  HRESULT CreateShader(const char* call, const DWORD* tokens, I** out);
+  template <class I>
+  HRESULT BindShader(I* shader, Shader<I>*& bound, uint32_t op);
+  template <class I>
+  static HRESULT GetShader(Shader<I>* bound, I** out);
   HRESULT GetConstants(ConstantFile file, UINT start, void* data, UINT count);
   HRESULT CreateImplicitSurfaces(const D3DPRESENT_PARAMETERS& pp);
   bool ResolvePresentParameters(D3DPRESENT_PARAMETERS* pp);

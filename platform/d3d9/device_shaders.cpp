@@ -65,80 +65,75 @@ HRESULT Device::GetConstants(ConstantFile file, UINT start, void* data, UINT cou
   return D3D_OK;
 }
 
+namespace {
+
+VertexShader* AsShader(IDirect3DVertexShader9* s) {
+  return AsVertexShader(s);
+}
+PixelShader* AsShader(IDirect3DPixelShader9* s) {
+  return AsPixelShader(s);
+}
+
+}  // namespace
+
+template <class I>
+HRESULT Device::CreateShader(const char* call, const DWORD* tokens, I** out) {
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = nullptr;
+  if (!tokens) return D3DERR_INVALIDCALL;
+  std::string why;
+  Shader<I>* s = Shader<I>::Create(link_, tokens, &why);
+  if (!s) {
+    std::fprintf(stderr, "Direct3D9: %s refused the shader: %s\n", call, why.c_str());
+    return D3DERR_INVALIDCALL;
+  }
+  *out = s;
+  return D3D_OK;
+}
+
+template <class I>
+HRESULT Device::BindShader(I* shader, Shader<I>*& bound, uint32_t op) {
+  Shader<I>* s = nullptr;
+  if (shader) {
+    s = AsShader(shader);
+    if (!s) return D3DERR_INVALIDCALL;
+  }
+  if (s == bound) return D3D_OK;
+  if (s) {
+    s->AddRef();
+    s->Pin();
+  }
+  SafeRelease(bound);
+  bound = s;
+  Record<CmdBind>(op)->object = s;
+  return D3D_OK;
+}
+
+template <class I>
+HRESULT Device::GetShader(Shader<I>* bound, I** out) {
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = bound;
+  if (*out) (*out)->AddRef();
+  return D3D_OK;
+}
+
 HRESULT Device::CreateVertexShader(const DWORD* tokens, IDirect3DVertexShader9** out) {
-  if (!out) return D3DERR_INVALIDCALL;
-  *out = nullptr;
-  if (!tokens) return D3DERR_INVALIDCALL;
-  std::string why;
-  VertexShader* s = VertexShader::Create(link_, tokens, &why);
-  if (!s) {
-    std::fprintf(stderr, "Direct3D9: CreateVertexShader refused the shader: %s\n", why.c_str());
-    return D3DERR_INVALIDCALL;
-  }
-  *out = s;
-  return D3D_OK;
+  return CreateShader("CreateVertexShader", tokens, out);
 }
-
 HRESULT Device::CreatePixelShader(const DWORD* tokens, IDirect3DPixelShader9** out) {
-  if (!out) return D3DERR_INVALIDCALL;
-  *out = nullptr;
-  if (!tokens) return D3DERR_INVALIDCALL;
-  std::string why;
-  PixelShader* s = PixelShader::Create(link_, tokens, &why);
-  if (!s) {
-    std::fprintf(stderr, "Direct3D9: CreatePixelShader refused the shader: %s\n", why.c_str());
-    return D3DERR_INVALIDCALL;
-  }
-  *out = s;
-  return D3D_OK;
+  return CreateShader("CreatePixelShader", tokens, out);
 }
-
-HRESULT Device::SetVertexShader(IDirect3DVertexShader9* si) {
-  VertexShader* s = nullptr;
-  if (si) {
-    s = AsVertexShader(si);
-    if (!s) return D3DERR_INVALIDCALL;
-  }
-  if (s == api_.vertexShader) return D3D_OK;
-  if (s) {
-    s->AddRef();
-    s->Pin();
-  }
-  SafeRelease(api_.vertexShader);
-  api_.vertexShader = s;
-  Record<CmdBind>(kOpVertexShader)->object = s;
-  return D3D_OK;
+HRESULT Device::SetVertexShader(IDirect3DVertexShader9* shader) {
+  return BindShader(shader, api_.vertexShader, kOpVertexShader);
 }
-
+HRESULT Device::SetPixelShader(IDirect3DPixelShader9* shader) {
+  return BindShader(shader, api_.pixelShader, kOpPixelShader);
+}
 HRESULT Device::GetVertexShader(IDirect3DVertexShader9** out) {
-  if (!out) return D3DERR_INVALIDCALL;
-  *out = api_.vertexShader;
-  if (*out) (*out)->AddRef();
-  return D3D_OK;
+  return GetShader(api_.vertexShader, out);
 }
-
-HRESULT Device::SetPixelShader(IDirect3DPixelShader9* si) {
-  PixelShader* s = nullptr;
-  if (si) {
-    s = AsPixelShader(si);
-    if (!s) return D3DERR_INVALIDCALL;
-  }
-  if (s == api_.pixelShader) return D3D_OK;
-  if (s) {
-    s->AddRef();
-    s->Pin();
-  }
-  SafeRelease(api_.pixelShader);
-  api_.pixelShader = s;
-  Record<CmdBind>(kOpPixelShader)->object = s;
-  return D3D_OK;
-}
-
 HRESULT Device::GetPixelShader(IDirect3DPixelShader9** out) {
-  if (!out) return D3DERR_INVALIDCALL;
-  *out = api_.pixelShader;
-  if (*out) (*out)->AddRef();
-  return D3D_OK;
+  return GetShader(api_.pixelShader, out);
 }
 
 HRESULT Device::SetVertexShaderConstantF(UINT start, const float* data, UINT count) {
