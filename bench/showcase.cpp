@@ -12,6 +12,7 @@
 
 #include "automation.h"
 #include "engine/vexa.h"
+#include "runtime/random.h"
 #include "showcase/showcase.h"
 
 namespace {
@@ -22,6 +23,7 @@ bool Start() {
   AutomationUseHeadless();
   static const bool videoHeld = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
   (void)videoHeld;
+  SeedRandom(1);  // the same particles, so the same work, on every run
   Showcase.fixedStep = true;
   if (ShowcaseStartup() != 0) return false;
   for (int i = 0; i < 60; ++i) ShowcaseFrame();  // particles out, caches warm

@@ -10,6 +10,7 @@
 
 #include "automation.h"
 #include "engine/vexa.h"
+#include "runtime/random.h"
 #include "showcase/showcase.h"
 
 namespace {
@@ -27,6 +28,7 @@ class ShowcaseTest : public ::testing::Test {
     (void)videoHeld;
     AutomationClearFaults();
     AutomationReleaseAllKeys();
+    SeedRandom(1);  // the same particles on every run
     Showcase.fixedStep = true;
     ASSERT_EQ(ShowcaseStartup(), 0) << Engine.LastErrorText;
   }

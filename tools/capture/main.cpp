@@ -16,6 +16,7 @@
 
 #include "app/demo.h"
 #include "automation.h"
+#include "runtime/random.h"
 #include "showcase/showcase.h"
 
 namespace {
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
                                    : Program{DemoStartup, DemoFrame, DemoShutdown};
 
   AutomationUseHeadless();
+  // A fixed seed and a fixed step: the same frames on every run and machine.
+  SeedRandom(1);
   Showcase.fixedStep = true;
   int status = program.startup();
   if (status != 0) {
