@@ -963,9 +963,12 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
                            {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_POINT},
                            {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_LINEAR},
                            {D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_LINEAR}};
+  DWORD address = D3DTADDRESS_WRAP;
   auto draw = [&](IDirect3DTexture9* tex, const Filters& f, bool fast) {
     IDirect3DDevice9* dev = device_;
     AutomationUseFastPaths(fast);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSU, address);
+    dev->SetSamplerState(0, D3DSAMP_ADDRESSV, address);
     dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.f, 0);
     SetPixelExactTransforms();
     dev->SetFVF(kLFvf);
@@ -1006,27 +1009,30 @@ TEST_F(FastPathTest, FilterAndLevelChoiceMatchesTheGeneralPath) {
     AutomationUseFastPaths(true);
     return ReadBackBuffer();
   };
-  for (IDirect3DTexture9* tex : {single, mipped}) {
-    std::vector<uint32_t> linear;
-    for (const Filters& f : pairs) {
-      SCOPED_TRACE(testing::Message() << (tex == single ? "one level" : "three levels") << " min "
-                                      << f.min << " mag " << f.mag << " mip " << f.mip);
-      auto general = draw(tex, f, false);
-      auto fast = draw(tex, f, true);
-      size_t differing = 0;
-      for (size_t i = 0; i < general.size(); ++i) differing += general[i] != fast[i];
-      EXPECT_EQ(differing, 0u);
-      if (linear.empty()) {
-        linear = general;
-        size_t drawn = 0;
-        for (uint32_t c : general) drawn += c != 0x102030u;
-        EXPECT_GT(drawn, 1000u) << "the scene must actually draw";
-      } else if (f.min != D3DTEXF_ANISOTROPIC && (tex == mipped || f.mip == D3DTEXF_NONE)) {
-        // (Anisotropic minification filters as linear; one level leaves nothing to choose.)
-        EXPECT_NE(general, linear) << "the filter choice must show in the scene";
+  for (const DWORD mode : {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP})
+    for (IDirect3DTexture9* tex : {single, mipped}) {
+      address = mode;
+      std::vector<uint32_t> linear;
+      for (const Filters& f : pairs) {
+        SCOPED_TRACE(testing::Message()
+                     << (tex == single ? "one level" : "three levels") << " min " << f.min
+                     << " mag " << f.mag << " mip " << f.mip << " address " << mode);
+        auto general = draw(tex, f, false);
+        auto fast = draw(tex, f, true);
+        size_t differing = 0;
+        for (size_t i = 0; i < general.size(); ++i) differing += general[i] != fast[i];
+        EXPECT_EQ(differing, 0u);
+        if (linear.empty()) {
+          linear = general;
+          size_t drawn = 0;
+          for (uint32_t c : general) drawn += c != 0x102030u;
+          EXPECT_GT(drawn, 1000u) << "the scene must actually draw";
+        } else if (f.min != D3DTEXF_ANISOTROPIC && (tex == mipped || f.mip == D3DTEXF_NONE)) {
+          // (Anisotropic minification filters as linear; one level leaves nothing to choose.)
+          EXPECT_NE(general, linear) << "the filter choice must show in the scene";
+        }
       }
     }
-  }
   single->Release();
   mipped->Release();
 }

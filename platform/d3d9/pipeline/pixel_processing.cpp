@@ -346,13 +346,21 @@ void PixelProcessor::Shade(FragmentBatch& b) const {
     const TextureUnit& unit = stages_[0].unit;
     const float* u = b.attr[kAttrTex];
     const float* v = b.attr[kAttrTex + 1];
+    // Texels eight lanes at a time where the texture allows (lanes past the batch's end read
+    // harmless leftovers), the rest one by one.
+    alignas(32) uint32_t texels[kBatchLanes];
+    uint32_t groups = 0;
+    for (int g = 0; g < b.lanes; g += 8)
+      if (((b.live >> g) & 0xFFu) && Sample2DEight(unit, u + g, v + g, texels + g))
+        groups |= 1u << (g / 8);
     for (uint64_t live = b.live; live;) {
       const int lane = __builtin_ctzll(live);
       live &= live - 1;
       const C4 c{ChannelOf(b.attr[kAttrDiffuse][lane]), ChannelOf(b.attr[kAttrDiffuse + 1][lane]),
                  ChannelOf(b.attr[kAttrDiffuse + 2][lane]),
                  ChannelOf(b.attr[kAttrDiffuse + 3][lane])};
-      const C4 t = Unpack(Sample2D(unit, u[lane], v[lane]));
+      const C4 t =
+          Unpack((groups >> (lane / 8)) & 1u ? texels[lane] : Sample2D(unit, u[lane], v[lane]));
       const int a = shadeAlpha_ == 0 ? Mul255(t.a, c.a) : (shadeAlpha_ == 1 ? t.a : c.a);
       C4 out{Mul255(t.r, c.r), Mul255(t.g, c.g), Mul255(t.b, c.b), a};
       if (specularAdd_) AddSpecular(b, lane, &out);

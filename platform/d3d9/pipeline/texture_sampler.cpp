@@ -2,7 +2,11 @@
 // texel exactly even when the coordinate carries rounding noise.
 #include "d3d9/pipeline/texture_sampler.h"
 
+#include <climits>
 #include <cmath>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "d3d9/d3d9_texture.h"
 
@@ -136,26 +140,158 @@ bool PowerOfTwo(int n) {
 
 }  // namespace
 
-uint32_t Sample2D(const TextureUnit& unit, float u, float v) {
+int DirectReads(const TextureUnit& unit) {
   const SamplerView& view = unit.view;
   const bool blended = unit.level2 >= 0;
-  if (unit.shortcut && view.argb32 && unit.addressU == unit.addressV &&
-      (!blended || unit.view2.argb32)) {
-    if (unit.addressU == D3DTADDRESS_CLAMP) {
-      const uint32_t c = FastSample<false>(view, u, v, unit.linear);
+  if (!unit.shortcut || !view.argb32 || unit.addressU != unit.addressV ||
+      (blended && !unit.view2.argb32))
+    return 0;
+  if (unit.addressU == D3DTADDRESS_CLAMP) return 1;
+  if (unit.addressU == D3DTADDRESS_WRAP && PowerOfTwo(view.width) && PowerOfTwo(view.height) &&
+      (!blended || (PowerOfTwo(unit.view2.width) && PowerOfTwo(unit.view2.height))))
+    return 2;
+  return 0;
+}
+
+uint32_t Sample2D(const TextureUnit& unit, float u, float v) {
+  const bool blended = unit.level2 >= 0;
+  switch (DirectReads(unit)) {
+    case 1: {
+      const uint32_t c = FastSample<false>(unit.view, u, v, unit.linear);
       return blended ? Mix(c, FastSample<false>(unit.view2, u, v, unit.linear), unit.blend2) : c;
     }
-    if (unit.addressU == D3DTADDRESS_WRAP && PowerOfTwo(view.width) && PowerOfTwo(view.height) &&
-        (!blended || (PowerOfTwo(unit.view2.width) && PowerOfTwo(unit.view2.height)))) {
-      const uint32_t c = FastSample<true>(view, u, v, unit.linear);
+    case 2: {
+      const uint32_t c = FastSample<true>(unit.view, u, v, unit.linear);
       return blended ? Mix(c, FastSample<true>(unit.view2, u, v, unit.linear), unit.blend2) : c;
     }
+    default:
+      break;
   }
   const uint32_t c = Bilinear(unit.view, unit, u, v, unit.addressU, unit.addressV, unit.linear);
   if (unit.level2 < 0) return c;
   return Mix(c, Bilinear(unit.view2, unit, u, v, unit.addressU, unit.addressV, unit.linear),
              unit.blend2);
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+#define VEXA_AVX2 __attribute__((target("avx2")))
+
+// FloorToInt for values already within +-1e7.
+VEXA_AVX2 inline __m256i Floor8(__m256 f) {
+  const __m256i i = _mm256_cvttps_epi32(f);
+  return _mm256_add_epi32(i,
+                          _mm256_castps_si256(_mm256_cmp_ps(_mm256_cvtepi32_ps(i), f, _CMP_GT_OQ)));
+}
+
+VEXA_AVX2 inline __m256 Tame8(__m256 f) {
+  const __m256 magnitude = _mm256_and_ps(f, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+  return _mm256_and_ps(f, _mm256_cmp_ps(magnitude, _mm256_set1_ps(1e7f), _CMP_LT_OQ));
+}
+
+VEXA_AVX2 inline __m256i Address8(__m256i i, int n, bool wrap) {
+  const __m256i last = _mm256_set1_epi32(n - 1);
+  if (wrap) return _mm256_and_si256(i, last);
+  return _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()), last);
+}
+
+VEXA_AVX2 inline __m256i Load8(const SamplerView& view, __m256i x, __m256i y) {
+  const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(view.pitch)),
+                                          _mm256_slli_epi32(x, 2));
+  const __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(view.bits), offset, 1);
+  return view.xrgb ? _mm256_or_si256(c, _mm256_set1_epi32(static_cast<int>(0xFF000000u))) : c;
+}
+
+VEXA_AVX2 inline __m256i Byte8(__m256i c, int shift) {
+  return _mm256_and_si256(_mm256_srli_epi32(c, shift), _mm256_set1_epi32(255));
+}
+
+// The fraction's weight in 1/256 (FastSample's rounding), moving to the next texel at 256.
+VEXA_AVX2 inline void Weights8(__m256 f, __m256i* i0, __m256i* w) {
+  *i0 = Floor8(f);
+  __m256i weight = _mm256_cvttps_epi32(
+      _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(f, _mm256_cvtepi32_ps(*i0)), _mm256_set1_ps(256.f)),
+                    _mm256_set1_ps(0.5f)));
+  const __m256i full = _mm256_cmpgt_epi32(weight, _mm256_set1_epi32(255));
+  *i0 = _mm256_sub_epi32(*i0, full);  // full is -1 where the weight reached 256
+  weight = _mm256_andnot_si256(full, weight);
+  *w = _mm256_max_epi32(weight, _mm256_setzero_si256());
+}
+
+VEXA_AVX2 __m256i Sample8(const SamplerView& view, bool wrap, bool linear, __m256 u, __m256 v) {
+  __m256 fu = Tame8(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
+  __m256 fv = Tame8(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
+  if (!linear)
+    return Load8(view, Address8(Floor8(fu), view.width, wrap),
+                 Address8(Floor8(fv), view.height, wrap));
+  fu = _mm256_sub_ps(fu, _mm256_set1_ps(0.5f));
+  fv = _mm256_sub_ps(fv, _mm256_set1_ps(0.5f));
+  __m256i x0, y0, wx, wy;
+  Weights8(fu, &x0, &wx);
+  Weights8(fv, &y0, &wy);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i xa = Address8(x0, view.width, wrap);
+  const __m256i xb = Address8(_mm256_add_epi32(x0, one), view.width, wrap);
+  const __m256i ya = Address8(y0, view.height, wrap);
+  const __m256i yb = Address8(_mm256_add_epi32(y0, one), view.height, wrap);
+  const __m256i c00 = Load8(view, xa, ya), c10 = Load8(view, xb, ya);
+  const __m256i c01 = Load8(view, xa, yb), c11 = Load8(view, xb, yb);
+  const __m256i full = _mm256_set1_epi32(256);
+  const __m256i ix = _mm256_sub_epi32(full, wx), iy = _mm256_sub_epi32(full, wy);
+  __m256i out = _mm256_setzero_si256();
+  for (int s = 0; s < 32; s += 8) {
+    const __m256i top = _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c00, s), ix),
+                                         _mm256_mullo_epi32(Byte8(c10, s), wx));
+    const __m256i bot = _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c01, s), ix),
+                                         _mm256_mullo_epi32(Byte8(c11, s), wx));
+    const __m256i sum =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(top, iy), _mm256_mullo_epi32(bot, wy)),
+                         _mm256_set1_epi32(32768));
+    out = _mm256_or_si256(out, _mm256_slli_epi32(_mm256_srli_epi32(sum, 16), s));
+  }
+  return out;
+}
+
+VEXA_AVX2 void Sample2DEightAvx2(const TextureUnit& unit, bool wrap, const float* u, const float* v,
+                                 uint32_t* out) {
+  const __m256 uu = _mm256_loadu_ps(u), vv = _mm256_loadu_ps(v);
+  __m256i c = Sample8(unit.view, wrap, unit.linear, uu, vv);
+  if (unit.level2 >= 0 && unit.blend2 > 0) {
+    const __m256i d = Sample8(unit.view2, wrap, unit.linear, uu, vv);
+    const __m256i w = _mm256_set1_epi32(unit.blend2), iw = _mm256_set1_epi32(256 - unit.blend2);
+    const __m256i half = _mm256_set1_epi32(128);
+    __m256i mixed = _mm256_setzero_si256();
+    for (int s = 0; s < 32; s += 8) {
+      const __m256i m = _mm256_add_epi32(
+          _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c, s), iw), _mm256_mullo_epi32(Byte8(d, s), w)),
+          half);
+      mixed = _mm256_or_si256(mixed, _mm256_slli_epi32(_mm256_srli_epi32(m, 8), s));
+    }
+    c = mixed;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), c);
+}
+
+#undef VEXA_AVX2
+
+}  // namespace
+
+bool Sample2DEight(const TextureUnit& unit, const float* u, const float* v, uint32_t* out) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  const int direct = avx2 ? DirectReads(unit) : 0;
+  // Gathers address the levels with 32-bit byte offsets.
+  if (direct == 0 || static_cast<int64_t>(unit.view.pitch) * unit.view.height > INT32_MAX ||
+      (unit.level2 >= 0 && static_cast<int64_t>(unit.view2.pitch) * unit.view2.height > INT32_MAX))
+    return false;
+  Sample2DEightAvx2(unit, direct == 2, u, v, out);
+  return true;
+}
+#else
+bool Sample2DEight(const TextureUnit&, const float*, const float*, uint32_t*) {
+  return false;
+}
+#endif
 
 uint32_t SampleCube(const TextureUnit& unit, float x, float y, float z) {
   // The face of the major axis, and the coordinates on it (Direct3D's cube-map layout).

@@ -48,6 +48,11 @@ SamplerView ViewOf(const TextureImage* texture, int face, int level);
 
 // A 2D sample at normalised coordinates (u, v) as A8R8G8B8.
 uint32_t Sample2D(const TextureUnit& unit, float u, float v);
+// How Sample2D reads a unit's 32-bit texels directly: 0 not at all, 1 clamped, 2 wrapped.
+int DirectReads(const TextureUnit& unit);
+// Sample2D for eight lanes at once (AVX2), where the unit is read directly and the processor
+// allows; false, with nothing written, otherwise.
+bool Sample2DEight(const TextureUnit& unit, const float* u, const float* v, uint32_t* out);
 // A cube sample in the direction (x, y, z).
 uint32_t SampleCube(const TextureUnit& unit, float x, float y, float z);
 
