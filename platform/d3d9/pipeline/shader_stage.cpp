@@ -7,13 +7,10 @@
 #include <cstring>
 
 #include <emmintrin.h>
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define VEXA_WIDE_SAMPLER 1
-#endif
 
 #include "d3d9/d3d9_shader.h"
 #include "d3d9/d3d9_texture.h"
+#include "d3d9/pipeline/lanes8.h"
 
 namespace d3d9 {
 
@@ -129,7 +126,7 @@ void ShaderLinkage::Link(const VertexShader* vs, const PixelShader* ps, int fixe
 namespace {
 
 bool HasAvx2() {
-#if VEXA_WIDE_SAMPLER
+#if VEXA_LANES8
   static const bool avx2 = __builtin_cpu_supports("avx2");
   return avx2;
 #else
@@ -364,42 +361,24 @@ void Filter4(const SamplerView& view, const DWORD address[2], __m128 u, __m128 v
 
 }  // namespace
 
-#if VEXA_WIDE_SAMPLER
+#if VEXA_LANES8
 namespace {
 
 // Eight lanes (two quads) at once with AVX2: the four-lane arithmetic above, operation for
 // operation (no fused multiply-adds), with the texels fetched by gathers.
-#define VEXA_AVX2 __attribute__((target("avx2")))
-
 VEXA_AVX2 inline __m256 Floor8(__m256 f) {
   const __m256 t = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(f));
   return _mm256_sub_ps(t, _mm256_and_ps(_mm256_cmp_ps(t, f, _CMP_GT_OS), _mm256_set1_ps(1.f)));
 }
 
-VEXA_AVX2 inline __m256 Tame8(__m256 f) {
-  const __m256 magnitude = _mm256_and_ps(f, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
-  return _mm256_and_ps(f, _mm256_cmp_ps(magnitude, _mm256_set1_ps(1e7f), _CMP_LT_OS));
-}
-
-VEXA_AVX2 inline __m256i Address8(__m256i i, int n, DWORD mode) {
-  const __m256i last = _mm256_set1_epi32(n - 1);
-  if (mode == D3DTADDRESS_WRAP) return _mm256_and_si256(i, last);
-  i = _mm256_and_si256(i, _mm256_cmpgt_epi32(i, _mm256_setzero_si256()));
-  const __m256i over = _mm256_cmpgt_epi32(i, last);
-  return _mm256_blendv_epi8(i, last, over);
-}
-
-VEXA_AVX2 inline __m256 Channel8(__m256i c, int shift, __m256i byte, __m256 scale) {
-  return _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(c, shift), byte)),
-                       scale);
+VEXA_AVX2 inline __m256 Channel8(__m256i c, int shift, __m256 scale) {
+  return _mm256_mul_ps(_mm256_cvtepi32_ps(lanes8::Byte(c, shift)), scale);
 }
 
 VEXA_AVX2 inline void Texel8(const SamplerView& view, __m256i x, __m256i y, uint8_t channels,
                              __m256 out[4]) {
   // Byte offsets fit 32 bits: the unit is wide only when every level's size does.
-  const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(view.pitch)),
-                                          _mm256_slli_epi32(x, 2));
-  const __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(view.bits), offset, 1);
+  const __m256i c = lanes8::Gather(view, x, y);
   const __m256 one = _mm256_set1_ps(1.f);
   if (!view.argb32) {  // R32F
     out[0] = _mm256_castsi256_ps(c);
@@ -407,11 +386,10 @@ VEXA_AVX2 inline void Texel8(const SamplerView& view, __m256i x, __m256i y, uint
     return;
   }
   const __m256 k = _mm256_set1_ps(1.f / 255.f);
-  const __m256i byte = _mm256_set1_epi32(255);
-  if (channels & 1) out[0] = Channel8(c, 16, byte, k);
-  if (channels & 2) out[1] = Channel8(c, 8, byte, k);
-  if (channels & 4) out[2] = Channel8(c, 0, byte, k);
-  if (channels & 8) out[3] = view.xrgb ? one : Channel8(c, 24, byte, k);
+  if (channels & 1) out[0] = Channel8(c, 16, k);
+  if (channels & 2) out[1] = Channel8(c, 8, k);
+  if (channels & 4) out[2] = Channel8(c, 0, k);
+  if (channels & 8) out[3] = view.xrgb ? one : Channel8(c, 24, k);
 }
 
 VEXA_AVX2 inline __m256 Lerp8(__m256 a, __m256 b, __m256 t) {
@@ -420,11 +398,15 @@ VEXA_AVX2 inline __m256 Lerp8(__m256 a, __m256 b, __m256 t) {
 
 VEXA_AVX2 void Filter8(const SamplerView& view, const DWORD address[2], __m256 u, __m256 v,
                        bool linear, uint8_t channels, __m256 out[4]) {
-  __m256 fu = Tame8(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
-  __m256 fv = Tame8(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
+  __m256 fu = lanes8::Tame(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
+  __m256 fv = lanes8::Tame(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
   if (!linear) {
-    Texel8(view, Address8(_mm256_cvttps_epi32(Floor8(fu)), view.width, address[0]),
-           Address8(_mm256_cvttps_epi32(Floor8(fv)), view.height, address[1]), channels, out);
+    Texel8(view,
+           lanes8::Address(_mm256_cvttps_epi32(Floor8(fu)), view.width,
+                           address[0] == D3DTADDRESS_WRAP),
+           lanes8::Address(_mm256_cvttps_epi32(Floor8(fv)), view.height,
+                           address[1] == D3DTADDRESS_WRAP),
+           channels, out);
     return;
   }
   const __m256 half = _mm256_set1_ps(0.5f);
@@ -434,10 +416,11 @@ VEXA_AVX2 void Filter8(const SamplerView& view, const DWORD address[2], __m256 u
   const __m256 wx = _mm256_sub_ps(fu, x0f), wy = _mm256_sub_ps(fv, y0f);
   const __m256i x0 = _mm256_cvttps_epi32(x0f), y0 = _mm256_cvttps_epi32(y0f);
   const __m256i step = _mm256_set1_epi32(1);
-  const __m256i xa = Address8(x0, view.width, address[0]);
-  const __m256i xb = Address8(_mm256_add_epi32(x0, step), view.width, address[0]);
-  const __m256i ya = Address8(y0, view.height, address[1]);
-  const __m256i yb = Address8(_mm256_add_epi32(y0, step), view.height, address[1]);
+  const bool wrapU = address[0] == D3DTADDRESS_WRAP, wrapV = address[1] == D3DTADDRESS_WRAP;
+  const __m256i xa = lanes8::Address(x0, view.width, wrapU);
+  const __m256i xb = lanes8::Address(_mm256_add_epi32(x0, step), view.width, wrapU);
+  const __m256i ya = lanes8::Address(y0, view.height, wrapV);
+  const __m256i yb = lanes8::Address(_mm256_add_epi32(y0, step), view.height, wrapV);
   __m256 c00[4], c10[4], c01[4], c11[4];
   Texel8(view, xa, ya, channels, c00);
   Texel8(view, xb, ya, channels, c10);
@@ -471,7 +454,6 @@ VEXA_AVX2 void ShaderTextureSampler::SamplePair(const Unit& unit, const vexa::Sa
   for (int ch = 0; ch < 4; ++ch)
     if (channels & (1u << ch)) _mm256_storeu_ps(rgba + ch * kShaderLanes + l0, out[ch]);
 }
-#undef VEXA_AVX2
 #endif
 
 void ShaderTextureSampler::SampleQuad(const Unit& unit, const vexa::SampleRequest& r, int l0,
@@ -555,7 +537,7 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
     // One level and one filter whatever the footprint (a shadow map, say): no level of detail.
     const Choice c = Choose(*unit, 0.f);
     for (int q = 0; q < kShaderLanes / 4; ++q) {
-#if VEXA_WIDE_SAMPLER
+#if VEXA_LANES8
       if (unit->wide && (q & 1) == 0 && ((r.active >> (4 * q)) & 0xFF)) {
         SamplePair(*unit, r, 4 * q, c, nullptr, rgba);
         ++q;
@@ -575,7 +557,7 @@ void ShaderTextureSampler::Sample(const vexa::SampleRequest& r, float* rgba) {
     const int l0 = 4 * q;
     if (lead[q] < 0) continue;
     if (lead[q] < 4) {
-#if VEXA_WIDE_SAMPLER
+#if VEXA_LANES8
       // Two neighbouring quads on the same levels go eight lanes at a time.
       if (unit->wide && (q & 1) == 0 && lead[q + 1] >= 0 && lead[q + 1] < 4 &&
           choices[l0 + lead[q]].SameLevels(choices[l0 + 4 + lead[q + 1]])) {

@@ -4,11 +4,9 @@
 
 #include <climits>
 #include <cmath>
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 #include "d3d9/d3d9_texture.h"
+#include "d3d9/pipeline/lanes8.h"
 
 namespace d3d9 {
 
@@ -173,10 +171,8 @@ uint32_t Sample2D(const TextureUnit& unit, float u, float v) {
              unit.blend2);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if VEXA_LANES8
 namespace {
-
-#define VEXA_AVX2 __attribute__((target("avx2")))
 
 // FloorToInt for values already within +-1e7.
 VEXA_AVX2 inline __m256i Floor8(__m256 f) {
@@ -185,26 +181,9 @@ VEXA_AVX2 inline __m256i Floor8(__m256 f) {
                           _mm256_castps_si256(_mm256_cmp_ps(_mm256_cvtepi32_ps(i), f, _CMP_GT_OQ)));
 }
 
-VEXA_AVX2 inline __m256 Tame8(__m256 f) {
-  const __m256 magnitude = _mm256_and_ps(f, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
-  return _mm256_and_ps(f, _mm256_cmp_ps(magnitude, _mm256_set1_ps(1e7f), _CMP_LT_OQ));
-}
-
-VEXA_AVX2 inline __m256i Address8(__m256i i, int n, bool wrap) {
-  const __m256i last = _mm256_set1_epi32(n - 1);
-  if (wrap) return _mm256_and_si256(i, last);
-  return _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()), last);
-}
-
 VEXA_AVX2 inline __m256i Load8(const SamplerView& view, __m256i x, __m256i y) {
-  const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(view.pitch)),
-                                          _mm256_slli_epi32(x, 2));
-  const __m256i c = _mm256_i32gather_epi32(reinterpret_cast<const int*>(view.bits), offset, 1);
+  const __m256i c = lanes8::Gather(view, x, y);
   return view.xrgb ? _mm256_or_si256(c, _mm256_set1_epi32(static_cast<int>(0xFF000000u))) : c;
-}
-
-VEXA_AVX2 inline __m256i Byte8(__m256i c, int shift) {
-  return _mm256_and_si256(_mm256_srli_epi32(c, shift), _mm256_set1_epi32(255));
 }
 
 // The fraction's weight in 1/256 (FastSample's rounding), moving to the next texel at 256.
@@ -220,31 +199,31 @@ VEXA_AVX2 inline void Weights8(__m256 f, __m256i* i0, __m256i* w) {
 }
 
 VEXA_AVX2 __m256i Sample8(const SamplerView& view, bool wrap, bool linear, __m256 u, __m256 v) {
-  __m256 fu = Tame8(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
-  __m256 fv = Tame8(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
+  __m256 fu = lanes8::Tame(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(view.width))));
+  __m256 fv = lanes8::Tame(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(view.height))));
   if (!linear)
-    return Load8(view, Address8(Floor8(fu), view.width, wrap),
-                 Address8(Floor8(fv), view.height, wrap));
+    return Load8(view, lanes8::Address(Floor8(fu), view.width, wrap),
+                 lanes8::Address(Floor8(fv), view.height, wrap));
   fu = _mm256_sub_ps(fu, _mm256_set1_ps(0.5f));
   fv = _mm256_sub_ps(fv, _mm256_set1_ps(0.5f));
   __m256i x0, y0, wx, wy;
   Weights8(fu, &x0, &wx);
   Weights8(fv, &y0, &wy);
   const __m256i one = _mm256_set1_epi32(1);
-  const __m256i xa = Address8(x0, view.width, wrap);
-  const __m256i xb = Address8(_mm256_add_epi32(x0, one), view.width, wrap);
-  const __m256i ya = Address8(y0, view.height, wrap);
-  const __m256i yb = Address8(_mm256_add_epi32(y0, one), view.height, wrap);
+  const __m256i xa = lanes8::Address(x0, view.width, wrap);
+  const __m256i xb = lanes8::Address(_mm256_add_epi32(x0, one), view.width, wrap);
+  const __m256i ya = lanes8::Address(y0, view.height, wrap);
+  const __m256i yb = lanes8::Address(_mm256_add_epi32(y0, one), view.height, wrap);
   const __m256i c00 = Load8(view, xa, ya), c10 = Load8(view, xb, ya);
   const __m256i c01 = Load8(view, xa, yb), c11 = Load8(view, xb, yb);
   const __m256i full = _mm256_set1_epi32(256);
   const __m256i ix = _mm256_sub_epi32(full, wx), iy = _mm256_sub_epi32(full, wy);
   __m256i out = _mm256_setzero_si256();
   for (int s = 0; s < 32; s += 8) {
-    const __m256i top = _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c00, s), ix),
-                                         _mm256_mullo_epi32(Byte8(c10, s), wx));
-    const __m256i bot = _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c01, s), ix),
-                                         _mm256_mullo_epi32(Byte8(c11, s), wx));
+    const __m256i top = _mm256_add_epi32(_mm256_mullo_epi32(lanes8::Byte(c00, s), ix),
+                                         _mm256_mullo_epi32(lanes8::Byte(c10, s), wx));
+    const __m256i bot = _mm256_add_epi32(_mm256_mullo_epi32(lanes8::Byte(c01, s), ix),
+                                         _mm256_mullo_epi32(lanes8::Byte(c11, s), wx));
     const __m256i sum =
         _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(top, iy), _mm256_mullo_epi32(bot, wy)),
                          _mm256_set1_epi32(32768));
@@ -263,17 +242,16 @@ VEXA_AVX2 void Sample2DEightAvx2(const TextureUnit& unit, bool wrap, const float
     const __m256i half = _mm256_set1_epi32(128);
     __m256i mixed = _mm256_setzero_si256();
     for (int s = 0; s < 32; s += 8) {
-      const __m256i m = _mm256_add_epi32(
-          _mm256_add_epi32(_mm256_mullo_epi32(Byte8(c, s), iw), _mm256_mullo_epi32(Byte8(d, s), w)),
-          half);
+      const __m256i m =
+          _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(lanes8::Byte(c, s), iw),
+                                            _mm256_mullo_epi32(lanes8::Byte(d, s), w)),
+                           half);
       mixed = _mm256_or_si256(mixed, _mm256_slli_epi32(_mm256_srli_epi32(m, 8), s));
     }
     c = mixed;
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), c);
 }
-
-#undef VEXA_AVX2
 
 }  // namespace
 
