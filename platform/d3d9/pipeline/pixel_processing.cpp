@@ -346,11 +346,10 @@ void PixelProcessor::Shade(FragmentBatch& b) const {
     const TextureUnit& unit = stages_[0].unit;
     const float* u = b.attr[kAttrTex];
     const float* v = b.attr[kAttrTex + 1];
-    // Texels eight lanes at a time where the texture allows (lanes past the batch's end read
-    // harmless leftovers), the rest one by one.
+    // Texels eight lanes at a time where the texture allows, the rest one by one.
     alignas(32) uint32_t texels[kBatchLanes];
     uint32_t groups = 0;
-    for (int g = 0; g < b.lanes; g += 8)
+    for (int g = 0; g + 8 <= b.lanes; g += 8)
       if (((b.live >> g) & 0xFFu) && Sample2DEight(unit, u + g, v + g, texels + g))
         groups |= 1u << (g / 8);
     for (uint64_t live = b.live; live;) {
