@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <random>
+#include <set>
 
 #include "d3d9_test_support.h"
 
@@ -1162,6 +1163,87 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
     target->Release();
   }
   src->Release();
+}
+
+// Depth-tested, opaque triangles under every depth function, with and without depth writes, into
+// A8R8G8B8 and X8R8G8B8 targets: the quad-at-a-time test and write leave the same colours and
+// the same depth buffer as one pixel at a time. Depths run past 0 .. 1 (clamped) and edges cut
+// quads, so whole and partial quads meet at the same pixels.
+TEST_F(FastPathTest, DepthTestedQuadsMatchTheGeneralPath) {
+  IDirect3DSurface9* depth = nullptr;
+  ASSERT_EQ(device_->CreateDepthStencilSurface(kWidth, kHeight, D3DFMT_D16_LOCKABLE,
+                                               D3DMULTISAMPLE_NONE, 0, FALSE, &depth, nullptr),
+            D3D_OK);
+  auto read = [](IDirect3DSurface9* s, int bytes) {
+    std::vector<uint32_t> out(kWidth * kHeight);
+    D3DLOCKED_RECT l;
+    EXPECT_EQ(s->LockRect(&l, nullptr, D3DLOCK_READONLY), D3D_OK);
+    for (UINT y = 0; y < kHeight; ++y)
+      for (UINT x = 0; x < kWidth; ++x) {
+        uint32_t v = 0;
+        std::memcpy(&v, static_cast<uint8_t*>(l.pBits) + y * l.Pitch + x * bytes, bytes);
+        out[y * kWidth + x] = v;
+      }
+    s->UnlockRect();
+    return out;
+  };
+  const DWORD funcs[] = {D3DCMP_NEVER,   D3DCMP_LESS,     D3DCMP_EQUAL,        D3DCMP_LESSEQUAL,
+                         D3DCMP_GREATER, D3DCMP_NOTEQUAL, D3DCMP_GREATEREQUAL, D3DCMP_ALWAYS};
+  for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8}) {
+    IDirect3DSurface9* target = nullptr;
+    ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE,
+                                          &target, nullptr),
+              D3D_OK);
+    std::vector<uint32_t> colours[2], depths[2];
+    for (int fast = 0; fast < 2; ++fast) {
+      AutomationUseFastPaths(fast != 0);
+      ASSERT_EQ(device_->SetRenderTarget(0, target), D3D_OK);
+      ASSERT_EQ(device_->SetDepthStencilSurface(depth), D3D_OK);
+      ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.5f, 0), D3D_OK);
+      device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+      device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+      device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+      device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+      device_->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+      device_->SetFVF(kTLFvf);
+      std::mt19937 rng(11);
+      std::uniform_real_distribution<float> pos(-10.f, 74.f), z(-0.2f, 1.2f);
+      for (int i = 0; i < 300; ++i) {
+        device_->SetRenderState(D3DRS_ZFUNC, funcs[rng() % 8]);
+        device_->SetRenderState(D3DRS_ZWRITEENABLE, rng() % 4 != 0);
+        // Some triangles share one depth, so EQUAL and NOTEQUAL meet exact ties.
+        const float flat = rng() % 3 == 0 ? 0.5f : -1.f;
+        TLVertex t[3];
+        const D3DCOLOR c = static_cast<D3DCOLOR>(rng());
+        for (TLVertex& v : t) v = {pos(rng), pos(rng), flat >= 0 ? flat : z(rng), 1, c, 0, 0};
+        ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, t, sizeof(TLVertex)), D3D_OK);
+      }
+      device_->SetRenderTarget(0, nullptr);
+      colours[fast] = read(target, 4);
+      depths[fast] = read(depth, 2);
+    }
+    EXPECT_EQ(colours[0], colours[1]) << "format " << format;
+    EXPECT_EQ(depths[0], depths[1]) << "format " << format;
+    size_t drawn = 0, opaque = 0;
+    std::set<uint32_t> levels;
+    for (size_t i = 0; i < colours[1].size(); ++i) {
+      drawn += colours[1][i] != 0;
+      opaque += colours[1][i] >> 24 == 255;
+      levels.insert(depths[1][i]);
+    }
+    EXPECT_GT(drawn, kWidth * kHeight / 2) << "the scene must actually draw";
+    EXPECT_GT(levels.size(), 500u) << "depths must vary within quads";
+    if (format == D3DFMT_X8R8G8B8) {
+      EXPECT_EQ(opaque, drawn) << "X8 targets store opaque pixels";
+    }
+    target->Release();
+  }
+  AutomationUseFastPaths(true);
+  IDirect3DSurface9* back = nullptr;
+  device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+  device_->SetRenderTarget(0, back);
+  if (back) back->Release();
+  depth->Release();
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ DepthStore DepthStoreOf(D3DFORMAT format, int* stencilBits) {
   }
 }
 
-void OutputMerger::Configure(const DeviceState& s, bool vertexFog) {
+void OutputMerger::Configure(const DeviceState& s, bool vertexFog, bool fast) {
+  quadWrites_ = fast;
   const DWORD* rs = s.rs;
   SurfaceStore& rt = s.renderTarget->store;
   color_ = rt.bits.data();
@@ -238,11 +239,77 @@ uint32_t OutputMerger::ApplyFog(uint32_t colour, float factor) const {
   return Pack(C4{mix(c.r, g.r), mix(c.g, g.g), mix(c.b, g.b), c.a});
 }
 
+namespace {
+
+// QuantizeDepth for a 16-bit buffer, four lanes at once. maxps returns its second operand for
+// NaN, so NaN becomes 0 as in the one-lane version.
+inline __m128i QuantizeD16x4(const float* z) {
+  const __m128 c = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(z), _mm_setzero_ps()), _mm_set1_ps(1.f));
+  return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(65535.f)), _mm_set1_ps(0.5f)));
+}
+
+// Compare() on four lanes of values below 2^31; returns a bit per lane that passes.
+inline unsigned Compare4(DWORD func, __m128i a, __m128i b) {
+  __m128i pass;
+  switch (func) {
+    case D3DCMP_NEVER:
+      return 0;
+    case D3DCMP_LESS:
+      pass = _mm_cmplt_epi32(a, b);
+      break;
+    case D3DCMP_EQUAL:
+      pass = _mm_cmpeq_epi32(a, b);
+      break;
+    case D3DCMP_LESSEQUAL:
+      pass = _mm_andnot_si128(_mm_cmpgt_epi32(a, b), _mm_set1_epi32(-1));
+      break;
+    case D3DCMP_GREATER:
+      pass = _mm_cmpgt_epi32(a, b);
+      break;
+    case D3DCMP_NOTEQUAL:
+      pass = _mm_andnot_si128(_mm_cmpeq_epi32(a, b), _mm_set1_epi32(-1));
+      break;
+    case D3DCMP_GREATEREQUAL:
+      pass = _mm_andnot_si128(_mm_cmplt_epi32(a, b), _mm_set1_epi32(-1));
+      break;
+    default:
+      return 15;
+  }
+  return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass)));
+}
+
+// The covered quads of a triangle's batch: lanes 4q .. 4q + 3 at (x, y), (x + 1, y), (x, y + 1),
+// (x + 1, y + 1). Returns the lanes of the quads whose four pixels are all live.
+inline uint64_t WholeQuads(const FragmentBatch& b, bool allowed) {
+  if (!b.quads || !allowed) return 0;
+  uint64_t whole = 0;
+  for (int lane = 0; lane < b.lanes; lane += 4)
+    if (((b.live >> lane) & 15) == 15) whole |= uint64_t{15} << lane;
+  return whole;
+}
+
+}  // namespace
+
 bool OutputMerger::EarlyDepth(FragmentBatch& b) const {
   if (!zTest_ || stencil_) return false;
   if (depthStore_ == DepthStore::D16) {
-    // The common depth buffer, without the general lookup's format switch per pixel.
-    for (uint64_t live = b.live; live;) {
+    // The common depth buffer, without the general lookup's format switch per pixel. A whole
+    // quad reads its two rows as two words and is compared four lanes at once.
+    const uint64_t whole = WholeQuads(b, quadWrites_);
+    for (uint64_t quads = whole; quads;) {
+      const int lane = __builtin_ctzll(quads);
+      quads &= ~(uint64_t{15} << lane);
+      uint32_t top, bottom;
+      std::memcpy(&top, DepthAt16(b.x[lane], b.y[lane]), 4);
+      std::memcpy(&bottom, DepthAt16(b.x[lane], b.y[lane] + 1), 4);
+      const __m128i stored =
+          _mm_unpacklo_epi16(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(top)),
+                                                _mm_cvtsi32_si128(static_cast<int>(bottom))),
+                             _mm_setzero_si128());
+      const unsigned pass = Compare4(zFunc_, QuantizeD16x4(&b.z[lane]), stored);
+      b.live &= ~(static_cast<uint64_t>(~pass & 15u) << lane);
+    }
+    for (uint64_t live = b.live & ~whole; live;) {
       const int lane = __builtin_ctzll(live);
       live &= live - 1;
       uint16_t stored;
@@ -264,7 +331,37 @@ bool OutputMerger::EarlyDepth(FragmentBatch& b) const {
 
 void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
   const bool tableFog = fog_ && tableFog_ != 0;
-  for (uint64_t live = b.live; live;) {
+  uint64_t rest = b.live;
+  // Opaque writes into a 32-bit target with nothing to test or blend: whole quads are stored
+  // two pixels at a time, and their depth (already tested) written without being read.
+  if (color32_ && blendKind_ == Blend::None && !alphaTest_ && !stencil_ &&
+      (!zTest_ || (depthDone && depthStore_ == DepthStore::D16))) {
+    const uint64_t whole = WholeQuads(b, quadWrites_);
+    const uint32_t opaque = colorFormat_ == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(opaque));
+    for (uint64_t quads = whole; quads;) {
+      const int lane = __builtin_ctzll(quads);
+      quads &= ~(uint64_t{15} << lane);
+      const int x = b.x[lane], y = b.y[lane];
+      if (zWrite_) {
+        const __m128i d = QuantizeD16x4(&b.z[lane]);
+        // Values below 2^16: packing with signed saturation would clip them, so shuffle.
+        const __m128i lo = _mm_shufflelo_epi16(d, _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i hi = _mm_shufflelo_epi16(_mm_srli_si128(d, 8), _MM_SHUFFLE(3, 1, 2, 0));
+        const uint32_t top = static_cast<uint32_t>(_mm_cvtsi128_si32(lo)),
+                       bottom = static_cast<uint32_t>(_mm_cvtsi128_si32(hi));
+        std::memcpy(DepthAt16(x, y), &top, 4);
+        std::memcpy(DepthAt16(x, y + 1), &bottom, 4);
+      }
+      const __m128i c =
+          _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&b.colour[lane])), alpha);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(TargetRow(y) + static_cast<size_t>(x) * 4), c);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(TargetRow(y + 1) + static_cast<size_t>(x) * 4),
+                       _mm_srli_si128(c, 8));
+    }
+    rest &= ~whole;
+  }
+  for (uint64_t live = rest; live;) {
     const int lane = __builtin_ctzll(live);
     live &= live - 1;
     const int x = b.x[lane], y = b.y[lane];

@@ -54,7 +54,8 @@ struct StencilSide {
 
 class OutputMerger {
  public:
-  void Configure(const DeviceState& s, bool vertexFog);
+  // `fast`: whole 2 x 2 quads may be tested and written four pixels at a time.
+  void Configure(const DeviceState& s, bool vertexFog, bool fast);
 
   // The drawable rectangle: viewport, scissor and the depth buffer's size.
   int ClipX0() const { return clipX0_; }
@@ -157,6 +158,7 @@ class OutputMerger {
   uint32_t blendFactor_ = 0xFFFFFFFF;
   uint32_t writeMask_ = 0xFFFFFFFF;  // per-byte mask of the ARGB value
   Blend blendKind_ = Blend::General;
+  bool quadWrites_ = true;
 };
 
 // The depth value a format stores for z in 0..1.

@@ -459,7 +459,7 @@ void Pipeline::Validate() {
     pixelShaderStage_.Configure(ex_, linkage_, !vertexShader_, &shaderSampler_);
   if (dirty_ & (kMerge | kVertex | kShaders)) {
     // A vertex shader's fog output is the vertex fog factor (1 when it writes none).
-    merger_.Configure(ex_, vertexShader_ || vertex_.VertexFog());
+    merger_.Configure(ex_, vertexShader_ || vertex_.VertexFog(), fast_);
     if (pixelShader_ && ex_.pixelShader->Major() >= 3) merger_.DisableFog();
     // Pixel fog runs on the eye distance when the projection is a perspective one (its w is the
     // eye depth) and on pre-transformed vertices (whose rhw is 1 / w); on depth otherwise.
