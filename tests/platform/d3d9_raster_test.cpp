@@ -1165,11 +1165,11 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
   src->Release();
 }
 
-// Depth-tested, opaque triangles under every depth function, with and without depth writes, into
-// A8R8G8B8 and X8R8G8B8 targets: the quad-at-a-time test and write leave the same colours and
-// the same depth buffer as one pixel at a time. Depths run past 0 .. 1 (clamped) and edges cut
-// quads, so whole and partial quads meet at the same pixels.
-TEST_F(FastPathTest, DepthTestedQuadsMatchTheGeneralPath) {
+// Depth-tested triangles under every depth function, with and without depth writes, opaque or
+// blended (source alpha, additive), into A8R8G8B8 and X8R8G8B8 targets: the quad-at-a-time test
+// and write leave the same colours and the same depth buffer as one pixel at a time. Depths run
+// past 0 .. 1 (clamped) and edges cut quads, so whole and partial quads meet at the same pixels.
+TEST_F(FastPathTest, DepthTestedAndBlendedQuadsMatchTheGeneralPath) {
   IDirect3DSurface9* depth = nullptr;
   ASSERT_EQ(device_->CreateDepthStencilSurface(kWidth, kHeight, D3DFMT_D16_LOCKABLE,
                                                D3DMULTISAMPLE_NONE, 0, FALSE, &depth, nullptr),
@@ -1211,6 +1211,11 @@ TEST_F(FastPathTest, DepthTestedQuadsMatchTheGeneralPath) {
       for (int i = 0; i < 300; ++i) {
         device_->SetRenderState(D3DRS_ZFUNC, funcs[rng() % 8]);
         device_->SetRenderState(D3DRS_ZWRITEENABLE, rng() % 4 != 0);
+        // Opaque, source-alpha and additive blending.
+        const unsigned blend = rng() % 3;
+        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, blend != 0);
+        device_->SetRenderState(D3DRS_SRCBLEND, blend == 1 ? D3DBLEND_SRCALPHA : D3DBLEND_ONE);
+        device_->SetRenderState(D3DRS_DESTBLEND, blend == 1 ? D3DBLEND_INVSRCALPHA : D3DBLEND_ONE);
         // Some triangles share one depth, so EQUAL and NOTEQUAL meet exact ties.
         const float flat = rng() % 3 == 0 ? 0.5f : -1.f;
         TLVertex t[3];
@@ -1218,7 +1223,7 @@ TEST_F(FastPathTest, DepthTestedQuadsMatchTheGeneralPath) {
         for (TLVertex& v : t) v = {pos(rng), pos(rng), flat >= 0 ? flat : z(rng), 1, c, 0, 0};
         ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, t, sizeof(TLVertex)), D3D_OK);
       }
-      device_->SetRenderTarget(0, nullptr);
+      device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
       colours[fast] = read(target, 4);
       depths[fast] = read(depth, 2);
     }

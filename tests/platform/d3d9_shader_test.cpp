@@ -315,6 +315,59 @@ TEST_F(ShaderTest, FloatTargetsKeepTheShadersValues) {
   target->Release();
 }
 
+// A shadow map's floats from a triangle, whose edges cut quads: every pixel holds its own value
+// (x * 1000 + y + 0.25, exact in a float) or the cleared 0, alike with and without the fast paths.
+TEST_F(ShaderTest, FloatTargetPixelsLandWhereTheirQuadsAre) {
+  IDirect3DTexture9* target = nullptr;
+  ASSERT_EQ(device_->CreateTexture(64, 48, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F, D3DPOOL_DEFAULT,
+                                   &target, nullptr),
+            D3D_OK);
+  IDirect3DSurface9 *surface = nullptr, *copy = nullptr, *old = nullptr;
+  ASSERT_EQ(target->GetSurfaceLevel(0, &surface), D3D_OK);
+  ASSERT_EQ(
+      device_->CreateOffscreenPlainSurface(64, 48, D3DFMT_R32F, D3DPOOL_SYSTEMMEM, &copy, nullptr),
+      D3D_OK);
+  device_->GetRenderTarget(0, &old);
+  UsePixelShader(
+      "float4 main(float2 p : VPOS) : COLOR { return float4(p.x * 1000 + p.y + 0.25, 0, 0, 1); }",
+      "ps_3_0");
+  std::vector<float> maps[2];
+  for (int fast = 0; fast < 2; ++fast) {
+    AutomationUseFastPaths(fast != 0);
+    ASSERT_EQ(device_->SetRenderTarget(0, surface), D3D_OK);
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+    TLVertex t[3] = {{1.3f, 0.7f, 0.5f, 1, 0, 0, 0},
+                     {62.6f, 9.2f, 0.5f, 1, 0, 0, 0},
+                     {17.9f, 46.4f, 0.5f, 1, 0, 0, 0}};
+    ASSERT_EQ(device_->SetFVF(kTLFvf), D3D_OK);
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, t, sizeof(TLVertex)), D3D_OK);
+    ASSERT_EQ(device_->GetRenderTargetData(surface, copy), D3D_OK);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+    maps[fast].resize(64 * 48);
+    for (int y = 0; y < 48; ++y)
+      std::memcpy(&maps[fast][y * 64], static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch,
+                  64 * 4);
+    copy->UnlockRect();
+  }
+  AutomationUseFastPaths(true);
+  device_->SetRenderTarget(0, old);
+  old->Release();
+  EXPECT_EQ(maps[0], maps[1]);
+  int drawn = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const float v = maps[1][y * 64 + x];
+      if (v == 0.f) continue;
+      ASSERT_EQ(v, static_cast<float>(x * 1000 + y) + 0.25f) << x << "," << y;
+      ++drawn;
+    }
+  EXPECT_GT(drawn, 900);  // the triangle's area is about 1400 pixels
+  copy->Release();
+  surface->Release();
+  target->Release();
+}
+
 TEST_F(ShaderTest, QuadsChooseMipLevels) {
   IDirect3DTexture9* texture = MakeSolidLevels();
   ASSERT_NE(texture, nullptr);

@@ -278,6 +278,24 @@ inline unsigned Compare4(DWORD func, __m128i a, __m128i b) {
   return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(pass)));
 }
 
+// (s * a + d * (255 - a) + 127) / 255 on every byte of four A8R8G8B8 pixels, a being the source
+// pixel's alpha. The sum stays below 2^16, where (x + 1 + (x >> 8)) >> 8 equals x / 255.
+inline __m128i BlendSourceAlpha4(__m128i s, __m128i d) {
+  const __m128i zero = _mm_setzero_si128();
+  auto half = [](__m128i s16, __m128i d16) {
+    const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, _MM_SHUFFLE(3, 3, 3, 3)),
+                                          _MM_SHUFFLE(3, 3, 3, 3));
+    const __m128i x =
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(s16, a),
+                                    _mm_mullo_epi16(d16, _mm_sub_epi16(_mm_set1_epi16(255), a))),
+                      _mm_set1_epi16(127));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_srli_epi16(x, 8)),
+                          8);
+  };
+  return _mm_packus_epi16(half(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero)),
+                          half(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero)));
+}
+
 // The covered quads of a triangle's batch: lanes 4q .. 4q + 3 at (x, y), (x + 1, y), (x, y + 1),
 // (x + 1, y + 1). Returns the lanes of the quads whose four pixels are all live.
 inline uint64_t WholeQuads(const FragmentBatch& b, bool allowed) {
@@ -332,9 +350,13 @@ bool OutputMerger::EarlyDepth(FragmentBatch& b) const {
 void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
   const bool tableFog = fog_ && tableFog_ != 0;
   uint64_t rest = b.live;
-  // Opaque writes into a 32-bit target with nothing to test or blend: whole quads are stored
-  // two pixels at a time, and their depth (already tested) written without being read.
-  if (color32_ && blendKind_ == Blend::None && !alphaTest_ && !stencil_ &&
+  // Whole quads with nothing left to test (depth was tested early): their depth is written
+  // without being read, and their colours two pixels per store, opaque or with the two common
+  // blends into a 32-bit target, or a shadow map's one float.
+  const bool argb = color32_ && blendKind_ != Blend::General;
+  const bool r32f =
+      b.floatColour && colorFormat_ == D3DFMT_R32F && !blend_ && (writeMask_ & 0x00FF0000u);
+  if ((argb || r32f) && !alphaTest_ && !stencil_ &&
       (!zTest_ || (depthDone && depthStore_ == DepthStore::D16))) {
     const uint64_t whole = WholeQuads(b, quadWrites_);
     const uint32_t opaque = colorFormat_ == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
@@ -353,11 +375,24 @@ void OutputMerger::Merge(FragmentBatch& b, bool depthDone) const {
         std::memcpy(DepthAt16(x, y), &top, 4);
         std::memcpy(DepthAt16(x, y + 1), &bottom, 4);
       }
-      const __m128i c =
-          _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&b.colour[lane])), alpha);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(TargetRow(y) + static_cast<size_t>(x) * 4), c);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(TargetRow(y + 1) + static_cast<size_t>(x) * 4),
-                       _mm_srli_si128(c, 8));
+      uint8_t* top = TargetRow(y) + static_cast<size_t>(x) * 4;
+      uint8_t* bottom = TargetRow(y + 1) + static_cast<size_t>(x) * 4;
+      if (r32f) {
+        std::memcpy(top, &b.colourF[0][lane], 8);
+        std::memcpy(bottom, &b.colourF[0][lane + 2], 8);
+        continue;
+      }
+      __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&b.colour[lane]));
+      if (blendKind_ != Blend::None) {
+        const __m128i d = _mm_or_si128(
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom))),
+            alpha);
+        c = blendKind_ == Blend::Add ? _mm_adds_epu8(c, d) : BlendSourceAlpha4(c, d);
+      }
+      c = _mm_or_si128(c, alpha);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(top), c);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_srli_si128(c, 8));
     }
     rest &= ~whole;
   }
