@@ -1169,37 +1169,53 @@ TEST_F(FastPathTest, PointStretchRectMatchesTheGeneralPathAndTheFormula) {
 // blended (source alpha, additive), into A8R8G8B8 and X8R8G8B8 targets: the quad-at-a-time test
 // and write leave the same colours and the same depth buffer as one pixel at a time. Depths run
 // past 0 .. 1 (clamped) and edges cut quads, so whole and partial quads meet at the same pixels.
+// An odd-sized target, and an odd scissor rectangle, have quads that stick out of them.
 TEST_F(FastPathTest, DepthTestedAndBlendedQuadsMatchTheGeneralPath) {
-  IDirect3DSurface9* depth = nullptr;
-  ASSERT_EQ(device_->CreateDepthStencilSurface(kWidth, kHeight, D3DFMT_D16_LOCKABLE,
-                                               D3DMULTISAMPLE_NONE, 0, FALSE, &depth, nullptr),
-            D3D_OK);
-  auto read = [](IDirect3DSurface9* s, int bytes) {
-    std::vector<uint32_t> out(kWidth * kHeight);
+  struct Case {
+    D3DFORMAT format;
+    UINT width, height;
+    RECT scissor;  // empty: none
+  } cases[] = {{D3DFMT_A8R8G8B8, kWidth, kHeight, {}},
+               {D3DFMT_X8R8G8B8, kWidth, kHeight, {}},
+               {D3DFMT_A8R8G8B8, 63, 47, {}},
+               {D3DFMT_X8R8G8B8, kWidth, kHeight, {3, 5, 61, 45}}};
+  auto read = [](IDirect3DSurface9* s, UINT w, UINT h, int bytes) {
+    std::vector<uint32_t> out(w * h);
     D3DLOCKED_RECT l;
     EXPECT_EQ(s->LockRect(&l, nullptr, D3DLOCK_READONLY), D3D_OK);
-    for (UINT y = 0; y < kHeight; ++y)
-      for (UINT x = 0; x < kWidth; ++x) {
+    for (UINT y = 0; y < h; ++y)
+      for (UINT x = 0; x < w; ++x) {
         uint32_t v = 0;
         std::memcpy(&v, static_cast<uint8_t*>(l.pBits) + y * l.Pitch + x * bytes, bytes);
-        out[y * kWidth + x] = v;
+        out[y * w + x] = v;
       }
     s->UnlockRect();
     return out;
   };
   const DWORD funcs[] = {D3DCMP_NEVER,   D3DCMP_LESS,     D3DCMP_EQUAL,        D3DCMP_LESSEQUAL,
                          D3DCMP_GREATER, D3DCMP_NOTEQUAL, D3DCMP_GREATEREQUAL, D3DCMP_ALWAYS};
-  for (D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8}) {
-    IDirect3DSurface9* target = nullptr;
-    ASSERT_EQ(device_->CreateRenderTarget(kWidth, kHeight, format, D3DMULTISAMPLE_NONE, 0, TRUE,
+  IDirect3DSurface9* back = nullptr;
+  ASSERT_EQ(device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+  IDirect3DSurface9* autoDepth = nullptr;
+  ASSERT_EQ(device_->GetDepthStencilSurface(&autoDepth), D3D_OK);
+  for (const Case& k : cases) {
+    const bool scissor = k.scissor.right > 0;
+    IDirect3DSurface9 *target = nullptr, *depth = nullptr;
+    ASSERT_EQ(device_->CreateRenderTarget(k.width, k.height, k.format, D3DMULTISAMPLE_NONE, 0, TRUE,
                                           &target, nullptr),
+              D3D_OK);
+    ASSERT_EQ(device_->CreateDepthStencilSurface(k.width, k.height, D3DFMT_D16_LOCKABLE,
+                                                 D3DMULTISAMPLE_NONE, 0, FALSE, &depth, nullptr),
               D3D_OK);
     std::vector<uint32_t> colours[2], depths[2];
     for (int fast = 0; fast < 2; ++fast) {
       AutomationUseFastPaths(fast != 0);
       ASSERT_EQ(device_->SetRenderTarget(0, target), D3D_OK);
       ASSERT_EQ(device_->SetDepthStencilSurface(depth), D3D_OK);
+      device_->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
       ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.5f, 0), D3D_OK);
+      device_->SetScissorRect(&k.scissor);
+      device_->SetRenderState(D3DRS_SCISSORTESTENABLE, scissor);
       device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
       device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
       device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
@@ -1224,31 +1240,40 @@ TEST_F(FastPathTest, DepthTestedAndBlendedQuadsMatchTheGeneralPath) {
         ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, t, sizeof(TLVertex)), D3D_OK);
       }
       device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-      colours[fast] = read(target, 4);
-      depths[fast] = read(depth, 2);
+      device_->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+      colours[fast] = read(target, k.width, k.height, 4);
+      depths[fast] = read(depth, k.width, k.height, 2);
     }
-    EXPECT_EQ(colours[0], colours[1]) << "format " << format;
-    EXPECT_EQ(depths[0], depths[1]) << "format " << format;
-    size_t drawn = 0, opaque = 0;
-    std::set<uint32_t> levels;
-    for (size_t i = 0; i < colours[1].size(); ++i) {
-      drawn += colours[1][i] != 0;
-      opaque += colours[1][i] >> 24 == 255;
-      levels.insert(depths[1][i]);
-    }
-    EXPECT_GT(drawn, kWidth * kHeight / 2) << "the scene must actually draw";
-    EXPECT_GT(levels.size(), 500u) << "depths must vary within quads";
-    if (format == D3DFMT_X8R8G8B8) {
-      EXPECT_EQ(opaque, drawn) << "X8 targets store opaque pixels";
-    }
+    ASSERT_EQ(device_->SetRenderTarget(0, back), D3D_OK);
+    ASSERT_EQ(device_->SetDepthStencilSurface(autoDepth), D3D_OK);
     target->Release();
+    depth->Release();
+    const std::string name = "format " + std::to_string(k.format) + ", " + std::to_string(k.width) +
+                             " x " + std::to_string(k.height);
+    EXPECT_EQ(colours[0], colours[1]) << name;
+    EXPECT_EQ(depths[0], depths[1]) << name;
+    size_t drawn = 0, opaque = 0, outside = 0;
+    std::set<uint32_t> levels;
+    for (UINT y = 0; y < k.height; ++y)
+      for (UINT x = 0; x < k.width; ++x) {
+        const uint32_t colour = colours[1][y * k.width + x];
+        drawn += (colour & 0xFFFFFF) != 0;
+        opaque += colour >> 24 == 255;
+        levels.insert(depths[1][y * k.width + x]);
+        if (scissor && (x < UINT(k.scissor.left) || x >= UINT(k.scissor.right) ||
+                        y < UINT(k.scissor.top) || y >= UINT(k.scissor.bottom)))
+          outside += (colour & 0xFFFFFF) != 0;
+      }
+    EXPECT_GT(drawn, k.width * k.height / 2) << name << ": the scene must actually draw";
+    EXPECT_GT(levels.size(), 500u) << name << ": depths must vary within quads";
+    EXPECT_EQ(outside, 0u) << name << ": nothing is drawn outside the scissor rectangle";
+    if (k.format == D3DFMT_X8R8G8B8) {
+      EXPECT_EQ(opaque, size_t{k.width} * k.height) << "X8 targets store opaque pixels";
+    }
   }
   AutomationUseFastPaths(true);
-  IDirect3DSurface9* back = nullptr;
-  device_->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-  device_->SetRenderTarget(0, back);
-  if (back) back->Release();
-  depth->Release();
+  back->Release();
+  autoDepth->Release();
 }
 
 }  // namespace
