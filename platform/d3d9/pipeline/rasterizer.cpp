@@ -22,6 +22,33 @@ int64_t Snap(float v) {
 #endif
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+const bool kHasAvx = __builtin_cpu_supports("avx");
+
+// A quad's interpolated attributes two at a time: `planes` holds, per pair, the base, x step and
+// y step of both (the first attribute's in the low four floats). The same operations in the same
+// order as the four-lane loop, so the values are the same.
+__attribute__((target("avx"))) void InterpolatePairs(const float* planes, int pairs,
+                                                     float* const* rows, int lane0, __m128 rx,
+                                                     __m128 ry, __m128 wcorr) {
+  const __m256 rx2 = _mm256_set_m128(rx, rx), ry2 = _mm256_set_m128(ry, ry),
+               w2 = _mm256_set_m128(wcorr, wcorr);
+  for (int j = 0; j < pairs; ++j, planes += 24) {
+    const __m256 v = _mm256_mul_ps(
+        _mm256_add_ps(
+            _mm256_add_ps(_mm256_load_ps(planes), _mm256_mul_ps(_mm256_load_ps(planes + 8), rx2)),
+            _mm256_mul_ps(_mm256_load_ps(planes + 16), ry2)),
+        w2);
+    _mm_storeu_ps(rows[2 * j] + lane0, _mm256_castps256_ps128(v));
+    _mm_storeu_ps(rows[2 * j + 1] + lane0, _mm256_extractf128_ps(v, 1));
+  }
+}
+
+}  // namespace
+#endif
+
 void Rasterizer::FlushBatch() {
   if (batch_.live) sink_->Flush(batch_);
   batch_.lanes = 0;
@@ -152,6 +179,23 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
     ddyV[k] = _mm_set1_ps(ddy[k]);
     rows[k] = batch_.attr[i];
   }
+  // Pairs of attributes for the AVX loop; an odd one left over goes four lanes at a time.
+  int pairs = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  alignas(32) float pairPlanes[kAttrCount / 2][3][8];
+  if (kHasAvx) {
+    pairs = nattr / 2;
+    for (int j = 0; j < pairs; ++j)
+      for (int h = 0; h < 2; ++h) {
+        const int k = 2 * j + h;
+        for (int l = 0; l < 4; ++l) {
+          pairPlanes[j][0][4 * h + l] = base[k];
+          pairPlanes[j][1][4 * h + l] = ddx[k];
+          pairPlanes[j][2][4 * h + l] = ddy[k];
+        }
+      }
+  }
+#endif
   float zdx, zdy;
   plane(a->z, b->z, c->z, &zdx, &zdy);
   const float flatEye = a->w != 0.f ? 1.f / a->w : 0.f;
@@ -166,6 +210,9 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   // evaluated, the others stepped, exactly (integers).
   const int64_t s0 = -e[0].dy * kSub, s1 = -e[1].dy * kSub, s2 = -e[2].dy * kSub;
   const int64_t step[3] = {s0, s1, s2};
+  // The spans below multiply by these rather than divide; they are widened by a pixel anyway.
+  double invStep[3];
+  for (int k = 0; k < 3; ++k) invStep[k] = step[k] ? 1.0 / static_cast<double>(step[k]) : 0.0;
   for (int64_t y = qy0; y <= maxY; y += 2) {
     if (!OwnsRow(p.stripe, y)) continue;
     int64_t w[2][3];
@@ -182,11 +229,11 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       if (!(r == 0 ? row0 : row1)) continue;
       double lo = static_cast<double>(minX), hi = static_cast<double>(maxX);
       for (int k = 0; k < 3; ++k) {
-        const double at = static_cast<double>(w[r][k]), by = static_cast<double>(step[k]);
+        const double at = static_cast<double>(w[r][k]);
         if (step[k] > 0)
-          lo = std::max(lo, static_cast<double>(qx0) + std::floor(-at / by) - 1.0);
+          lo = std::max(lo, static_cast<double>(qx0) + std::floor(-at * invStep[k]) - 1.0);
         else if (step[k] < 0)
-          hi = std::min(hi, static_cast<double>(qx0) + std::ceil(at / -by) + 1.0);
+          hi = std::min(hi, static_cast<double>(qx0) + std::ceil(at * -invStep[k]) + 1.0);
         else if (w[r][k] < 0)
           hi = lo - 1.0;
       }
@@ -234,7 +281,10 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
       __m128 wcorr = _mm_set1_ps(1.f);
       if (persp) wcorr = _mm_div_ps(wcorr, planeAt(qBase, qdx, qdy));
       _mm_storeu_ps(&bt.eye[lane0], persp ? wcorr : _mm_set1_ps(flatEye));
-      for (int k = 0; k < nattr; ++k)
+#if defined(__x86_64__) && defined(__GNUC__)
+      if (pairs) InterpolatePairs(&pairPlanes[0][0][0], pairs, rows, lane0, rx, ry, wcorr);
+#endif
+      for (int k = 2 * pairs; k < nattr; ++k)
         _mm_storeu_ps(rows[k] + lane0,
                       _mm_mul_ps(_mm_add_ps(_mm_add_ps(baseV[k], _mm_mul_ps(ddxV[k], rx)),
                                             _mm_mul_ps(ddyV[k], ry)),
