@@ -25,7 +25,10 @@ int64_t Snap(float v) {
 #if defined(__x86_64__) && defined(__GNUC__)
 namespace {
 
-const bool kHasAvx = __builtin_cpu_supports("avx");
+bool HasAvx() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
 
 // A quad's interpolated attributes two at a time: `planes` holds, per pair, the base, x step and
 // y step of both (the first attribute's in the low four floats). The same operations in the same
@@ -183,7 +186,7 @@ void Rasterizer::Triangle(const RVertex& a0, const RVertex& b0, const RVertex& c
   int pairs = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
   alignas(32) float pairPlanes[kAttrCount / 2][3][8];
-  if (kHasAvx) {
+  if (HasAvx()) {
     pairs = nattr / 2;
     for (int j = 0; j < pairs; ++j)
       for (int h = 0; h < 2; ++h) {
