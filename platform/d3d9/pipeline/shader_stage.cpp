@@ -396,7 +396,7 @@ VEXA_AVX2 inline __m256 Lerp8(__m256 a, __m256 b, __m256 t) {
   return _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), t));
 }
 
-// Inlined: its two callers' calls per eight lanes cost as much as a point read itself.
+// Inlined: a call per eight lanes costs about as much as a point read itself.
 VEXA_AVX2 inline __attribute__((always_inline)) void Filter8(const SamplerView& view,
                                                              const DWORD address[2], __m256 u,
                                                              __m256 v, bool linear,
